@@ -1,0 +1,3 @@
+#include "codec/codec_buffer.h"
+
+char CodecBuffer[CodecBufferSize];

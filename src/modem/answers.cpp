@@ -1,0 +1,125 @@
+#include "modem/answers.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include "codec/codec_buffer.h"
+#include "codec/ucs2_to_utf8.h"
+#include "modem/commands.h"
+
+namespace {
+
+constexpr int FieldSize = 128;  // sender and date: 127 characters and a NUL
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// isalnum in the POSIX locale, without the locale and without sign trouble.
+bool IsAlnum(char c) { return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+int ReadDecimal(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  long long value = 0;
+  for (; IsDigit(*text); ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > (long long)INT_MAX + 1) value = (long long)INT_MAX + 1;
+  }
+  if (negative) return (int)-value;
+  return value > INT_MAX ? INT_MAX : (int)value;
+}
+
+int FindHighestIndex(char* answer, bool* zeroInUse) {
+  if (zeroInUse) *zeroInUse = false;
+  char* const endMark = strstr(answer, AnsOk);
+  if (!endMark) return -1;
+  int highest = -1;
+  char* highestEnd = nullptr;
+  // Modems may list in any order and number from 0: look at every line before the end mark.
+  for (char* hit = strstr(answer, AnsListLine); hit && hit < endMark; hit = strstr(hit + 1, AnsListLine)) {
+    char* p = hit + strlen(AnsListLine);
+    while (p < endMark && !IsDigit(*p)) ++p;
+    if (p >= endMark) return -1;
+    char* const digits = p;
+    while (p < endMark && IsDigit(*p)) ++p;
+    if (p >= endMark) return -1;  // the digits run straight into the "OK"
+    int index = ReadDecimal(digits);
+    if (index == 0 && zeroInUse) *zeroInUse = true;
+    if (index > highest) {
+      highest = index;
+      highestEnd = p;
+    }
+  }
+  if (highestEnd) *highestEnd = '\0';
+  return highest;
+}
+
+void PrintEscaped(FILE* out, const char* text) {
+  for (; *text; ++text) {
+    switch (*text) {
+      case '\\': fputs("\\\\", out); break;
+      case '\t': fputs("\\t", out); break;
+      case '\r': fputs("\\r", out); break;
+      case '\n': fputs("\\n", out); break;
+      default: fputc(*text, out);
+    }
+  }
+}
+
+int PrintMessage(FILE* out, int index, char* answer) {
+  char* const ok = strstr(answer, AnsOk);
+  if (!ok) return -1;
+  // Trim what follows the text (line ends, the closing quote of an empty text) back to the last
+  // letter or digit; that position bounds every scan below.
+  char* endMark = ok - 1;
+  while (endMark > answer && !IsAlnum(*endMark)) *endMark-- = '\0';
+  if (endMark < answer) return -1;
+
+  char* const header = strstr(answer, AnsReadLine);
+  if (!header) return -1;
+  int type;
+  char* p;
+  if (char* status = strstr(header, AnsUnread)) {
+    type = 1;
+    p = status + strlen(AnsUnread);
+  } else if ((status = strstr(answer, AnsRead)) != nullptr) {
+    type = 0;
+    p = status + strlen(AnsRead);
+  } else {
+    return -1;  // "STO SENT", "STO UNSENT" and unknown states are no received message
+  }
+
+  char sender[FieldSize] = {};
+  for (int n = 0; p < endMark && IsAlnum(*p); ++p)
+    if (n < FieldSize - 1) sender[n++] = *p;
+  if (p >= endMark) return -1;
+  int decoded = Ucs2HexToUtf8(CodecBuffer, sender);
+  if (decoded >= 0) {  // otherwise the sender stays as the modem gave it
+    memset(sender, 0, sizeof sender);
+    memcpy(sender, CodecBuffer, decoded < FieldSize - 1 ? decoded : FieldSize - 1);
+  }
+
+  p = strstr(p, AnsNoAlpha);  // an alpha field between sender and date is not understood
+  if (!p) return -1;
+  p += strlen(AnsNoAlpha);
+  char date[FieldSize] = {};
+  for (int n = 0; *p != '"'; ++p) {
+    if (p >= endMark) return -1;
+    if (n < FieldSize - 1) date[n++] = *p;
+  }
+
+  while (p < endMark && !IsAlnum(*p)) ++p;
+  if (p >= endMark) return -1;
+  const char* text = p;
+  if (Ucs2HexToUtf8(CodecBuffer, p) >= 0) text = CodecBuffer;  // else shown as the modem gave it
+
+  fprintf(out, "%d\t%d\t", index, type);
+  PrintEscaped(out, sender);
+  fputc('\t', out);
+  PrintEscaped(out, date);
+  fputc('\t', out);
+  PrintEscaped(out, text);
+  fputc('\n', out);
+  return 0;
+}

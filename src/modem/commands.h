@@ -1,0 +1,33 @@
+// Every command line atsms writes to the modem (TS 27.005, TS 27.007), and the texts its callers
+// look for in the answers. Each line ends in a carriage return and no line feed.
+#pragma once
+
+inline constexpr char CmdProbe[] = "AT\r";
+inline constexpr char CmdEchoOff[] = "ATE0\r";
+inline constexpr char CmdCharsetUcs2[] = "AT+CSCS=\"UCS2\"\r";  // text fields travel as UCS-2 hex
+inline constexpr char CmdCharsetGsm[] = "AT+CSCS=\"GSM\"\r";
+inline constexpr char CmdStoragePhone[] = "AT+CPMS=\"ME\",\"ME\",\"ME\"\r";  // read, write, receive
+inline constexpr char CmdStorageSim[] = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
+inline constexpr char CmdPduMode[] = "AT+CMGF=0\r";
+inline constexpr char CmdTextMode[] = "AT+CMGF=1\r";
+inline constexpr char CmdListAll[] = "AT+CMGL=4\r";          // 4: every status, PDU mode
+inline constexpr char CmdReadFormat[] = "AT+CMGR=%d\r";      // index
+inline constexpr char CmdDeleteFormat[] = "AT+CMGD=%d\r";    // index
+inline constexpr char CmdSendFormat[] = "AT+CMGS=%d\r";      // TPDU octets after the SMSC part
+inline constexpr char CmdPduLineFormat[] = "%s\x1a\r";       // the PDU, then Ctrl-Z
+inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed string, DCS 15
+
+// What the answers are searched for (plain substring searches).
+inline constexpr char AnsOk[] = "OK";
+inline constexpr char AnsError[] = "ERROR";
+inline constexpr char AnsPrompt[] = ">";            // AT+CMGS waits for the PDU
+inline constexpr char AnsListLine[] = "+CMGL:";     // one per stored message, index first
+inline constexpr char AnsReadLine[] = "+CMGR:";
+inline constexpr char AnsUnread[] = "UNREAD\",\"";  // the sender follows
+inline constexpr char AnsRead[] = "READ\",\"";
+inline constexpr char AnsNoAlpha[] = ",,\"";        // empty alpha field; the date follows
+inline constexpr char AnsUssdReply[] = "CUSD";
+
+// Result blocks of the operations that send.
+inline constexpr char ResultOk[] = "\n{\n \"msg\":\"OK\"\n}\n";
+inline constexpr char ResultError[] = "\n{\n \"msg\":\"ERROR\"\n}\n";

@@ -1,0 +1,74 @@
+#include "modem/messages.h"
+
+#include <stdio.h>
+
+#include "modem/answers.h"
+#include "modem/commands.h"
+#include "modem/prepare.h"
+#include "serial/exchange.h"
+
+namespace {
+
+constexpr int CommandSize = 64;
+
+// Each step is judged by the answer alone: a failed write shows up as a missing "OK".
+void Exchange(int port, const char* command) {
+  SendCmd(port, command);
+  ReadResponse(port);
+}
+
+// Calls visit for first, first + 1, ... last; nothing when last < first. Safe up to INT_MAX.
+void ForEachIndex(int port, int first, int last, int (*visit)(int port, int index)) {
+  if (last < first) return;
+  for (int i = first;; ++i) {
+    visit(port, i);  // results not looked at: an empty index is no reason to stop
+    if (i == last) break;
+  }
+}
+
+int DeleteUnprepared(int port, int index) { return DeleteMessage(port, index, -1); }
+
+}  // namespace
+
+int LastMessageIndex(int port, int storage, bool* zeroInUse) {
+  if (zeroInUse) *zeroInUse = false;
+  PrepareModem(port, 1, storage);  // not judged: the answers below decide
+  Exchange(port, CmdPduMode);
+  if (!ResponseHas(AnsOk)) return -1;
+  Exchange(port, CmdListAll);
+  return FindHighestIndex(ResponseBuffer, zeroInUse);
+}
+
+int ReadMessage(int port, int index) {
+  char command[CommandSize];
+  snprintf(command, sizeof command, CmdReadFormat, index);
+  Exchange(port, command);
+  return PrintMessage(stdout, index, ResponseBuffer);
+}
+
+int ListMessages(int port, int storage) {
+  bool zeroInUse = false;
+  int last = LastMessageIndex(port, storage, &zeroInUse);
+  if (last < 0 || (last == 0 && !zeroInUse)) return last;
+  Exchange(port, CmdTextMode);
+  if (!ResponseHas(AnsOk)) return -1;
+  fputs("num\ttype\tsender\tdate\tmsg\n", stdout);
+  ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
+  return last;
+}
+
+int DeleteMessage(int port, int index, int storage) {
+  if (storage != -1) PrepareModem(port, 1, storage);  // not judged: the answer below decides
+  char command[CommandSize];
+  snprintf(command, sizeof command, CmdDeleteFormat, index);
+  Exchange(port, command);
+  return ResponseHas(AnsOk) ? 0 : -1;
+}
+
+int DeleteAllMessages(int port, int storage) {
+  bool zeroInUse = false;
+  int last = LastMessageIndex(port, storage, &zeroInUse);
+  // Empty indexes between the used ones are deleted too.
+  ForEachIndex(port, zeroInUse ? 0 : 1, last, DeleteUnprepared);
+  return last;
+}

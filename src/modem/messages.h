@@ -1,0 +1,18 @@
+// Reading and deleting the messages of one storage (storage 1: phone "ME", 0: SIM "SM").
+#pragma once
+
+// Prepares the modem, lists the storage in PDU mode and yields the highest index listed, or -1
+// (also for an empty storage). *zeroInUse (may be null): whether index 0 holds a message.
+int LastMessageIndex(int port, int storage, bool* zeroInUse = nullptr);
+
+// Prints the header and one line per message; yields the highest index, or -1.
+int ListMessages(int port, int storage);
+
+// Reads one index in text mode and prints its line: 0, or -1 when it holds nothing readable.
+int ReadMessage(int port, int index);
+
+// Deletes one index; storage -1 skips the modem preparation. 0 when the modem said "OK", else -1.
+int DeleteMessage(int port, int index, int storage);
+
+// Deletes every index up to the highest; yields that index, or -1.
+int DeleteAllMessages(int port, int storage);

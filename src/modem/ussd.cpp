@@ -1,0 +1,78 @@
+#include "modem/ussd.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "modem/commands.h"
+#include "modem/prepare.h"
+#include "serial/exchange.h"
+
+namespace {
+
+constexpr int AnswerTries = 10;
+
+// Reads one answer and traces it with the counter on standard error.
+void ReadTraced(int port, int counter) {
+  ReadResponse(port);
+  fprintf(stderr, "%s - %d\n", ResponseBuffer, counter);
+}
+
+}  // namespace
+
+int PackUssd(char* packed, const char* code) {
+  if (strlen(code) > (size_t)MaxUssdLength) return -1;
+  static const char hex[] = "0123456789ABCDEF";
+  uint32_t bits = 0;
+  int shift = 0;
+  int digits = 0;
+  packed[0] = '\0';
+  auto putOctet = [&] {
+    packed[digits++] = hex[(bits >> 4) & 0xF];
+    packed[digits++] = hex[bits & 0xF];
+    packed[digits] = '\0';
+  };
+  // The first character fills the low 7 bits of the first octet; 8 characters fill 7 octets.
+  for (const unsigned char* c = (const unsigned char*)code; *c; ++c) {
+    bits |= (uint32_t)(*c & 0x7F) << shift;
+    if (shift == 0) {
+      shift = 7;
+      continue;
+    }
+    putOctet();
+    bits >>= 8;
+    --shift;
+  }
+  if (shift != 0) putOctet();
+  return digits;
+}
+
+int SendUssd(int port, const char* code) {
+  char packed[PackedUssdSize];
+  if (PackUssd(packed, code) < 0) {  // refused before a byte reaches the modem
+    fputs("atsms: the USSD string is longer than 72 characters\n", stderr);
+    fputs(ResultError, stdout);
+    return -1;
+  }
+  if (PrepareModem(port, 0, -1) < 0) return -1;
+  snprintf(ResponseBuffer, ResponseBufferSize, CmdUssdFormat, packed);
+  fprintf(stderr, "%s\n", ResponseBuffer);
+  SendCmd(port, ResponseBuffer);
+
+  int counter = AnswerTries;
+  for (;; --counter) {
+    ReadTraced(port, counter);
+    if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) break;
+  }
+  if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
+    fputs(ResultError, stdout);
+    return -1;
+  }
+  // The network's answer arrives later as an unsolicited +CUSD; it shows only in the trace.
+  for (counter = AnswerTries;; --counter) {
+    ReadTraced(port, counter);
+    if (ResponseHas(AnsUssdReply) || counter == 0) break;
+  }
+  fputs(ResultOk, stdout);
+  return 0;
+}

@@ -1,0 +1,134 @@
+// modem_sim.h: a simulated GSM modem on a pseudo-terminal, for the demo, the end-to-end tests and the benchmark.
+// It answers the AT commands atsms writes (TS 27.005, TS 27.007) from an in-memory message store.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+struct Message {
+  int index = 0;
+  std::string status;  // "REC UNREAD", "REC READ", "STO UNSENT" or "STO SENT"
+  std::string sender;  // number, "+" number, alphanumeric name or empty; the destination of a stored outgoing one
+  std::string date;    // "24/05/01,10:20:30+08"
+  std::string text;    // UTF-8
+};
+
+struct SentSms {
+  int lengthArg = 0;        // the n of "AT+CMGS=n"
+  bool lengthOk = false;    // n equals the PDU's octets after the SMSC part
+  std::string pdu;          // hex as received, without Ctrl-Z
+  std::string destination;  // with a leading '+' when the type of address is 0x91
+  int dcs = 0;
+  std::string text;         // UTF-8, decoded from UCS-2 (surrogate pairs joined) or GSM 7-bit
+};
+
+struct Options {
+  // misbehaviour
+  bool silent = false;            // never answer anything
+  int okOnAt = 1;                 // answer "OK" to "AT" only from the Nth "AT" on; earlier probes get no answer at all
+  bool keepEcho = false;          // ignore ATE0: keep echoing every command line
+  std::string errorOn;            // answer "\r\nERROR\r\n" to any command line that starts with this text
+  int pieceDelayMs = 0;           // if >0: every answer is written in two pieces (first half, delay, second half)
+  int answerDelayMs = 0;          // delay before every answer
+  // storage
+  int indexBase = 1;              // 0: storages number their messages from 0
+  bool descending = false;        // AT+CMGL lists in descending index order
+  // sending
+  bool noPrompt = false;          // AT+CMGS gets no ">" at all
+  int latePrompt = 0;             // N>0: N unsolicited answers, 0.7 s apart, come before the ">" prompt
+  bool cmgsError = false;         // AT+CMGS answers "\r\nERROR\r\n"
+  int cmsError = 0;               // >0: after the PDU, answer "\r\n+CMS ERROR: <n>\r\n" instead of +CMGS/OK
+  // USSD
+  std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
+  int ussdDelayMs = 1000;         // delay before the +CUSD reply
+  bool ussdError = false;         // AT+CUSD answers "\r\nERROR\r\n"
+  bool ussdNoReply = false;       // "OK" but never a +CUSD
+  // going away
+  int hangupAfter = 0;            // N>0: close the pty master right after receiving the Nth command line
+  // One call per log line (already time-stamped, no newline), from the service thread. Empty: no log.
+  std::function<void(const std::string& line)> log;
+};
+
+class Modem {
+ public:
+  explicit Modem(Options o = {});
+  ~Modem();  // stops the thread, closes both ends
+  Modem(const Modem&) = delete;
+  Modem& operator=(const Modem&) = delete;
+
+  // Adds the messages of a store file (README.md); false on a parse error, see LastError().
+  bool LoadStore(const std::string& file);
+  std::string LastError() const;
+  void AddMessage(const std::string& storage, Message m);  // storage "SM" or "ME"; replaces the same index
+  std::vector<Message> Messages(const std::string& storage) const;  // ascending index order
+
+  bool Start();                    // openpty and the service thread; false on failure
+  std::string SlavePath() const;   // e.g. /dev/pts/5
+  int SlaveFd() const;             // kept open for the simulator's life; never change its settings
+  std::vector<std::string> Commands() const;  // every command line received, raw, "\r" included (PDU lines end in "\x1a")
+  std::vector<SentSms> Sent() const;
+  std::vector<std::string> UssdRequests() const;  // unpacked USSD strings
+  void Stop();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Output {
+    Clock::time_point due;
+    std::string bytes;
+  };
+
+  void Run();
+  void Receive(char c);
+  void HandleLine(const std::string& raw);
+  void HandlePdu(const std::string& raw);
+  std::string Execute(const std::string& command);
+  std::string ListMessages(const std::string& argument);
+  std::string ReadMessage(const std::string& argument);
+  std::string DeleteMessage(const std::string& argument);
+  std::string SelectStorage(const std::string& argument);
+  std::string StartSend(const std::string& argument);
+  std::string Ussd(const std::string& argument);
+  bool Record(const std::string& raw);  // false when this line hangs the modem up
+  void Answer(const std::string& echo, const std::string& answer);
+  void Queue(int delayMs, const std::string& bytes);
+  void Flush();
+  void Log(const std::string& line) const;
+
+  const Options opts_;
+  mutable std::mutex mutex_;  // guards everything below that other threads read
+  std::map<std::string, std::map<int, Message>> stores_;
+  std::vector<std::string> commands_;
+  std::vector<SentSms> sent_;
+  std::vector<std::string> ussd_;
+  std::string error_;
+
+  // Modem state, touched only by the service thread (under mutex_ while a line is handled).
+  bool echo_ = true;
+  bool ucs2_ = false;
+  bool textMode_ = false;
+  std::string storage_ = "SM";
+  int probes_ = 0;
+  int reference_ = 0;
+  bool awaitingPdu_ = false;
+  int pduLength_ = 0;
+  std::string line_;
+  std::vector<std::pair<int, std::string>> later_;  // answers that follow the current one: delay, bytes
+  std::deque<Output> queue_;
+
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slavePath_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace sim
