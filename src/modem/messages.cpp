@@ -17,13 +17,14 @@ void Exchange(int port, const char* command) {
   ReadResponse(port);
 }
 
-// Calls visit for first, first + 1, ... last; nothing when last < first. Safe up to INT_MAX.
-void ForEachIndex(int port, int first, int last, int (*visit)(int port, int index)) {
-  if (last < first) return;
-  for (int i = first;; ++i) {
+// Calls visit for first, first + 1, ... last (nothing when last < first; safe up to INT_MAX) and
+// yields last, or -1 when the modem went away on the way.
+int ForEachIndex(int port, int first, int last, int (*visit)(int port, int index)) {
+  for (int i = first; i <= last && !PortLost(); ++i) {
     visit(port, i);  // results not looked at: an empty index is no reason to stop
     if (i == last) break;
   }
+  return PortLost() ? -1 : last;
 }
 
 int DeleteUnprepared(int port, int index) { return DeleteMessage(port, index, -1); }
@@ -53,8 +54,7 @@ int ListMessages(int port, int storage) {
   Exchange(port, CmdTextMode);
   if (!ResponseHas(AnsOk)) return -1;
   fputs("num\ttype\tsender\tdate\tmsg\n", stdout);
-  ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
-  return last;
+  return ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
 }
 
 int DeleteMessage(int port, int index, int storage) {
@@ -69,6 +69,5 @@ int DeleteAllMessages(int port, int storage) {
   bool zeroInUse = false;
   int last = LastMessageIndex(port, storage, &zeroInUse);
   // Empty indexes between the used ones are deleted too.
-  ForEachIndex(port, zeroInUse ? 0 : 1, last, DeleteUnprepared);
-  return last;
+  return ForEachIndex(port, zeroInUse ? 0 : 1, last, DeleteUnprepared);
 }

@@ -19,7 +19,7 @@ bool Accepted(int port, const char* command) {
 int PrepareModem(int port, int charset, int storage) {
   // A modem that is still starting may ignore the first probes; go on even if all of them fail,
   // the echo command then decides.
-  for (int i = 0; i < ProbeTries; ++i)
+  for (int i = 0; i < ProbeTries && !PortLost(); ++i)
     if (SendCmd(port, CmdProbe) == 0 && ReadResponse(port) > 0 && ResponseHas(AnsOk)) break;
   if (!Accepted(port, CmdEchoOff)) return -1;
   if (!Accepted(port, charset ? CmdCharsetUcs2 : CmdCharsetGsm)) return -1;

@@ -60,7 +60,7 @@ void SwapSemiOctets(char* out, const char* digits, int count) {
 // Reads answers until one contains text; it counts only within the first AnswerTries answers,
 // and at most AnswerTries + 1 are read.
 bool WaitFor(int port, const char* text) {
-  for (int counter = AnswerTries; counter >= 0; --counter) {
+  for (int counter = AnswerTries; counter >= 0 && !PortLost(); --counter) {
     ReadResponse(port);
     if (ResponseHas(text)) return counter > 0;
   }

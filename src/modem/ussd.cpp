@@ -62,7 +62,7 @@ int SendUssd(int port, const char* code) {
   int counter = AnswerTries;
   for (;; --counter) {
     ReadTraced(port, counter);
-    if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) break;
+    if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
   }
   if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
     fputs(ResultError, stdout);
@@ -71,7 +71,11 @@ int SendUssd(int port, const char* code) {
   // The network's answer arrives later as an unsolicited +CUSD; it shows only in the trace.
   for (counter = AnswerTries;; --counter) {
     ReadTraced(port, counter);
-    if (ResponseHas(AnsUssdReply) || counter == 0) break;
+    if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
+  }
+  if (PortLost()) {
+    fputs(ResultError, stdout);
+    return -1;
   }
   fputs(ResultOk, stdout);
   return 0;

@@ -12,4 +12,8 @@ int ReportSendError();                    // "SendCmd error. errno-text" on stan
 // Yields the bytes now in ResponseBuffer (0 if nothing came).
 int ReadResponse(int port);
 
+// True once the modem has gone away (end of file or an I/O error on the port, as when a USB modem is
+// unplugged). It is reported once on standard error; after that nothing is written or waited for.
+bool PortLost();
+
 inline bool ResponseHas(const char* text) { return strstr(ResponseBuffer, text) != nullptr; }
