@@ -69,12 +69,11 @@ void PrintEscaped(FILE* out, const char* text) {
 
 int PrintMessage(FILE* out, int index, char* answer) {
   char* const ok = strstr(answer, AnsOk);
-  if (!ok) return -1;
+  if (!ok || ok == answer) return -1;  // no header can stand before the "OK"
   // Trim what follows the text (line ends, the closing quote of an empty text) back to the last
-  // letter or digit; that position bounds every scan below.
+  // letter or digit; that position bounds every scan below. The first character is never trimmed.
   char* endMark = ok - 1;
   while (endMark > answer && !IsAlnum(*endMark)) *endMark-- = '\0';
-  if (endMark < answer) return -1;
 
   char* const header = strstr(answer, AnsReadLine);
   if (!header) return -1;
