@@ -1,0 +1,180 @@
+// The pure parsers of one modem answer, fed the bytes modems send ("\r\n" written out).
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "modem/answers.h"
+#include "serial/exchange.h"
+
+namespace {
+
+// The parsers write into the answer: each call gets its own copy, sized like ResponseBuffer.
+std::vector<char> Writable(const std::string& answer) {
+  std::vector<char> buffer(answer.begin(), answer.end());
+  buffer.resize(answer.size() < ResponseBufferSize ? ResponseBufferSize + 1 : answer.size() + 1, '\0');
+  return buffer;
+}
+
+struct CmglCase { const char* source; const char* answer; int want; bool zero; };
+const CmglCase CmglAnswers[] = {
+    {"two stored, ascending", "\r\n+CMGL: 1,1,,23\r\n0791...\r\n+CMGL: 4,0,,25\r\n0791...\r\n\r\nOK\r\n", 4, false},
+    {"descending", "\r\n+CMGL: 17,1,,23\r\nAB\r\n+CMGL: 15,1,,23\r\nAB\r\n+CMGL: 13,0,,23\r\nAB\r\n"
+                   "+CMGL: 11,0,,23\r\nAB\r\n\r\nOK\r\n", 17, false},
+    {"mixed order", "\r\n+CMGL: 3,1,,23\r\nAB\r\n+CMGL: 9,1,,23\r\nAB\r\n+CMGL: 2,1,,23\r\nAB\r\n\r\nOK\r\n", 9, false},
+    {"gaps", "\r\n+CMGL: 2,1,,23\r\nAB\r\n+CMGL: 5,1,,23\r\nAB\r\n+CMGL: 9,1,,23\r\nAB\r\n\r\nOK\r\n", 9, false},
+    {"numbered from 0, alone", "\r\n+CMGL: 0,1,,23\r\n0791...\r\n\r\nOK\r\n", 0, true},
+    {"numbered from 0, with others", "\r\n+CMGL: 0,1,,23\r\nAB\r\n+CMGL: 1,1,,25\r\nAB\r\n\r\nOK\r\n", 1, true},
+    {"index 0 listed last", "\r\n+CMGL: 3,1,,23\r\nAB\r\n+CMGL: 0,1,,25\r\nAB\r\n\r\nOK\r\n", 3, true},
+    {"two-digit index 10 is not 0", "\r\n+CMGL: 10,0,,23\r\nAB\r\n\r\nOK\r\n", 10, false},
+    {"index 0 after the first OK", "\r\n+CMGL: 2,1,,23\r\nAB\r\n\r\nOK\r\n+CMGL: 0,1,,23\r\nAB\r\n", 2, false},
+    {"higher index after the first OK", "\r\n+CMGL: 2,1,,23\r\nAB\r\n\r\nOK\r\n+CMGL: 7,1,,23\r\n", 2, false},
+    {"three-digit index", "\r\n+CMGL: 255,1,,23\r\nAB\r\n\r\nOK\r\n", 255, false},
+    {"empty storage", "\r\nOK\r\n", -1, false},
+    {"only line after the OK", "\r\nOK\r\n\r\n+CMGL: 2,0,,25\r\n", -1, false},
+    {"digits run into the OK", "\r\n+CMGL: 12OK\r\n", -1, false},
+    {"no OK", "\r\n+CMGL: 1,1,,23\r\n0791...\r\n", -1, false},
+    {"no digits before the OK", "\r\n+CMGL: \r\nOK\r\n", -1, false},
+    {"refused", "\r\n+CMS ERROR: 321\r\n", -1, false},
+    {"nothing", "", -1, false},
+};
+
+TEST(FindHighestIndex, CapturedAnswers) {
+  for (const CmglCase& c : CmglAnswers) {
+    SCOPED_TRACE(c.source);
+    std::vector<char> answer = Writable(c.answer);
+    bool zeroInUse = !c.zero && c.want >= 0;  // the opposite, so that a missing write shows
+    EXPECT_EQ(c.want, FindHighestIndex(answer.data(), &zeroInUse));
+    EXPECT_EQ(c.zero, zeroInUse);
+    answer = Writable(c.answer);
+    EXPECT_EQ(c.want, FindHighestIndex(answer.data(), nullptr));
+  }
+}
+
+std::string Printed(int index, const std::string& text, int* result) {
+  std::vector<char> answer = Writable(text);
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&data, &size);
+  *result = PrintMessage(out, index, answer.data());
+  fclose(out);
+  std::string printed(data, size);
+  free(data);
+  return printed;
+}
+
+std::string Cmgr(const char* status, const std::string& sender, const std::string& date, const std::string& text) {
+  return "\r\n+CMGR: \"" + std::string(status) + "\",\"" + sender + "\",,\"" + date + "\"\r\n" + text + "\r\n\r\nOK\r\n";
+}
+
+const char Plus1234[] = "002B0031003200330034";
+const char Date[] = "24/05/01,10:20:30+08";
+
+// want "" means: nothing printed and -1.
+struct CmgrCase { const char* source; int index; std::string answer; const char* want; };
+const CmgrCase CmgrAnswers[] = {
+    {"unread", 3, Cmgr("REC UNREAD", Plus1234, Date, "00480069"), "3\t1\t+1234\t24/05/01,10:20:30+08\tHi\n"},
+    {"read", 3, Cmgr("REC READ", Plus1234, Date, "00480069"), "3\t0\t+1234\t24/05/01,10:20:30+08\tHi\n"},
+    {"index 0", 0, Cmgr("REC READ", "0031", Date, "0041"), "0\t0\t1\t24/05/01,10:20:30+08\tA\n"},
+    {"lower-case hex", 7, Cmgr("REC READ", "002b0031", Date, "00e90020006f006b"),
+     "7\t0\t+1\t24/05/01,10:20:30+08\t\xC3\xA9 ok\n"},
+    {"alphanumeric sender", 2, Cmgr("REC UNREAD", "0056006F006400610066006F006E0065", Date, "0041"),
+     "2\t1\tVodafone\t24/05/01,10:20:30+08\tA\n"},
+    {"empty sender", 4, Cmgr("REC READ", "", Date, "00480069"), "4\t0\t\t24/05/01,10:20:30+08\tHi\n"},
+    {"emoji text", 5, Cmgr("REC READ", "0031", Date, "D83DDE00"), "5\t0\t1\t24/05/01,10:20:30+08\t\xF0\x9F\x98\x80\n"},
+    {"Cyrillic text", 6, Cmgr("REC READ", "0031", Date, "041F04400438043204350442"),
+     "6\t0\t1\t24/05/01,10:20:30+08\t\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\n"},
+    {"line feed in the text", 1, Cmgr("REC READ", "0031", Date, "0041000A0042"), "1\t0\t1\t24/05/01,10:20:30+08\tA\\nB\n"},
+    {"tab, CR, backslash in the text", 1, Cmgr("REC READ", "0031", Date, "00410009000D005C0042"),
+     "1\t0\t1\t24/05/01,10:20:30+08\tA\\t\\r\\\\B\n"},
+    {"tab and backslash in the sender", 1, Cmgr("REC READ", "0009005C", Date, "0041"),
+     "1\t0\t\\t\\\\\t24/05/01,10:20:30+08\tA\n"},
+    {"tab in the date", 1, Cmgr("REC READ", "0031", "24/05/01\t10:20", "0041"), "1\t0\t1\t24/05/01\\t10:20\tA\n"},
+    {"sender not whole groups, shown raw", 1, Cmgr("REC READ", "002B003", Date, "0041"),
+     "1\t0\t002B003\t24/05/01,10:20:30+08\tA\n"},
+    {"text not whole groups, shown raw", 1, Cmgr("REC READ", Plus1234, Date, "0048006"),
+     "1\t0\t+1234\t24/05/01,10:20:30+08\t0048006\n"},
+    {"stored sent", 1, Cmgr("STO SENT", Plus1234, Date, "00480069"), ""},
+    {"stored unsent", 1, Cmgr("STO UNSENT", Plus1234, Date, "00480069"), ""},
+    {"alpha field", 1, "\r\n+CMGR: \"REC READ\",\"002B0031\",\"004A006F\",\"24/05/01,10:20:30+08\"\r\n0041\r\n\r\nOK\r\n", ""},
+    {"empty text", 1, Cmgr("REC READ", Plus1234, Date, ""), ""},
+    {"refused", 1, "\r\n+CMS ERROR: 321\r\n", ""},
+    {"OK alone", 1, "\r\nOK\r\n", ""},
+    {"nothing", 1, "", ""},
+};
+
+TEST(PrintMessage, CapturedAnswers) {
+  for (const CmgrCase& c : CmgrAnswers) {
+    SCOPED_TRACE(c.source);
+    int result = 0;
+    EXPECT_EQ(c.want, Printed(c.index, c.answer, &result));
+    EXPECT_EQ(*c.want ? 0 : -1, result);
+  }
+}
+
+TEST(PrintMessage, UndecodableTextNeverShowsTheLastMessage) {
+  int result = 0;
+  Printed(1, Cmgr("REC READ", "0031", Date, "0053006F006D0065007400680069006E0067"), &result);
+  EXPECT_EQ("2\t0\t1\t24/05/01,10:20:30+08\t004100420\n",
+            Printed(2, Cmgr("REC READ", "0031", Date, "004100420"), &result));
+}
+
+// Just run these: with -fsanitize=address any write past the 128-byte copies is caught.
+TEST(PrintMessage, OverlongSenderAndDateStayInTheirColumns) {
+  std::string longSender;
+  for (int i = 0; i < 300; ++i) longSender += "0041";
+  const std::string longDate(1000, '7');
+  for (const std::string& answer : {Cmgr("REC READ", longSender, Date, "0041"), Cmgr("REC READ", "0031", longDate, "0041"),
+                                    Cmgr("REC UNREAD", longSender, longDate, "0041")}) {
+    int result = 0;
+    std::string printed = Printed(9, answer, &result);
+    if (result != 0) {
+      EXPECT_EQ("", printed);
+      continue;
+    }
+    // index, type, sender, date, text
+    std::vector<std::string> columns;
+    size_t start = 0;
+    for (size_t tab; (tab = printed.find('\t', start)) != std::string::npos; start = tab + 1)
+      columns.push_back(printed.substr(start, tab - start));
+    ASSERT_EQ(4u, columns.size()) << printed;
+    EXPECT_LE(columns[2].size(), 127u);
+    EXPECT_LE(columns[3].size(), 127u);
+  }
+}
+
+TEST(PrintEscaped, OneLinePerText) {
+  const struct { const char* text; const char* want; } cases[] = {
+      {"plain text", "plain text"}, {"", ""}, {"a\\b", "a\\\\b"}, {"\t\r\n", "\\t\\r\\n"},
+      {"\\n", "\\\\n"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&data, &size);
+    PrintEscaped(out, c.text);
+    fclose(out);
+    EXPECT_EQ(c.want, std::string(data, size));
+    free(data);
+  }
+}
+
+TEST(ReadDecimal, AtoiWithSaturation) {
+  const struct { const char* text; int want; } cases[] = {
+      {"42", 42}, {"  -7", -7}, {"\t+5", 5}, {"12abc", 12}, {"abc", 0}, {"", 0}, {"007", 7},
+      {"2147483647", INT_MAX}, {"2147483648", INT_MAX}, {"99999999999999999999", INT_MAX},
+      {"-2147483648", INT_MIN}, {"-2147483649", INT_MIN}, {"-99999999999999999999", INT_MIN},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.want, ReadDecimal(c.text));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The text codecs: UTF-8 to UCS-2 hex for sending, UCS-2 hex to UTF-8 for the listing.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "codec/ucs2_to_utf8.h"
+#include "codec/utf8_to_ucs2.h"
+
+namespace {
+
+constexpr unsigned char Canary = 0xAA;
+
+TEST(Utf8SequenceLength, LeadBytes) {
+  const struct { int lead; int want; } cases[] = {
+      {0x00, 1}, {0x41, 1}, {0x7F, 1}, {0x80, 0}, {0xBF, 0}, {0xC0, 0}, {0xC1, 0}, {0xC2, 2},
+      {0xDF, 2}, {0xE0, 3}, {0xED, 3}, {0xEF, 3}, {0xF0, 4}, {0xF4, 4}, {0xF5, 0}, {0xFF, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lead);
+    EXPECT_EQ(c.want, Utf8SequenceLength[c.lead]);
+  }
+}
+
+// want "" with digits 0: nothing written, the output must keep its canary bytes.
+struct Utf8Case { const char* source; const char* text; const char* want; int digits; };
+const Utf8Case Utf8Cases[] = {
+    {"ASCII word", "Hello", "00480065006C006C006F", 20},
+    {"two-byte e acute", "\xC3\xA9", "00E9", 4},
+    {"three-byte euro", "\xE2\x82\xAC", "20AC", 4},
+    {"line feed", "\n", "000A", 4},
+    {"lowest two-byte", "\xC2\x80", "0080", 4},
+    {"lowest three-byte", "\xE0\xA0\x80", "0800", 4},
+    {"surrogate value passes", "\xED\xA0\x80", "D800", 4},
+    {"FFFF passes", "\xEF\xBF\xBF", "FFFF", 4},
+    {"emoji becomes a surrogate pair", "\xF0\x9F\x98\x80", "D83DDE00", 8},
+    {"lowest four-byte", "\xF0\x90\x80\x80", "D800DC00", 8},
+    {"highest code point", "\xF4\x8F\xBF\xBF", "DBFFDFFF", 8},
+    {"emoji between letters", "A\xF0\x9F\x98\x80" "B", "0041D83DDE000042", 16},
+    {"stops at FF", "A\xFF" "B", "0041", 4},
+    {"lone lead byte at the end", "A\xC3", "0041", 4},
+    {"four-byte cut short", "A\xF0\x9F\x98", "0041", 4},
+    {"above 10FFFF after a letter", "A\xF4\x90\x80\x80" "B", "0041", 4},
+    {"empty", "", "", 0},
+    {"overlong two-byte", "\xC0\x80", "", 0},
+    {"overlong three-byte", "\xE0\x80\x80", "", 0},
+    {"overlong four-byte", "\xF0\x80\x80\x80", "", 0},
+    {"above 10FFFF", "\xF4\x90\x80\x80", "", 0},
+    {"lone continuation byte", "\x80" "A", "", 0},
+    {"missing continuation", "\xC3" "A", "", 0},
+    {"third byte missing", "\xE2\x82" "A", "", 0},
+};
+
+TEST(Utf8ToUcs2Hex, Table) {
+  for (const Utf8Case& c : Utf8Cases) {
+    SCOPED_TRACE(c.source);
+    char output[64];
+    memset(output, Canary, sizeof output);
+    ssize_t digits = Utf8ToUcs2Hex(output, c.text);
+    EXPECT_EQ(c.digits, digits);
+    size_t untouchedFrom = 0;
+    if (c.digits > 0) {
+      EXPECT_STREQ(c.want, output);
+      untouchedFrom = strlen(c.want) + 1;
+    }
+    for (size_t i = untouchedFrom; i < sizeof output; ++i)
+      ASSERT_EQ(Canary, (unsigned char)output[i]) << "byte " << i << " written";
+  }
+}
+
+TEST(Utf8ToUcs2Hex, LongTextFillsFourDigitsPerCharacter) {
+  std::string text(1023, 'a');
+  static char output[4 * 1023 + 1];
+  EXPECT_EQ(4 * 1023, Utf8ToUcs2Hex(output, text.c_str()));
+  EXPECT_EQ(4u * 1023, strlen(output));
+  EXPECT_EQ(0, strncmp(output + 4 * 1022, "0061", 5));
+}
+
+TEST(HexDigitValue, Characters) {
+  const struct { int ch; int want; } cases[] = {
+      {'0', 0}, {'9', 9}, {'a', 10}, {'f', 15}, {'A', 10}, {'F', 15},
+      {'g', -1}, {'G', -1}, {'/', -1}, {':', -1}, {'@', -1}, {'`', -1}, {' ', -1}, {0, -1}, {0xFF, -1},
+      {-1, -1},             // EOF: low 8 bits are FF
+      {0x100 + '7', 7},     // only the low 8 bits count
+      {0x100 + 'c', 12},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ch);
+    EXPECT_EQ(c.want, HexDigitValue(c.ch));
+  }
+}
+
+struct Ucs2Case { const char* source; const char* want; int bytes; };
+const Ucs2Case Ucs2Cases[] = {
+    {"", "", 0},
+    {"00480069", "Hi", 2},
+    {"041F0440", "\xD0\x9F\xD1\x80", 4},
+    {"20AC", "\xE2\x82\xAC", 3},
+    {"00e9", "\xC3\xA9", 2},
+    {"00E9", "\xC3\xA9", 2},
+    {"007F", "\x7F", 1},
+    {"0080", "\xC2\x80", 2},
+    {"07FF", "\xDF\xBF", 2},
+    {"0800", "\xE0\xA0\x80", 3},
+    {"E000", "\xEE\x80\x80", 3},
+    {"FFFE", "\xEF\xBF\xBE", 3},
+    {"0041FFFF0042", "AB", 2},
+    {"004100000042", "A", 1},
+    {"0041004G", "A", 1},
+    {"G0410042", "", 0},
+    {"0041 042", "A", 1},
+    // A surrogate pair is one character; a lone half is U+FFFD.
+    {"D83DDE00", "\xF0\x9F\x98\x80", 4},
+    {"d83dde00", "\xF0\x9F\x98\x80", 4},
+    {"D800DC00", "\xF0\x90\x80\x80", 4},
+    {"DBFFDFFF", "\xF4\x8F\xBF\xBF", 4},
+    {"0041D83DDE000042", "A\xF0\x9F\x98\x80" "B", 6},
+    {"D800", "\xEF\xBF\xBD", 3},
+    {"DC00", "\xEF\xBF\xBD", 3},
+    {"D83D0041", "\xEF\xBF\xBD" "A", 4},
+    {"DE00D83D", "\xEF\xBF\xBD\xEF\xBF\xBD", 6},
+    {"D83DD83DDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80", 7},
+    {"D83D0000", "\xEF\xBF\xBD", 3},
+    {"D83D004G", "\xEF\xBF\xBD", 3},
+};
+
+TEST(Ucs2HexToUtf8, Table) {
+  for (const Ucs2Case& c : Ucs2Cases) {
+    SCOPED_TRACE(c.source);
+    char dest[64];
+    memset(dest, Canary, sizeof dest);
+    EXPECT_EQ(c.bytes, Ucs2HexToUtf8(dest, c.source));
+    EXPECT_EQ(std::string(c.want), std::string(dest, strnlen(dest, sizeof dest)));
+    for (size_t i = strlen(c.want) + 1; i < sizeof dest; ++i)
+      ASSERT_EQ(Canary, (unsigned char)dest[i]) << "byte " << i << " written";
+  }
+}
+
+TEST(Ucs2HexToUtf8, LengthNotMultipleOfFourLeavesDestUntouched) {
+  for (const char* source : {"004", "00410", "0", "D83DDE0", "00480069006"}) {
+    SCOPED_TRACE(source);
+    char dest[32];
+    memset(dest, Canary, sizeof dest);
+    EXPECT_EQ(-1, Ucs2HexToUtf8(dest, source));
+    for (size_t i = 0; i < sizeof dest; ++i)
+      ASSERT_EQ(Canary, (unsigned char)dest[i]) << "byte " << i << " written";
+  }
+}
+
+TEST(Ucs2HexToUtf8, FullBufferOfThreeByteCharactersFitsTheStatedRatio) {
+  std::string source;
+  for (int i = 0; i < 1024; ++i) source += "20AC";
+  static char dest[3 * 1024 + 1 + 16];
+  memset(dest, Canary, sizeof dest);
+  EXPECT_EQ(3 * 1024, Ucs2HexToUtf8(dest, source.c_str()));
+  EXPECT_EQ('\0', dest[3 * 1024]);
+  EXPECT_EQ(Canary, (unsigned char)dest[3 * 1024 + 1]);
+}
+
+}  // namespace

@@ -1,0 +1,12 @@
+// A scripted modem in place of src/serial/exchange.cpp: SendCmd records each line, ReadResponse
+// plays the next scripted answer at once, then silence ("").
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int FakePort = 7;
+
+void PlayAnswers(const std::vector<std::string>& answers);  // also forgets the lines sent
+const std::vector<std::string>& LinesSent();
+int ReadsDone();  // ReadResponse calls since PlayAnswers

@@ -1,0 +1,356 @@
+// The operations against the scripted fake exchange: the exact lines written, the number of
+// answers waited for, and what reaches standard output and standard error.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_exchange.h"
+#include "modem/commands.h"
+#include "modem/messages.h"
+#include "modem/prepare.h"
+#include "modem/send.h"
+#include "modem/ussd.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string Ok = "\r\nOK\r\n";
+const std::string Error = "\r\nERROR\r\n";
+const std::string CmsError = "\r\n+CMS ERROR: 321\r\n";
+const std::string Prompt = "\r\n> ";
+
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+Lines Repeat(const std::string& line, int times) { return Lines(times, line); }
+
+const Lines PrepareSim = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"};
+const Lines PreparePhone = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=\"ME\",\"ME\",\"ME\"\r"};
+const Lines PrepareGsm = {"AT\r", "ATE0\r", "AT+CSCS=\"GSM\"\r"};
+const Lines Listed = {"AT+CMGF=0\r", "AT+CMGL=4\r"};
+
+std::string Cmgl(const std::vector<int>& indexes) {
+  std::string answer = "\r\n";
+  for (int index : indexes)
+    answer += "+CMGL: " + std::to_string(index) + ",1,,23\r\n07919471...\r\n";
+  return answer + "\r\nOK\r\n";
+}
+std::string Cmgr(const char* textHex) {
+  return "\r\n+CMGR: \"REC READ\",\"002B0031\",,\"24/05/01,10:20:30+08\"\r\n" + std::string(textHex) + "\r\n\r\nOK\r\n";
+}
+Lines Cmgd(int from, int to) {
+  Lines lines;
+  for (int i = from; i <= to; ++i) lines.push_back("AT+CMGD=" + std::to_string(i) + "\r");
+  return lines;
+}
+
+// Runs f with standard output and standard error sent to temporary files.
+struct Captured {
+  int result = 0;
+  std::string out, err;
+};
+std::string Slurp(FILE* file) {
+  std::string text;
+  rewind(file);
+  for (int ch; (ch = fgetc(file)) != EOF;) text += (char)ch;
+  fclose(file);
+  return text;
+}
+Captured Capture(const std::function<int()>& f) {
+  fflush(stdout);
+  fflush(stderr);
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  int savedOut = dup(1), savedErr = dup(2);
+  dup2(fileno(out), 1);
+  dup2(fileno(err), 2);
+  Captured run;
+  run.result = f();
+  fflush(stdout);
+  fflush(stderr);
+  dup2(savedOut, 1);
+  dup2(savedErr, 2);
+  close(savedOut);
+  close(savedErr);
+  run.out = Slurp(out);
+  run.err = Slurp(err);
+  return run;
+}
+
+struct PrepareCase { const char* source; int charset, storage; Lines answers; int want; Lines sent; };
+const PrepareCase PrepareCases[] = {
+    {"OK on the third probe", 1, 0, {"", Error, Ok, Ok, Ok, Ok}, 0, Repeat("AT\r", 2) + PrepareSim},
+    {"silent modem", 1, 0, {}, -1, Repeat("AT\r", 5) + Lines{"ATE0\r"}},
+    {"echo off refused", 1, 0, {Ok, Error}, -1, {"AT\r", "ATE0\r"}},
+    {"charset refused", 1, 0, {Ok, Ok, Error}, -1, {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}},
+    {"storage left unchanged", 0, -1, {Ok, Ok, Ok}, 0, PrepareGsm},
+    {"any negative storage", 1, -2, {Ok, Ok, Ok}, 0, {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}},
+    {"phone storage", 1, 1, {Ok, Ok, Ok, Ok}, 0, PreparePhone},
+    {"storage refused", 1, 1, {Ok, Ok, Ok, "\r\n+CMS ERROR: 302\r\n"}, -1, PreparePhone},
+    {"echo still on during the probe", 1, 0, {"AT\r\r\nOK\r\n", "ATE0\r\r\nOK\r\n", Ok, Ok}, 0, PrepareSim},
+};
+
+TEST(PrepareModem, CommandOrder) {
+  for (const PrepareCase& c : PrepareCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(c.answers);
+    EXPECT_EQ(c.want, PrepareModem(FakePort, c.charset, c.storage));
+    EXPECT_EQ(c.sent, LinesSent());
+    EXPECT_EQ((int)c.sent.size(), ReadsDone());  // one collection per line
+  }
+}
+
+TEST(LastMessageIndex, ListsInPduMode) {
+  PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({1, 4})});
+  bool zeroInUse = true;
+  EXPECT_EQ(4, LastMessageIndex(FakePort, 0, &zeroInUse));
+  EXPECT_FALSE(zeroInUse);
+  EXPECT_EQ(PrepareSim + Listed, LinesSent());
+
+  PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({0, 2})});
+  EXPECT_EQ(2, LastMessageIndex(FakePort, 1, &zeroInUse));
+  EXPECT_TRUE(zeroInUse);
+  EXPECT_EQ(PreparePhone + Listed, LinesSent());
+}
+
+TEST(LastMessageIndex, PduModeRefusedListsNothing) {
+  PlayAnswers({Ok, Ok, Ok, Ok, Error, Cmgl({3})});
+  EXPECT_EQ(-1, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"}, LinesSent());
+}
+
+TEST(LastMessageIndex, GoesOnWhenPreparationFails) {
+  PlayAnswers({Ok, Ok, Error, Ok, Cmgl({3})});
+  EXPECT_EQ(3, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ((Lines({"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}) + Listed), LinesSent());
+}
+
+const char Header[] = "num\ttype\tsender\tdate\tmsg\n";
+const Lines Prepared = {Ok, Ok, Ok, Ok, Ok};  // probe, echo, charset, storage, PDU mode
+
+TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
+  PlayAnswers(Prepared + Lines{Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420043")});
+  Captured run = Capture([] { return ListMessages(FakePort, 0); });
+  EXPECT_EQ(3, run.result);
+  EXPECT_EQ((PrepareSim + Listed + Lines{"AT+CMGF=1\r", "AT+CMGR=1\r", "AT+CMGR=2\r", "AT+CMGR=3\r"}), LinesSent());
+  EXPECT_EQ(std::string(Header) + "1\t0\t+1\t24/05/01,10:20:30+08\tA\n3\t0\t+1\t24/05/01,10:20:30+08\tBC\n", run.out);
+}
+
+TEST(ListMessages, DescendingListingVisitsUpToTheHighest) {
+  PlayAnswers(Prepared + Lines{Cmgl({5, 3}), Ok});
+  Captured run = Capture([] { return ListMessages(FakePort, 1); });
+  EXPECT_EQ(5, run.result);
+  EXPECT_EQ((PreparePhone + Listed + Lines{"AT+CMGF=1\r", "AT+CMGR=1\r", "AT+CMGR=2\r", "AT+CMGR=3\r", "AT+CMGR=4\r",
+                                          "AT+CMGR=5\r"}),
+            LinesSent());
+  EXPECT_EQ(Header, run.out);
+}
+
+TEST(ListMessages, IndexZeroFirstWhenInUse) {
+  PlayAnswers(Prepared + Lines{Cmgl({0, 2}), Ok, Cmgr("0030"), CmsError, Cmgr("0032")});
+  Captured run = Capture([] { return ListMessages(FakePort, 0); });
+  EXPECT_EQ(2, run.result);
+  EXPECT_EQ((PrepareSim + Listed + Lines{"AT+CMGF=1\r", "AT+CMGR=0\r", "AT+CMGR=1\r", "AT+CMGR=2\r"}), LinesSent());
+  EXPECT_EQ(std::string(Header) + "0\t0\t+1\t24/05/01,10:20:30+08\t0\n2\t0\t+1\t24/05/01,10:20:30+08\t2\n", run.out);
+}
+
+TEST(ListMessages, OnlyIndexZero) {
+  PlayAnswers(Prepared + Lines{Cmgl({0}), Ok, Cmgr("0030")});
+  Captured run = Capture([] { return ListMessages(FakePort, 0); });
+  EXPECT_EQ(0, run.result);
+  EXPECT_EQ((PrepareSim + Listed + Lines{"AT+CMGF=1\r", "AT+CMGR=0\r"}), LinesSent());
+  EXPECT_EQ(std::string(Header) + "0\t0\t+1\t24/05/01,10:20:30+08\t0\n", run.out);
+}
+
+TEST(ListMessages, EmptyStoragePrintsNothing) {
+  PlayAnswers(Prepared + Lines{Ok});
+  Captured run = Capture([] { return ListMessages(FakePort, 0); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ(PrepareSim + Listed, LinesSent());
+  EXPECT_EQ("", run.out);
+}
+
+TEST(ListMessages, TextModeRefusedPrintsNothing) {
+  PlayAnswers(Prepared + Lines{Cmgl({2}), Error});
+  Captured run = Capture([] { return ListMessages(FakePort, 0); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ(PrepareSim + Listed + Lines{"AT+CMGF=1\r"}, LinesSent());
+  EXPECT_EQ("", run.out);
+}
+
+TEST(DeleteMessage, PreparesUnlessStorageIsMinusOne) {
+  PlayAnswers({Ok, Ok, Ok, Ok, Ok});
+  EXPECT_EQ(0, DeleteMessage(FakePort, 0, 1));
+  EXPECT_EQ(PreparePhone + Lines{"AT+CMGD=0\r"}, LinesSent());
+
+  PlayAnswers({CmsError});
+  EXPECT_EQ(-1, DeleteMessage(FakePort, 3, -1));
+  EXPECT_EQ(Lines{"AT+CMGD=3\r"}, LinesSent());
+}
+
+struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; };
+const DeleteAllCase DeleteAllCases[] = {
+    {"messages at 2 and 5", Cmgl({2, 5}), 5, Cmgd(1, 5)},
+    {"descending", Cmgl({4, 1}), 4, Cmgd(1, 4)},
+    {"index 0 with others", Cmgl({0, 3}), 3, Cmgd(0, 3)},
+    {"index 0 alone", Cmgl({0}), 0, Cmgd(0, 0)},
+    {"empty storage", Ok, -1, {}},
+};
+
+TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
+  for (const DeleteAllCase& c : DeleteAllCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + Lines{c.listing} + Repeat(Ok, 6));
+    Captured run = Capture([] { return DeleteAllMessages(FakePort, 0); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
+  }
+}
+
+const std::string Confirmed = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
+const char HiPdu[] = "00010005912143F500080400480069\x1a\r";
+
+// The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers, "OK" too.
+struct SendCase { const char* source; Lines answers; int want; bool pduWritten; int reads; };
+const SendCase SendCases[] = {
+    {"prompt and confirmation at once", {Prompt, Confirmed}, 0, true, 2},
+    {"prompt in the 10th answer", Repeat("", 9) + Lines{Prompt, Confirmed}, 0, true, 11},
+    {"prompt in the 11th answer", Repeat("", 10) + Lines{Prompt, Confirmed}, -1, false, 11},
+    {"no prompt", {}, -1, false, 11},
+    {"OK in the 10th confirmation", Lines{Prompt} + Repeat("", 9) + Lines{Ok}, 0, true, 11},
+    {"OK in the 11th confirmation", Lines{Prompt} + Repeat("", 10) + Lines{Ok}, -1, true, 12},
+    {"no confirmation", {Prompt}, -1, true, 12},
+    {"ERROR does not end the wait", {Prompt, "\r\n+CMS ERROR: 500\r\n", Confirmed}, 0, true, 3},
+};
+
+TEST(SendMessage, PromptAndConfirmationWaits) {
+  for (const SendCase& c : SendCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + c.answers);
+    char text[] = "'Hi'";
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.want == 0 ? ResultOk : ResultError, run.out);
+    Lines sent = PrepareSim + Lines{"AT+CMGF=0\r", "AT+CMGS=14\r"};
+    if (c.pduWritten) sent.push_back(HiPdu);
+    EXPECT_EQ(sent, LinesSent());
+    EXPECT_EQ(5 + c.reads, ReadsDone());
+  }
+}
+
+TEST(SendMessage, InternationalNumberCommandLength) {
+  PlayAnswers(Prepared + Lines{Prompt, Confirmed});
+  char text[] = "Hi";
+  Captured run = Capture([&] { return SendMessage(FakePort, "+491701234567", text, 1, 1); });
+  EXPECT_EQ(0, run.result);
+  EXPECT_EQ((PreparePhone + Lines{"AT+CMGF=0\r", "AT+CMGS=17\r", "0001000C9194711032547600080400480069\x1a\r"}),
+            LinesSent());
+}
+
+TEST(SendMessage, RefusedInputWritesNothingToTheModem) {
+  const struct { const char* source; const char* phone; std::string text; } cases[] = {
+      {"space in the number", "12 34", "Hi"},
+      {"carriage return in the number", "123\rAT+CMGD=1", "Hi"},
+      {"19 digits", "1234567890123456789", "Hi"},
+      {"empty number", "", "Hi"},
+      {"text of 1024 bytes", "12345", std::string(1024, 'a')},
+      {"user data of 256 octets", "12345", std::string(128, 'a')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + Lines{Prompt, Confirmed});
+    std::vector<char> text(c.text.begin(), c.text.end());
+    text.push_back('\0');
+    Captured run = Capture([&] { return SendMessage(FakePort, c.phone, text.data(), 1, 0); });
+    EXPECT_EQ(-1, run.result);
+    EXPECT_EQ(ResultError, run.out);
+    EXPECT_EQ(Lines{}, LinesSent());
+    EXPECT_EQ(0, ReadsDone());
+    ASSERT_FALSE(run.err.empty());
+    EXPECT_EQ(run.err.size() - 1, run.err.find('\n')) << "one line: " << run.err;
+  }
+}
+
+TEST(SendMessage, PreparationOrPduModeRefusedPrintsNothing) {
+  char text[] = "Hi";
+  PlayAnswers({});
+  Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ((Repeat("AT\r", 5) + Lines{"ATE0\r"}), LinesSent());
+
+  PlayAnswers({Ok, Ok, Ok, Ok, Error, Prompt, Confirmed});
+  run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"}, LinesSent());
+}
+
+const char UssdLine[] = "AT+CUSD=1,\"AA180C3602\",15\r";
+const std::string CusdReply = "\r\n+CUSD: 0,\"Balance 5.00\",15\r\n";
+
+std::string Trace(const Lines& answers, int counter) {
+  std::string trace;
+  for (const std::string& answer : answers) trace += answer + " - " + std::to_string(counter--) + "\n";
+  return trace;
+}
+
+// The answers after the AT+CUSD line, the result, and the trace lines: reply wait, then result wait.
+struct UssdCase { const char* source; Lines answers; int want; Lines replyTrace; Lines resultTrace; };
+const UssdCase UssdCases[] = {
+    {"OK, then the network's answer", {Ok, CusdReply}, 0, {Ok}, {CusdReply}},
+    {"OK, then silence", {Ok}, 0, {Ok}, Repeat("", 11)},
+    {"OK in the 10th answer", Repeat("", 9) + Lines{Ok, CusdReply}, 0, Repeat("", 9) + Lines{Ok}, {CusdReply}},
+    {"OK in the 11th answer", Repeat("", 10) + Lines{Ok, CusdReply}, -1, Repeat("", 10) + Lines{Ok}, {}},
+    {"no reply", {}, -1, Repeat("", 11), {}},
+    {"ERROR", {Error, CusdReply}, -1, {Error}, {}},
+    {"OK and ERROR in one answer", {"\r\nOK\r\n\r\nERROR\r\n", CusdReply}, -1, {"\r\nOK\r\n\r\nERROR\r\n"}, {}},
+    {"CUSD in the OK answer still waits for one more", {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n", CusdReply}, 0,
+     {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n"}, {CusdReply}},
+};
+
+TEST(SendUssd, ReplyAndResultWaits) {
+  for (const UssdCase& c : UssdCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Lines{Ok, Ok, Ok} + c.answers);
+    Captured run = Capture([] { return SendUssd(FakePort, "*100#"); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.want == 0 ? ResultOk : ResultError, run.out);
+    EXPECT_EQ(PrepareGsm + Lines{UssdLine}, LinesSent());
+    EXPECT_EQ(std::string(UssdLine) + "\n" + Trace(c.replyTrace, 10) + Trace(c.resultTrace, 10), run.err);
+    EXPECT_EQ(3 + (int)(c.replyTrace.size() + c.resultTrace.size()), ReadsDone());
+  }
+}
+
+TEST(SendUssd, EmptyCode) {
+  PlayAnswers({Ok, Ok, Ok, Ok, CusdReply});
+  Captured run = Capture([] { return SendUssd(FakePort, ""); });
+  EXPECT_EQ(0, run.result);
+  EXPECT_EQ((PrepareGsm + Lines{"AT+CUSD=1,\"\",15\r"}), LinesSent());
+}
+
+TEST(SendUssd, PreparationFailsPrintsNothing) {
+  PlayAnswers({Ok, Ok, Error});
+  Captured run = Capture([] { return SendUssd(FakePort, "*100#"); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(PrepareGsm, LinesSent());
+}
+
+TEST(SendUssd, OverlongCodeIsRefusedBeforeTheModem) {
+  PlayAnswers({Ok, Ok, Ok, Ok, CusdReply});
+  Captured run = Capture([] { return SendUssd(FakePort, std::string(73, '1').c_str()); });
+  EXPECT_EQ(-1, run.result);
+  EXPECT_EQ(ResultError, run.out);
+  EXPECT_EQ(Lines{}, LinesSent());
+  EXPECT_FALSE(run.err.empty());
+}
+
+}  // namespace
