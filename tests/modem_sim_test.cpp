@@ -1,0 +1,472 @@
+// modem_sim_test.cpp: the simulated modem seen from the port side, over a real pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "modem_sim.h"
+
+namespace {
+
+// The atsms side of the line: the slave opened raw, its settings put back at the end.
+class Port {
+ public:
+  explicit Port(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    tcgetattr(fd_, &saved_);
+    termios raw = saved_;
+    cfmakeraw(&raw);
+    tcsetattr(fd_, TCSANOW, &raw);
+  }
+  ~Port() {
+    tcsetattr(fd_, TCSANOW, &saved_);
+    close(fd_);
+  }
+  bool IsOpen() const { return fd_ >= 0; }
+  void Write(const std::string& bytes) { ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(fd_, bytes.data(), bytes.size())); }
+  // Reads until the text holds want, or timeoutMs has passed.
+  std::string ReadUntil(const std::string& want, int timeoutMs = 3000) {
+    std::string got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < end && !gone_)
+      ReadSome(20, &got);
+    return got;
+  }
+  // Reads until the modem has been silent for quietMs.
+  std::string ReadQuiet(int quietMs) {
+    std::string got;
+    while (ReadSome(quietMs, &got)) {
+    }
+    return got;
+  }
+  std::string Exchange(const std::string& line, const std::string& final = "\r\n") {
+    Write(line);
+    return ReadUntil(final == "\r\n" ? "OK\r\n" : final);
+  }
+  // false on a time-out with nothing read, or when the line is gone (EIO or end of file).
+  bool ReadSome(int waitMs, std::string* got) {
+    pollfd watched{fd_, POLLIN, 0};
+    if (poll(&watched, 1, waitMs) <= 0)
+      return false;
+    char buffer[256];
+    ssize_t count = read(fd_, buffer, sizeof buffer);
+    if (count <= 0) {
+      gone_ = true;
+      return false;
+    }
+    got->append(buffer, static_cast<size_t>(count));
+    return true;
+  }
+  bool Gone() const { return gone_; }
+
+ private:
+  int fd_;
+  termios saved_{};
+  bool gone_ = false;
+};
+
+// Starts the modem, opens the port and switches echo off, as every atsms operation begins.
+std::unique_ptr<Port> Connect(sim::Modem& modem, bool echoOff = true) {
+  EXPECT_TRUE(modem.Start());
+  auto port = std::make_unique<Port>(modem.SlavePath());
+  EXPECT_TRUE(port->IsOpen());
+  if (echoOff) {
+    EXPECT_EQ("ATE0\r\r\nOK\r\n", port->Exchange("ATE0\r"));
+  }
+  return port;
+}
+
+int Octet(const std::string& hex, size_t* at) { return std::stoi(hex.substr((*at += 2) - 2, 2), nullptr, 16); }
+
+std::string Digits(const std::string& hex, size_t* at, int count) {
+  std::string digits;
+  for (int i = 0; i < count; ++i)
+    digits.push_back(hex[*at + (i % 2 ? i - 1 : i + 1)]);
+  *at += (count + 1) / 2 * 2;
+  return digits;
+}
+
+// Just enough of TS 23.040 to check what +CMGL lists: SMS-DELIVER or SMS-SUBMIT, UCS-2 user data left as hex.
+struct Decoded {
+  int tpduLength = 0;
+  int type = 0;  // type of address
+  std::string address, date, userData;
+  bool submit = false;
+};
+Decoded DecodePdu(const std::string& hex) {
+  Decoded d;
+  size_t at = 0;
+  at += Octet(hex, &at) * 2;  // SMSC
+  d.tpduLength = static_cast<int>((hex.size() - at) / 2);
+  int first = Octet(hex, &at);
+  d.submit = (first & 3) == 1;
+  if (d.submit)
+    Octet(hex, &at);  // TP-MR
+  int length = Octet(hex, &at);
+  d.type = Octet(hex, &at);
+  if (d.type == 0xD0) {  // alphanumeric: 7-bit, ASCII letters only in these tests
+    unsigned bits = 0;
+    int held = 0;
+    for (int i = 0; i < (length + 1) / 2; ++i) {
+      bits |= Octet(hex, &at) << held;
+      for (held += 8; held >= 7 && static_cast<int>(d.address.size()) < length * 4 / 7; held -= 7, bits >>= 7)
+        d.address.push_back(static_cast<char>(bits & 0x7F));
+    }
+  } else {
+    d.address = (d.type == 0x91 ? "+" : "") + Digits(hex, &at, length);
+    if (d.address.back() == 'F')
+      d.address.pop_back();
+  }
+  EXPECT_EQ(0, Octet(hex, &at));  // TP-PID
+  EXPECT_EQ(8, Octet(hex, &at));  // TP-DCS UCS-2
+  if (!d.submit) {
+    std::string s = Digits(hex, &at, 14);
+    char sign = (std::stoi(s.substr(12, 1), nullptr, 16) & 8) ? '-' : '+';
+    s[12] = static_cast<char>('0' + (std::stoi(s.substr(12, 1), nullptr, 16) & 7));
+    d.date = s.substr(0, 2) + "/" + s.substr(2, 2) + "/" + s.substr(4, 2) + "," + s.substr(6, 2) + ":" +
+             s.substr(8, 2) + ":" + s.substr(10, 2) + sign + s.substr(12, 2);
+  }
+  int udl = Octet(hex, &at);
+  d.userData = hex.substr(at);
+  EXPECT_EQ(static_cast<size_t>(udl * 2), d.userData.size());
+  return d;
+}
+
+struct StoredCase {
+  int index;
+  const char* status;
+  const char* sender;
+  const char* date;
+  const char* text;
+  int type;
+  const char* ucs2;
+};
+const StoredCase Stored[] = {
+    {1, "REC UNREAD", "+491701234567", "24/05/01,10:20:30+08", "Hi 😀", 0x91, "004800690020D83DDE00"},
+    {2, "REC READ", "0301234567", "24/12/31,23:59:58-04", "Привет", 0x81, "041F04400438043204350442"},
+    {4, "REC UNREAD", "Vodafone", "24/05/03,18:42:07+08", "A\nB", 0xD0, "0041000A0042"},
+    {7, "STO UNSENT", "+4930123", "", "Hi", 0x91, "00480069"},
+};
+
+TEST(ModemSim, ListsEveryMessageAsAPduThatDecodesBack) {
+  for (bool descending : {false, true}) {
+    SCOPED_TRACE(descending ? "descending" : "ascending");
+    sim::Options o;
+    o.descending = descending;
+    sim::Modem modem(o);
+    for (const StoredCase& c : Stored)
+      modem.AddMessage("SM", {c.index, c.status, c.sender, c.date, c.text});
+    auto port = Connect(modem);
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT+CMGF=0\r"));
+    std::string answer = port->Exchange("AT+CMGL=4\r");
+    ASSERT_EQ(0u, answer.find("\r\n+CMGL: "));
+    ASSERT_EQ(answer.size() - 8, answer.find("\r\n\r\nOK\r\n"));
+    size_t at = 2;
+    for (size_t n = 0; n < std::size(Stored); ++n) {
+      const StoredCase& c = Stored[descending ? std::size(Stored) - 1 - n : n];
+      SCOPED_TRACE(c.text);
+      int index = -1, stat = -1, length = -1;
+      ASSERT_EQ(3, sscanf(answer.c_str() + at, "+CMGL: %d,%d,,%d\r\n", &index, &stat, &length));
+      size_t pduStart = answer.find("\r\n", at) + 2;
+      size_t pduEnd = answer.find("\r\n", pduStart);
+      Decoded d = DecodePdu(answer.substr(pduStart, pduEnd - pduStart));
+      EXPECT_EQ(c.index, index);
+      EXPECT_EQ(c.status == std::string("REC UNREAD") ? 0 : c.status == std::string("REC READ") ? 1 : 2, stat);
+      EXPECT_EQ(d.tpduLength, length);
+      EXPECT_EQ(stat == 2, d.submit);
+      EXPECT_EQ(c.type, d.type);
+      EXPECT_EQ(c.sender, d.address);
+      EXPECT_EQ(c.date, d.date);
+      EXPECT_EQ(c.ucs2, d.userData);
+      at = pduEnd + 2;
+    }
+  }
+}
+
+TEST(ModemSim, DeliverPduIsByteExact) {
+  sim::Modem modem;
+  modem.AddMessage("ME", {3, "REC READ", "12345", "24/05/01,10:20:30+08", "Hi"});
+  auto port = Connect(modem);
+  EXPECT_EQ("\r\n+CPMS: 1,100,1,100,1,100\r\n\r\nOK\r\n", port->Exchange("AT+CPMS=\"ME\",\"ME\",\"ME\"\r"));
+  port->Exchange("AT+CMGF=0\r");
+  EXPECT_EQ("\r\n+CMGR: 1,,20\r\n0791947122723033" "04" "0581" "2143F5" "0008" "42501001020380" "04" "00480069\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=3\r"));
+}
+
+TEST(ModemSim, AnswersPreparationCommands) {
+  struct Row { const char* command; const char* answer; };
+  const Row rows[] = {
+      {"AT\r", "AT\r\r\nOK\r\n"},  // echo is on at power-up
+      {"ATE0\r", "ATE0\r\r\nOK\r\n"},
+      {"AT\r", "\r\nOK\r\n"},
+      {"AT+CSCS=\"UCS2\"\r", "\r\nOK\r\n"},
+      {"AT+CSCS=\"HEX\"\r", "\r\nERROR\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", "\r\n+CPMS: 2,30,2,30,2,30\r\n\r\nOK\r\n"},
+      {"AT+CPMS=\"XX\",\"XX\",\"XX\"\r", "\r\n+CMS ERROR: 302\r\n"},
+      {"AT+CMGF=2\r", "\r\nERROR\r\n"},
+      {"AT+CMGD=1\r", "\r\nOK\r\n"},
+      {"AT+CMGD=9\r", "\r\nOK\r\n"},  // an empty index is no error
+      {"AT+CMGD=1000\r", "\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGD=0\r", "\r\n+CMS ERROR: 321\r\n"},
+      {"AT+FOO\r", "\r\nERROR\r\n"},
+  };
+  sim::Modem modem;
+  modem.AddMessage("SM", {1, "REC READ", "+1", "24/05/01,10:20:30+08", "one"});
+  modem.AddMessage("SM", {2, "REC READ", "+2", "24/05/01,10:20:30+08", "two"});
+  auto port = Connect(modem, false);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.command);
+    port->Write(r.command);
+    EXPECT_EQ(r.answer, port->ReadUntil(r.answer, 2000));
+  }
+  ASSERT_EQ(1u, modem.Messages("SM").size());
+  EXPECT_EQ(2, modem.Messages("SM")[0].index);
+  EXPECT_EQ(std::size(rows), modem.Commands().size());
+}
+
+TEST(ModemSim, ReadsTextModeInTheCharsetChosen) {
+  sim::Modem modem;
+  modem.AddMessage("SM", {3, "REC UNREAD", "+1234", "24/05/01,10:20:30+08", "Hi"});
+  modem.AddMessage("SM", {4, "REC READ", "", "24/05/02,11:00:00+08", "👍"});
+  auto port = Connect(modem);
+  port->Exchange("AT+CSCS=\"UCS2\"\r");
+  port->Exchange("AT+CMGF=1\r");
+  EXPECT_EQ("\r\n+CMGR: \"REC UNREAD\",\"002B0031003200330034\",,\"24/05/01,10:20:30+08\"\r\n00480069\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=3\r"));
+  EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"002B0031003200330034\",,\"24/05/01,10:20:30+08\"\r\n00480069\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=3\r"));
+  EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"\",,\"24/05/02,11:00:00+08\"\r\nD83DDC4D\r\n\r\nOK\r\n", port->Exchange("AT+CMGR=4\r"));
+  EXPECT_EQ("\r\n+CMS ERROR: 321\r\n", port->Exchange("AT+CMGR=5\r", "321\r\n"));
+  port->Exchange("AT+CSCS=\"GSM\"\r");
+  EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"+1234\",,\"24/05/01,10:20:30+08\"\r\nHi\r\n\r\nOK\r\n", port->Exchange("AT+CMGR=3\r"));
+  EXPECT_EQ("REC READ", modem.Messages("SM")[0].status);
+}
+
+// Packs like atsms: each byte's low 7 bits, first character in the low bits of the first octet.
+std::string PackUssd(const std::string& text) {
+  std::string hex;
+  unsigned bits = 0;
+  int shift = 0;
+  char group[3];
+  for (unsigned char c : text) {
+    bits |= (c & 0x7Fu) << shift;
+    if (shift == 0) {
+      shift = 7;
+      continue;
+    }
+    snprintf(group, sizeof group, "%02X", bits & 0xFF);
+    hex += group;
+    bits >>= 8;
+    --shift;
+  }
+  if (shift != 0) {
+    snprintf(group, sizeof group, "%02X", bits & 0xFF);
+    hex += group;
+  }
+  return hex;
+}
+
+TEST(ModemSim, UnpacksUssdRequestsAndRepliesLater) {
+  EXPECT_EQ("AA180C3602", PackUssd("*100#"));
+  const char* requests[] = {"*100#", "*101*1#" /* 7 characters: 7 filler bits */, "*123*45#" /* 8 in 7 octets */};
+  sim::Options o;
+  o.ussdDelayMs = 100;
+  sim::Modem modem(o);
+  auto port = Connect(modem);
+  for (const char* request : requests) {
+    SCOPED_TRACE(request);
+    port->Write("AT+CUSD=1,\"" + PackUssd(request) + "\",15\r");
+    std::string answer = port->ReadUntil("15\r\n");
+    EXPECT_EQ("\r\nOK\r\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", answer);
+  }
+  EXPECT_EQ(std::vector<std::string>(std::begin(requests), std::end(requests)), modem.UssdRequests());
+}
+
+struct SendCase {
+  const char* name;
+  std::string pdu;
+  int lengthArg;  // -1: the right one, octets after the SMSC part
+  const char* answer;
+  const char* destination;  // nullptr: nothing recorded
+  int dcs;
+  const char* text;
+};
+
+TEST(ModemSim, DecodesSubmittedPdus) {
+  const SendCase cases[] = {
+      {"as atsms builds it", "00010005912143F500080400480069", 14, "\r\n+CMGS: 1\r\n\r\nOK\r\n", "+12345", 8, "Hi"},
+      {"emoji as a surrogate pair", "0001000C9194711032547600080AD83DDE000020004F004B", -1,
+       "\r\n+CMGS: 2\r\n\r\nOK\r\n", "+491701234567", 8, "😀 OK"},
+      {"SMSC, relative validity, GSM 7-bit", "0791947122723033" "1100" "0A81" "1032547698" "0000AA" "0A" "E8329BFD4697D9EC37",
+       -1, "\r\n+CMGS: 3\r\n\r\nOK\r\n", "0123456789", 0, "hellohello"},
+      {"length one too many", "00010005912143F500080400480069", 15, "\r\n+CMS ERROR: 304\r\n", "+12345", 8, "Hi"},
+      {"user data cut short", "00010005912143F5000804004800", -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
+      {"an SMS-DELIVER", "00040005912143F5000842501001020380020048", -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
+  };
+  sim::Modem modem;
+  auto port = Connect(modem);
+  port->Exchange("AT+CMGF=0\r");
+  size_t recorded = 0;
+  for (const SendCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int smsc = std::stoi(c.pdu.substr(0, 2), nullptr, 16);
+    int length = c.lengthArg >= 0 ? c.lengthArg : static_cast<int>(c.pdu.size() / 2) - 1 - smsc;
+    EXPECT_EQ("\r\n> ", port->Exchange("AT+CMGS=" + std::to_string(length) + "\r", "> "));
+    port->Write(c.pdu + "\x1a\r");
+    EXPECT_EQ(c.answer, port->ReadUntil(c.answer));
+    std::vector<sim::SentSms> sent = modem.Sent();
+    if (!c.destination) {
+      EXPECT_EQ(recorded, sent.size());
+      continue;
+    }
+    ASSERT_EQ(++recorded, sent.size());
+    const sim::SentSms& s = sent.back();
+    EXPECT_EQ(length, s.lengthArg);
+    EXPECT_EQ(c.lengthArg < 0 || c.lengthArg == 14, s.lengthOk);
+    EXPECT_EQ(c.pdu, s.pdu);
+    EXPECT_EQ(c.destination, s.destination);
+    EXPECT_EQ(c.dcs, s.dcs);
+    EXPECT_EQ(c.text, s.text);
+  }
+  std::vector<std::string> commands = modem.Commands();
+  ASSERT_LE(4u, commands.size());
+  EXPECT_EQ("AT+CMGS=14\r", commands[2]);
+  EXPECT_EQ("00010005912143F500080400480069\x1a", commands[3]);  // the CR after Ctrl-Z is no command line
+}
+
+TEST(ModemSim, MisbehavesOnRequest) {
+  sim::Options late, hangup, slow, refusing, silent;
+  late.latePrompt = 2;
+  late.cmsError = 500;
+  hangup.hangupAfter = 2;
+  slow.okOnAt = 3;
+  slow.pieceDelayMs = 400;
+  refusing.keepEcho = true;
+  refusing.errorOn = "AT+CSCS";
+  refusing.noPrompt = true;
+  silent.silent = true;
+  {
+    SCOPED_TRACE("late prompt, then +CMS ERROR");
+    sim::Modem modem(late);
+    auto port = Connect(modem);
+    port->Write("AT+CMGS=14\r");
+    std::string first = port->ReadQuiet(500);  // what one atsms collection sees
+    EXPECT_EQ("\r\n+CREG: 1\r\n", first);
+    EXPECT_EQ("\r\n+CREG: 1\r\n\r\n> ", port->ReadUntil("> "));
+    EXPECT_EQ("\r\n+CMS ERROR: 500\r\n", port->Exchange("00010005912143F500080400480069\x1a\r", "500\r\n"));
+    EXPECT_EQ(1u, modem.Sent().size());
+  }
+  {
+    SCOPED_TRACE("ok on the third AT, answers in two pieces");
+    sim::Modem modem(slow);
+    auto port = Connect(modem, false);
+    for (int i = 0; i < 2; ++i) {
+      port->Write("AT\r");
+      EXPECT_EQ("", port->ReadQuiet(300));
+    }
+    port->Write("AT\r");
+    std::string piece = port->ReadQuiet(200);
+    EXPECT_EQ("AT\r\r", piece);
+    EXPECT_EQ("\nOK\r\n", port->ReadUntil("OK\r\n"));
+    EXPECT_EQ(3u, modem.Commands().size());
+  }
+  {
+    SCOPED_TRACE("keeps echoing, refuses the charset, gives no prompt");
+    sim::Modem modem(refusing);
+    auto port = Connect(modem);
+    EXPECT_EQ("AT\r\r\nOK\r\n", port->Exchange("AT\r"));
+    EXPECT_EQ("AT+CSCS=\"UCS2\"\r\r\nERROR\r\n", port->Exchange("AT+CSCS=\"UCS2\"\r", "ERROR\r\n"));
+    port->Write("AT+CMGS=14\r");
+    EXPECT_EQ("AT+CMGS=14\r", port->ReadQuiet(300));
+    EXPECT_EQ("AT\r\r\nOK\r\n", port->Exchange("AT\r"));  // not left waiting for a PDU
+  }
+  {
+    SCOPED_TRACE("ESC cancels the PDU");
+    sim::Modem modem;
+    auto port = Connect(modem);
+    port->Exchange("AT+CMGS=14\r", "> ");
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange("0001\x1b"));
+    EXPECT_TRUE(modem.Sent().empty());
+  }
+  {
+    SCOPED_TRACE("silent");
+    sim::Modem modem(silent);
+    auto port = Connect(modem, false);
+    port->Write("AT\r");
+    EXPECT_EQ("", port->ReadQuiet(300));
+    EXPECT_EQ(1u, modem.Commands().size());
+  }
+  {
+    SCOPED_TRACE("hangs up after the second command line");
+    sim::Modem modem(hangup);
+    auto port = Connect(modem, false);
+    EXPECT_EQ("AT\r\r\nOK\r\n", port->Exchange("AT\r"));
+    port->Write("ATE0\r");
+    EXPECT_EQ("", port->ReadUntil("OK", 1000));
+    EXPECT_TRUE(port->Gone());
+    EXPECT_EQ(2u, modem.Commands().size());
+  }
+}
+
+std::string WriteFile(const std::string& text) {
+  std::string path = testing::TempDir() + "modem_sim_store.txt";
+  std::ofstream(path) << text;
+  return path;
+}
+
+TEST(ModemSim, LoadsStoreFiles) {
+  sim::Modem demo;
+  ASSERT_TRUE(demo.LoadStore(MODEM_SIM_DIR "/demo-inbox.txt")) << demo.LastError();
+  std::vector<sim::Message> sm = demo.Messages("SM");
+  EXPECT_EQ(4u, sm.size());
+  EXPECT_EQ(2u, demo.Messages("ME").size());
+  EXPECT_EQ("Hello!\nSee you at 8 at the station.", sm[0].text);
+
+  sim::Options fromZero;
+  fromZero.indexBase = 0;
+  sim::Modem modem(fromZero);
+  ASSERT_TRUE(modem.LoadStore(WriteFile("# comment\n\nME\t1\tSTO SENT\t+123\t\ta\\tb\\\\c\\nd\r\n"))) << modem.LastError();
+  ASSERT_EQ(1u, modem.Messages("ME").size());
+  sim::Message m = modem.Messages("ME")[0];
+  EXPECT_EQ(0, m.index);  // file indexes count from 1
+  EXPECT_EQ("STO SENT", m.status);
+  EXPECT_EQ("+123", m.sender);
+  EXPECT_EQ("a\tb\\c\nd", m.text);
+
+  const char* bad[] = {"SM\t1\tREC NEW\t+1\t24/05/01,10:20:30+08\tx\n", "XX\t1\tREC READ\t+1\td\tx\n",
+                       "SM\tone\tREC READ\t+1\td\tx\n", "SM\t1\tREC READ\t+1\td\n", "SM\t1\tREC READ\t+1\td\ta\\qb\n"};
+  for (const char* line : bad) {
+    SCOPED_TRACE(line);
+    sim::Modem refused;
+    EXPECT_FALSE(refused.LoadStore(WriteFile(std::string("# header\n") + line)));
+    EXPECT_NE(std::string::npos, refused.LastError().find(":2:"));
+    EXPECT_TRUE(refused.Messages("SM").empty());
+  }
+}
+
+TEST(ModemSim, ProgramPrintsThePathAndRemovesItsLink) {
+  std::string link = testing::TempDir() + "modem_sim_link";
+  std::string command = std::string(MODEM_SIM_PATH) + " --exit-after 0.5 --log /dev/null --link " + link;
+  FILE* out = popen(command.c_str(), "r");
+  ASSERT_NE(nullptr, out);
+  char line[256] = "";
+  ASSERT_NE(nullptr, fgets(line, sizeof line, out));
+  char target[256] = "";
+  ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+  EXPECT_EQ(std::string(line), std::string(target, length > 0 ? static_cast<size_t>(length) : 0) + "\n");
+  EXPECT_EQ(0, pclose(out));
+  struct stat gone;
+  EXPECT_NE(0, lstat(link.c_str(), &gone));
+  EXPECT_EQ(2, WEXITSTATUS(system((std::string(MODEM_SIM_PATH) + " --no-such-option 2>/dev/null").c_str())));
+}
+
+}  // namespace

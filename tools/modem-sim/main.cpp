@@ -1,0 +1,191 @@
+// modem-sim: runs the simulated modem on a pseudo-terminal until SIGINT/SIGTERM or --exit-after.
+// The slave path is the first line on standard output; the log goes to standard error or --log FILE.
+#include <getopt.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "modem_sim.h"
+
+namespace {
+
+const char UsageText[] =
+    "usage: modem-sim [OPTION...]\n"
+    "Runs a simulated GSM modem on a pseudo-terminal and prints the port's path as the first line.\n"
+    "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT)\n"
+    "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
+    "  --log FILE            write the log to FILE instead of standard error\n"
+    "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"
+    "misbehaviour:\n"
+    "  --silent              never answer anything\n"
+    "  --ok-on-at N          answer \"AT\" only from the Nth probe on\n"
+    "  --keep-echo           ignore ATE0 and keep echoing\n"
+    "  --error-on CMD        answer ERROR to every command line starting with CMD\n"
+    "  --piece-delay MS      write every answer in two pieces MS apart\n"
+    "  --answer-delay MS     wait MS before every answer\n"
+    "  --index-base N        number the messages from N (0 or 1; default 1)\n"
+    "  --descending          list messages in descending index order\n"
+    "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
+    "  --late-prompt N       send N unsolicited answers before the prompt\n"
+    "  --cmgs-error          answer ERROR to AT+CMGS\n"
+    "  --cms-error N         answer +CMS ERROR: N to the PDU\n"
+    "  --ussd-reply TEXT     text of the +CUSD reply (default \"Balance: 12.34 EUR\")\n"
+    "  --ussd-delay MS       wait MS before the +CUSD reply (default 1000)\n"
+    "  --ussd-error          answer ERROR to AT+CUSD\n"
+    "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
+    "  --hangup-after N      close the modem right after the Nth command line\n"
+    "  --help                show this text\n";
+
+volatile sig_atomic_t StopRequested = 0;
+
+void OnSignal(int) { StopRequested = 1; }
+
+int UsageError(const char* why, const char* value) {
+  if (why)
+    fprintf(stderr, "modem-sim: %s%s\n", why, value ? value : "");
+  fputs(UsageText, stderr);
+  return 2;
+}
+
+bool ParseCount(const char* text, int low, int high, int* value) {
+  char* end = nullptr;
+  errno = 0;
+  long number = strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || number < low || number > high)
+    return false;
+  *value = static_cast<int>(number);
+  return true;
+}
+
+enum OptionId {
+  Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
+  Descending, NoPrompt, LatePrompt, CmgsError, CmsError, UssdReply, UssdDelay, UssdError, UssdNoReply,
+  HangupAfter, Help
+};
+
+const option LongOptions[] = {
+    {"store", required_argument, nullptr, Store},
+    {"link", required_argument, nullptr, Link},
+    {"log", required_argument, nullptr, LogFile},
+    {"exit-after", required_argument, nullptr, ExitAfter},
+    {"silent", no_argument, nullptr, Silent},
+    {"ok-on-at", required_argument, nullptr, OkOnAt},
+    {"keep-echo", no_argument, nullptr, KeepEcho},
+    {"error-on", required_argument, nullptr, ErrorOn},
+    {"piece-delay", required_argument, nullptr, PieceDelay},
+    {"answer-delay", required_argument, nullptr, AnswerDelay},
+    {"index-base", required_argument, nullptr, IndexBase},
+    {"descending", no_argument, nullptr, Descending},
+    {"no-prompt", no_argument, nullptr, NoPrompt},
+    {"late-prompt", required_argument, nullptr, LatePrompt},
+    {"cmgs-error", no_argument, nullptr, CmgsError},
+    {"cms-error", required_argument, nullptr, CmsError},
+    {"ussd-reply", required_argument, nullptr, UssdReply},
+    {"ussd-delay", required_argument, nullptr, UssdDelay},
+    {"ussd-error", no_argument, nullptr, UssdError},
+    {"ussd-no-reply", no_argument, nullptr, UssdNoReply},
+    {"hangup-after", required_argument, nullptr, HangupAfter},
+    {"help", no_argument, nullptr, Help},
+    {nullptr, 0, nullptr, 0}};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::Options opts;
+  std::string store, link, logPath;
+  double exitAfter = 0;
+  constexpr int Big = 1000000;
+  for (int id; (id = getopt_long(argc, argv, "", LongOptions, nullptr)) != -1;) {
+    bool ok = true;
+    switch (id) {
+      case Store: store = optarg; break;
+      case Link: link = optarg; break;
+      case LogFile: logPath = optarg; break;
+      case ExitAfter: {
+        char* end = nullptr;
+        exitAfter = strtod(optarg, &end);
+        ok = end != optarg && *end == '\0' && exitAfter > 0;
+        break;
+      }
+      case Silent: opts.silent = true; break;
+      case OkOnAt: ok = ParseCount(optarg, 1, Big, &opts.okOnAt); break;
+      case KeepEcho: opts.keepEcho = true; break;
+      case ErrorOn: opts.errorOn = optarg; break;
+      case PieceDelay: ok = ParseCount(optarg, 0, Big, &opts.pieceDelayMs); break;
+      case AnswerDelay: ok = ParseCount(optarg, 0, Big, &opts.answerDelayMs); break;
+      case IndexBase: ok = ParseCount(optarg, 0, 1, &opts.indexBase); break;
+      case Descending: opts.descending = true; break;
+      case NoPrompt: opts.noPrompt = true; break;
+      case LatePrompt: ok = ParseCount(optarg, 0, 1000, &opts.latePrompt); break;
+      case CmgsError: opts.cmgsError = true; break;
+      case CmsError: ok = ParseCount(optarg, 0, 999, &opts.cmsError); break;
+      case UssdReply: opts.ussdReply = optarg; break;
+      case UssdDelay: ok = ParseCount(optarg, 0, Big, &opts.ussdDelayMs); break;
+      case UssdError: opts.ussdError = true; break;
+      case UssdNoReply: opts.ussdNoReply = true; break;
+      case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
+      case Help: fputs(UsageText, stdout); return 0;
+      default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong
+    }
+    if (!ok)
+      return UsageError("bad value: ", optarg);
+  }
+  if (optind < argc)
+    return UsageError("unexpected argument: ", argv[optind]);
+
+  FILE* logFile = stderr;
+  if (!logPath.empty() && !(logFile = fopen(logPath.c_str(), "w"))) {
+    fprintf(stderr, "modem-sim: %s: %s\n", logPath.c_str(), strerror(errno));
+    return 1;
+  }
+  opts.log = [logFile](const std::string& line) {
+    fputs(line.c_str(), logFile);
+    fputc('\n', logFile);
+    fflush(logFile);
+  };
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;  // set before the path is printed: a caller may stop us right after reading it
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  sim::Modem modem(opts);
+  if (!store.empty() && !modem.LoadStore(store)) {
+    fprintf(stderr, "modem-sim: %s\n", modem.LastError().c_str());
+    return 1;
+  }
+  if (!modem.Start()) {
+    fprintf(stderr, "modem-sim: cannot open a pseudo-terminal: %s\n", strerror(errno));
+    return 1;
+  }
+  struct stat existing;
+  if (!link.empty()) {
+    if (lstat(link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+      unlink(link.c_str());
+    if (symlink(modem.SlavePath().c_str(), link.c_str()) != 0) {
+      fprintf(stderr, "modem-sim: cannot link %s: %s\n", link.c_str(), strerror(errno));
+      return 1;
+    }
+  }
+  printf("%s\n", modem.SlavePath().c_str());
+  fflush(stdout);
+
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(exitAfter));
+  while (!StopRequested && (exitAfter <= 0 || std::chrono::steady_clock::now() < deadline))
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  modem.Stop();
+  if (!link.empty() && lstat(link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+    unlink(link.c_str());
+  return 0;
+}

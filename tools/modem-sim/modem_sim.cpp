@@ -1,0 +1,559 @@
+// modem_sim.cpp: the simulated modem: message store, command interpreter and the service thread on the pty master.
+#include "modem_sim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "sim_pdu.h"
+
+namespace sim {
+namespace {
+
+constexpr char Ok[] = "\r\nOK\r\n";
+constexpr char Error[] = "\r\nERROR\r\n";
+constexpr char Prompt[] = "\r\n> ";
+constexpr char Unsolicited[] = "\r\n+CREG: 1\r\n";  // what comes before a late prompt
+constexpr int UnsolicitedGapMs = 700;                // above atsms's 0.5 s of silence: each is an answer of its own
+constexpr int IndexLimit = 1000;                     // CMGD and CMGR refuse indexes from here on
+constexpr size_t LineLimit = 8192;
+const char* const Statuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};  // <stat> 0..3
+
+int StatusCode(const std::string& status) {
+  for (int i = 0; i < 4; ++i)
+    if (status == Statuses[i])
+      return i;
+  return -1;
+}
+
+std::string CmsError(int code) { return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n"; }
+
+bool ParseNumber(const std::string& text, int* value) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *value = std::stoi(text);
+  return true;
+}
+
+bool IsCommand(const std::string& line) {
+  return line.size() >= 2 && toupper(static_cast<unsigned char>(line[0])) == 'A' &&
+         toupper(static_cast<unsigned char>(line[1])) == 'T';
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// Control characters written out for the log: \r, \n, \t, \\ and \xNN.
+std::string Escape(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    const char* named = c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\\' ? "\\\\" : nullptr;
+    char hex[5] = {static_cast<char>(c), '\0'};
+    if (!named && (c < 0x20 || c == 0x7F))
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+    out += named ? named : hex;
+  }
+  return out;
+}
+
+// The store file's TEXT escapes: \n, \t and \\. Anything else after a backslash clears ok.
+std::string Unescape(const std::string& text, bool* ok) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out.push_back(text[i]);
+      continue;
+    }
+    char next = ++i < text.size() ? text[i] : '\0';
+    if (next != 'n' && next != 't' && next != '\\')
+      *ok = false;
+    out.push_back(next == 'n' ? '\n' : next == 't' ? '\t' : '\\');
+  }
+  return out;
+}
+
+// 1,"AA180C3602",15 -> {1, AA180C3602, 15}: split at commas outside quotes, quotes dropped.
+std::vector<std::string> SplitParameters(const std::string& list) {
+  std::vector<std::string> values;
+  if (list.empty())
+    return values;
+  std::string value;
+  bool quoted = false;
+  for (char c : list) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      values.push_back(value);
+      value.clear();
+    } else {
+      value.push_back(c);
+    }
+  }
+  values.push_back(value);
+  return values;
+}
+
+// Received messages as SMS-DELIVER, stored outgoing ones as SMS-SUBMIT to the "sender" field.
+Pdu EncodeMessage(const Message& m) {
+  return StatusCode(m.status) < 2 ? BuildDeliverPdu(m.sender, m.date, m.text) : BuildSubmitPdu(m.sender, m.text);
+}
+
+}  // namespace
+
+Modem::Modem(Options o) : opts_(std::move(o)) {
+  stores_["SM"];
+  stores_["ME"];
+}
+
+Modem::~Modem() { Stop(); }
+
+bool Modem::LoadStore(const std::string& file) {
+  std::ifstream in(file);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!in) {
+    error_ = file + ": cannot open";
+    return false;
+  }
+  std::vector<std::pair<std::string, Message>> loaded;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#')
+      continue;
+    std::vector<std::string> field;  // the first five end at a TAB, TEXT takes the rest
+    size_t start = 0;
+    for (size_t tab; field.size() < 5 && (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      field.push_back(line.substr(start, tab - start));
+    field.push_back(line.substr(start));
+    int index = 0;
+    bool ok = field.size() == 6 && stores_.count(field[0]) && ParseNumber(field[1], &index) && index >= 1 &&
+              index < IndexLimit && StatusCode(field[2]) >= 0;
+    Message m;
+    if (ok) {
+      m.index = index - 1 + opts_.indexBase;  // file indexes count from 1
+      m.status = field[2];
+      m.sender = field[3];
+      m.date = field[4];
+      m.text = Unescape(field[5], &ok);
+    }
+    if (!ok) {
+      error_ = file + ":" + std::to_string(number) + ": expected STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>TEXT";
+      return false;
+    }
+    loaded.emplace_back(field[0], m);
+  }
+  for (const auto& [storage, m] : loaded)
+    stores_[storage][m.index] = m;
+  return true;
+}
+
+std::string Modem::LastError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return error_;
+}
+
+void Modem::AddMessage(const std::string& storage, Message m) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto store = stores_.find(storage);
+  if (store != stores_.end())
+    store->second[m.index] = std::move(m);
+}
+
+std::vector<Message> Modem::Messages(const std::string& storage) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Message> list;
+  auto store = stores_.find(storage);
+  if (store != stores_.end())
+    for (const auto& entry : store->second)
+      list.push_back(entry.second);
+  return list;
+}
+
+bool Modem::Start() {
+  if (master_ >= 0 || slave_ >= 0)
+    return false;
+  // Both ends stay open: with the slave held, the master never sees EIO while no atsms has the port open.
+  if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0)
+    return false;
+  char path[256];
+  if (ptsname_r(master_, path, sizeof path) != 0 || fcntl(master_, F_SETFL, O_NONBLOCK) != 0) {
+    Stop();
+    return false;
+  }
+  slavePath_ = path;
+  stopping_ = false;
+  thread_ = std::thread(&Modem::Run, this);
+  return true;
+}
+
+std::string Modem::SlavePath() const { return slavePath_; }
+
+int Modem::SlaveFd() const { return slave_; }
+
+std::vector<std::string> Modem::Commands() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return commands_;
+}
+
+std::vector<SentSms> Modem::Sent() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sent_;
+}
+
+std::vector<std::string> Modem::UssdRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ussd_;
+}
+
+void Modem::Stop() {
+  stopping_ = true;
+  if (thread_.joinable())
+    thread_.join();
+  if (master_ >= 0)
+    close(master_);
+  if (slave_ >= 0)
+    close(slave_);
+  master_ = slave_ = -1;
+}
+
+void Modem::Run() {
+  while (!stopping_ && master_ >= 0) {
+    int timeout = 20;  // ms; keeps Stop() prompt
+    if (!queue_.empty()) {
+      auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(queue_.front().due - Clock::now()).count();
+      timeout = static_cast<int>(std::max<decltype(wait)>(0, std::min<decltype(wait)>(timeout, wait)));
+    }
+    pollfd watched{master_, POLLIN, 0};
+    if (poll(&watched, 1, timeout) > 0 && (watched.revents & POLLIN)) {
+      char buffer[512];
+      ssize_t count = read(master_, buffer, sizeof buffer);
+      for (ssize_t i = 0; i < count && master_ >= 0; ++i)
+        Receive(buffer[i]);
+    }
+    if (master_ >= 0)
+      Flush();
+  }
+}
+
+void Modem::Receive(char c) {
+  if (awaitingPdu_) {
+    if (line_.empty() && (c == '\r' || c == '\n'))
+      return;
+    if (line_.size() < LineLimit || c == '\x1a' || c == '\x1b' || c == '\r')
+      line_.push_back(c);
+    std::string raw;
+    if (c == '\x1a' || c == '\x1b') {  // Ctrl-Z sends, ESC cancels
+      raw.swap(line_);
+      awaitingPdu_ = false;
+      HandlePdu(raw);
+    } else if (c == '\r' && IsCommand(line_)) {  // hex never starts with "AT": the sender gave up on the prompt
+      raw.swap(line_);
+      awaitingPdu_ = false;
+      HandleLine(raw);
+    }
+    return;
+  }
+  if (c == '\n' && line_.empty())  // the LF of a CR LF
+    return;
+  if (line_.size() < LineLimit || c == '\r')
+    line_.push_back(c);
+  if (c == '\r') {
+    std::string raw;
+    raw.swap(line_);
+    HandleLine(raw);
+  }
+}
+
+void Modem::HandleLine(const std::string& raw) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string text = raw.substr(0, raw.size() - 1);
+  if (!IsCommand(text)) {  // an empty line, or noise such as our own answers echoed back by a canonical tty
+    if (!text.empty())
+      Log("<- " + Escape(raw) + " (ignored)");
+    return;
+  }
+  Log("<- " + Escape(raw));
+  if (!Record(raw) || opts_.silent)
+    return;
+  std::string command = Upper(text);
+  std::string echo = echo_ ? raw : "";  // ATE0 itself is still echoed
+  if (command == "AT" && ++probes_ < opts_.okOnAt)
+    return;  // not awake yet: no echo, no answer
+  bool refused = !opts_.errorOn.empty() && text.compare(0, opts_.errorOn.size(), opts_.errorOn) == 0;
+  Answer(echo, refused ? Error : Execute(command));
+}
+
+void Modem::HandlePdu(const std::string& raw) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Log("<- " + Escape(raw));
+  if (!Record(raw) || opts_.silent)
+    return;
+  std::string echo = echo_ ? raw : "";
+  if (raw.back() == '\x1b') {
+    Log("sending cancelled");
+    Answer(echo, Ok);
+    return;
+  }
+  SentSms sms;
+  sms.lengthArg = pduLength_;
+  for (char c : raw.substr(0, raw.size() - 1))
+    if (!isspace(static_cast<unsigned char>(c)))
+      sms.pdu.push_back(c);
+  std::string octets;
+  int tpduLength = 0;
+  if (!HexDecode(sms.pdu, &octets) || !DecodeSubmitPdu(octets, &sms, &tpduLength)) {
+    Log("PDU does not decode as SMS-SUBMIT");
+    Answer(echo, CmsError(304));
+    return;
+  }
+  sms.lengthOk = tpduLength == pduLength_;
+  sent_.push_back(sms);
+  char dcs[3];
+  snprintf(dcs, sizeof dcs, "%02X", sms.dcs & 0xFF);
+  Log("SMS to " + sms.destination + " dcs=" + dcs + ": " + Escape(sms.text));
+  if (!sms.lengthOk) {
+    Log("AT+CMGS=" + std::to_string(pduLength_) + " but the PDU has " + std::to_string(tpduLength) +
+        " octets after the SMSC part");
+    Answer(echo, CmsError(304));
+  } else if (opts_.cmsError > 0) {
+    Answer(echo, CmsError(opts_.cmsError));
+  } else {
+    Answer(echo, "\r\n+CMGS: " + std::to_string(++reference_) + "\r\n\r\nOK\r\n");
+  }
+}
+
+bool Modem::Record(const std::string& raw) {
+  commands_.push_back(raw);
+  if (opts_.hangupAfter <= 0 || commands_.size() != static_cast<size_t>(opts_.hangupAfter))
+    return true;
+  Log("hanging up after " + std::to_string(opts_.hangupAfter) + " command lines");
+  close(master_);
+  master_ = -1;
+  queue_.clear();
+  return false;
+}
+
+std::string Modem::Execute(const std::string& command) {
+  if (command == "AT")
+    return Ok;
+  if (command == "ATE0" || command == "ATE" || command == "ATE1") {
+    echo_ = opts_.keepEcho || command == "ATE1";
+    return Ok;
+  }
+  size_t equals = command.find('=');
+  std::string name = command.substr(0, equals);
+  std::string argument = equals == std::string::npos ? "" : command.substr(equals + 1);
+  if (name == "AT+CSCS") {
+    std::vector<std::string> charset = SplitParameters(argument);
+    if (charset.size() != 1 || (charset[0] != "UCS2" && charset[0] != "GSM"))
+      return Error;
+    ucs2_ = charset[0] == "UCS2";
+    return Ok;
+  }
+  if (name == "AT+CMGF") {
+    if (argument != "0" && argument != "1")
+      return Error;
+    textMode_ = argument == "1";
+    return Ok;
+  }
+  if (name == "AT+CPMS")
+    return SelectStorage(argument);
+  if (name == "AT+CMGL")
+    return ListMessages(argument);
+  if (name == "AT+CMGR")
+    return ReadMessage(argument);
+  if (name == "AT+CMGD")
+    return DeleteMessage(argument);
+  if (name == "AT+CMGS")
+    return StartSend(argument);
+  if (name == "AT+CUSD")
+    return Ussd(argument);
+  return Error;
+}
+
+// +CPMS: used,total for each of the (up to three) storages named.
+std::string Modem::SelectStorage(const std::string& argument) {
+  std::vector<std::string> names = SplitParameters(argument);
+  if (names.empty() || names.size() > 3)
+    return Error;
+  for (const std::string& name : names)
+    if (!stores_.count(name))
+      return CmsError(302);
+  storage_ = names[0];
+  std::string answer = "\r\n+CPMS: ";
+  for (size_t i = 0; i < 3; ++i) {
+    const auto& store = stores_[i < names.size() ? names[i] : storage_];
+    size_t total = std::max<size_t>(storage_ == "SM" ? 30 : 100, store.size());
+    answer += std::to_string(store.size()) + "," + std::to_string(total) + (i < 2 ? "," : "");
+  }
+  return answer + "\r\n" + Ok;
+}
+
+// PDU mode only: "+CMGL: <index>,<stat>,,<length>" and the PDU for each message with that <stat> (4: all).
+std::string Modem::ListMessages(const std::string& argument) {
+  int wanted = 0;
+  if (textMode_ || !ParseNumber(argument, &wanted) || wanted > 4)
+    return Error;
+  std::vector<const Message*> list;
+  for (const auto& entry : stores_[storage_])
+    if (wanted == 4 || StatusCode(entry.second.status) == wanted)
+      list.push_back(&entry.second);
+  if (opts_.descending)
+    std::reverse(list.begin(), list.end());
+  if (list.empty())
+    return Ok;
+  std::string answer = "\r\n";
+  for (const Message* m : list) {
+    Pdu pdu = EncodeMessage(*m);
+    answer += "+CMGL: " + std::to_string(m->index) + "," + std::to_string(StatusCode(m->status)) + ",," +
+              std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex + "\r\n";
+  }
+  return answer + Ok;
+}
+
+// Text mode: +CMGR: "<stat>","<sender>",,"<date>" then the text, both in UCS-2 hex with charset UCS2.
+// PDU mode: +CMGR: <stat>,,<length> then the PDU. A "REC UNREAD" message is "REC READ" afterwards.
+std::string Modem::ReadMessage(const std::string& argument) {
+  int index = 0;
+  if (!ParseNumber(argument, &index))
+    return Error;
+  auto& store = stores_[storage_];
+  auto found = store.find(index);
+  if (index < opts_.indexBase || found == store.end())
+    return CmsError(321);
+  Message& m = found->second;
+  int stat = StatusCode(m.status);
+  std::string answer;
+  if (textMode_) {
+    std::string sender = ucs2_ ? Utf8ToUcs2Hex(m.sender) : m.sender;
+    std::string text = ucs2_ ? Utf8ToUcs2Hex(m.text) : m.text;
+    std::string date = stat < 2 ? ",\"" + m.date + "\"" : "";  // stored outgoing ones have no date
+    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"," + date + "\r\n" + text + "\r\n" + Ok;
+  } else {
+    Pdu pdu = EncodeMessage(m);
+    answer = "\r\n+CMGR: " + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex +
+             "\r\n" + Ok;
+  }
+  if (stat == 0)
+    m.status = Statuses[1];
+  return answer;
+}
+
+// OK for an empty index as well, like real modems; only <delflag> 0 is known.
+std::string Modem::DeleteMessage(const std::string& argument) {
+  std::vector<std::string> values = SplitParameters(argument);
+  int index = 0;
+  if (values.empty() || values.size() > 2 || !ParseNumber(values[0], &index) ||
+      (values.size() == 2 && values[1] != "0"))
+    return Error;
+  if (index < opts_.indexBase || index >= IndexLimit)
+    return CmsError(321);
+  stores_[storage_].erase(index);
+  return Ok;
+}
+
+// The prompt, possibly after a few unsolicited answers; the PDU line then goes to HandlePdu.
+std::string Modem::StartSend(const std::string& argument) {
+  int length = 0;
+  if (opts_.cmgsError || textMode_ || !ParseNumber(argument, &length))
+    return Error;
+  if (opts_.noPrompt)
+    return "";
+  awaitingPdu_ = true;
+  pduLength_ = length;
+  if (opts_.latePrompt <= 0)
+    return Prompt;
+  for (int i = 1; i < opts_.latePrompt; ++i)
+    later_.emplace_back(i * UnsolicitedGapMs, Unsolicited);
+  later_.emplace_back(opts_.latePrompt * UnsolicitedGapMs, Prompt);
+  return Unsolicited;
+}
+
+// AT+CUSD=<n>[,"<packed hex>"[,<dcs>]]: OK now, the network's +CUSD later.
+std::string Modem::Ussd(const std::string& argument) {
+  std::vector<std::string> values = SplitParameters(argument);
+  if (values.empty() || values.size() > 3 || values[0].size() != 1 || values[0][0] < '0' || values[0][0] > '2')
+    return Error;
+  bool request = values.size() >= 2;
+  if (request) {
+    std::string text;
+    if (!UnpackUssd(values[1], &text))
+      return Error;
+    ussd_.push_back(text);
+    Log("USSD request " + Escape(text));
+  }
+  if (opts_.ussdError)
+    return Error;
+  if (request && !opts_.ussdNoReply) {
+    // DCS 15: GSM 7-bit as plain text; 72 (0x48): UCS-2 as hex.
+    std::string reply = ucs2_ ? "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72" : "\"" + opts_.ussdReply + "\",15";
+    later_.emplace_back(opts_.ussdDelayMs, "\r\n+CUSD: 0," + reply + "\r\n");
+  }
+  return Ok;
+}
+
+void Modem::Answer(const std::string& echo, const std::string& answer) {
+  if (!echo.empty() || !answer.empty())
+    Queue(opts_.answerDelayMs, echo + answer);
+  for (const auto& [delay, bytes] : later_)
+    Queue(opts_.answerDelayMs + delay, bytes);
+  later_.clear();
+}
+
+void Modem::Queue(int delayMs, const std::string& bytes) {
+  Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);
+  if (!queue_.empty())
+    due = std::max(due, queue_.back().due);  // answers never overtake each other
+  if (opts_.pieceDelayMs > 0 && bytes.size() > 1) {
+    queue_.push_back({due, bytes.substr(0, bytes.size() / 2)});
+    queue_.push_back({due + std::chrono::milliseconds(opts_.pieceDelayMs), bytes.substr(bytes.size() / 2)});
+  } else {
+    queue_.push_back({due, bytes});
+  }
+}
+
+void Modem::Flush() {
+  while (!queue_.empty() && queue_.front().due <= Clock::now()) {
+    Output& out = queue_.front();
+    ssize_t written = write(master_, out.bytes.data(), out.bytes.size());
+    if (written < 0 && (errno == EAGAIN || errno == EINTR))
+      return;  // the slave's input queue is full: try again on the next round
+    if (written > 0)
+      Log("-> " + Escape(out.bytes.substr(0, static_cast<size_t>(written))));
+    if (written > 0 && static_cast<size_t>(written) < out.bytes.size()) {
+      out.bytes.erase(0, static_cast<size_t>(written));
+      return;
+    }
+    queue_.pop_front();
+  }
+}
+
+void Modem::Log(const std::string& line) const {
+  if (!opts_.log)
+    return;
+  auto now = std::chrono::system_clock::now();
+  time_t seconds = std::chrono::system_clock::to_time_t(now);
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  tm local{};
+  localtime_r(&seconds, &local);
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min, local.tm_sec,
+           static_cast<int>(millis));
+  opts_.log(stamp + line);
+}
+
+}  // namespace sim
