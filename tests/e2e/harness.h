@@ -1,0 +1,72 @@
+// harness.h: runs the real atsms binary (fork/exec) and captures what it prints and how it ends,
+// plus small helpers around the simulated modem and the pty's terminal settings.
+#pragma once
+
+#include <termios.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "modem_sim.h"
+
+namespace e2e {
+
+struct RunResult {
+  int exitStatus = -1;  // 0..255, or 128 + signal when the run was killed
+  bool timedOut = false;
+  double seconds = 0;   // wall time of the run
+  std::string out;
+  std::string err;
+};
+
+constexpr int DefaultTimeoutMs = 60000;
+
+// Runs argv (argv[0] is the program path) with stdin from /dev/null; kills it after timeoutMs.
+RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = DefaultTimeoutMs);
+
+// Runs atsms with these arguments after its own path.
+RunResult RunAtsms(const std::vector<std::string>& args, int timeoutMs = DefaultTimeoutMs);
+
+// The path the tests run and that atsms prints in its usage texts.
+const char* AtsmsPath();
+
+// Modem options with the simulator's log on stderr when E2E_SIM_LOG is set (for debugging a failure).
+sim::Options SimOptions();
+
+// Waits until the modem has received at least count command lines; false after timeoutMs.
+bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs);
+
+// The pty's settings as any program on it sees them (termios belongs to the terminal, not the descriptor).
+termios PortSettings(const sim::Modem& modem);
+bool SameSettings(const termios& a, const termios& b);
+
+using Lines = std::vector<std::string>;
+Lines Cat(std::initializer_list<Lines> parts);
+
+// The command lines atsms writes.
+inline const std::string Probe = "AT\r";
+inline const std::string EchoOff = "ATE0\r";
+inline const std::string CharsetUcs2 = "AT+CSCS=\"UCS2\"\r";
+inline const std::string CharsetGsm = "AT+CSCS=\"GSM\"\r";
+inline const std::string StorageSim = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
+inline const std::string StoragePhone = "AT+CPMS=\"ME\",\"ME\",\"ME\"\r";
+inline const std::string PduMode = "AT+CMGF=0\r";
+inline const std::string TextMode = "AT+CMGF=1\r";
+inline const std::string ListAll = "AT+CMGL=4\r";
+inline const std::string UssdStar100 = "AT+CUSD=1,\"AA180C3602\",15\r";  // "*100#"
+std::string ReadCmd(int index);    // "AT+CMGR=<index>\r"
+std::string DeleteCmd(int index);  // "AT+CMGD=<index>\r"
+Lines ReadCmds(int first, int last);
+Lines DeleteCmds(int first, int last);
+// A modem answering at once: one probe, echo off, UCS-2, the storage.
+Lines Prepared(const std::string& storageCmd);
+
+inline const std::string ListHeader = "num\ttype\tsender\tdate\tmsg\n";
+inline const std::string ResultOk = "\n{\n \"msg\":\"OK\"\n}\n";
+inline const std::string ResultError = "\n{\n \"msg\":\"ERROR\"\n}\n";
+
+// Starts the modem; the test fails when it cannot.
+#define START_MODEM(modem) ASSERT_TRUE((modem).Start()) << "openpty failed"
+
+}  // namespace e2e
