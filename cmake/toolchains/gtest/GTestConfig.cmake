@@ -1,0 +1,27 @@
+# find_package(GTest) for cross builds: builds GoogleTest from Debian's sources (/usr/src/googletest)
+# with the target's compiler and offers the targets an installed GoogleTest would.
+if(TARGET GTest::gtest)
+  set(GTest_FOUND TRUE)
+  return()
+endif()
+set(ATSMS_GTEST_SOURCE /usr/src/googletest)
+if(NOT EXISTS ${ATSMS_GTEST_SOURCE}/CMakeLists.txt)
+  set(GTest_FOUND FALSE)
+  set(GTest_NOT_FOUND_MESSAGE "no GoogleTest sources in ${ATSMS_GTEST_SOURCE} (install googletest)")
+  return()
+endif()
+
+# GoogleTest's own code is not held to the project's -Werror, and none of it is installed.
+get_directory_property(ATSMS_SAVED_COMPILE_OPTIONS COMPILE_OPTIONS)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(INSTALL_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${ATSMS_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${ATSMS_SAVED_COMPILE_OPTIONS}")
+
+foreach(lib gtest gtest_main gmock gmock_main)
+  if(TARGET ${lib} AND NOT TARGET GTest::${lib})
+    add_library(GTest::${lib} ALIAS ${lib})
+  endif()
+endforeach()
+set(GTest_FOUND TRUE)
