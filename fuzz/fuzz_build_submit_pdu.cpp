@@ -1,0 +1,55 @@
+// The quote, escape, address and PDU building of a send, on any number and text.
+// Input: the number, a NUL, then the text (up to the next NUL).
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "modem/send.h"
+
+namespace {
+
+bool IsValidNumber(const std::string& phone) {
+  const size_t start = !phone.empty() && phone[0] == '+' ? 1 : 0;
+  const size_t n = phone.size() - start;
+  return n >= 1 && n <= 18 && phone.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+int HexByte(const std::string& s, size_t at) { return std::stoi(s.substr(at, 2), nullptr, 16); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string phone = AsText(data, size);
+  const size_t rest = phone.size() < size ? phone.size() + 1 : size;
+  const std::string text = AsText(data + rest, size - rest);
+  std::vector<char> textCopy(text.begin(), text.end());  // shortened in place
+  textCopy.push_back('\0');
+  std::vector<char> message(MessageBufferSize);
+  const char* problem = nullptr;
+  const int length = BuildSubmitPdu(message.data(), phone.c_str(), textCopy.data(), &problem);
+
+  if (!IsValidNumber(phone)) FUZZ_CHECK(length == -1);
+  if (length < 0) {
+    FUZZ_CHECK(length == -1);
+    FUZZ_CHECK(problem != nullptr && problem[0] != '\0' && std::strchr(problem, '\n') == nullptr);
+    return 0;
+  }
+  const std::string pdu(message.data());
+  FUZZ_CHECK(pdu.size() == (size_t)length && length < MessageBufferSize);
+  FUZZ_CHECK(length % 2 == 0 && IsUpperHex(pdu.data(), pdu.size()));
+  // 00 SMSC | 01 SMS-SUBMIT | 00 MR | TP-DA: digit count, 91, semi-octets | 00 PID | 08 DCS | UDL | UD
+  FUZZ_CHECK(pdu.compare(0, 6, "000100") == 0);
+  const std::string digits = phone[0] == '+' ? phone.substr(1) : phone;
+  FUZZ_CHECK(HexByte(pdu, 6) == (int)digits.size());
+  FUZZ_CHECK(pdu.compare(8, 2, "91") == 0);
+  const size_t addressLength = digits.size() + digits.size() % 2;
+  std::string swapped = pdu.substr(10, addressLength);
+  for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  FUZZ_CHECK(swapped == (digits.size() % 2 ? digits + "F" : digits));
+  const size_t after = 10 + addressLength;
+  FUZZ_CHECK(pdu.compare(after, 4, "0008") == 0);
+  const size_t userData = pdu.size() - after - 6;
+  FUZZ_CHECK((size_t)HexByte(pdu, after + 4) * 2 == userData && userData % 4 == 0);
+  return 0;
+}

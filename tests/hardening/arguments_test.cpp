@@ -1,0 +1,212 @@
+// Hostile and odd command lines: every one gives a clear result, and nothing is ever written to a
+// PORT that is not a terminal.
+#include <gtest/gtest.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "spawn.h"
+
+namespace hardening {
+namespace {
+
+enum class Port { Modem, Path, Directory, RegularFile, Fifo };
+
+// Linux refuses a single argument of 32 pages or more (MAX_ARG_STRLEN): this is the longest one.
+const std::string Huge(size_t length, char c) { return std::string(length, c); }
+constexpr size_t LongestArgument = 32 * 4096 - 1;
+
+struct ArgumentCase {
+  const char* name;
+  Port port;
+  std::string path;               // for Port::Path
+  std::vector<std::string> args;  // after PORT
+  int status;
+  std::string out;
+  std::string err;
+  int commands;                   // command lines the modem must receive; -1: not counted
+  std::string mustWrite;          // a command line that must be among them
+  std::string neverWrite;         // text that must be in none of them
+  const char* sentText;           // the text of the one SMS the modem must have received, if any
+
+  ArgumentCase(const char* name, Port port, std::string path, std::vector<std::string> args, int status,
+               std::string out, std::string err, int commands = -1, std::string mustWrite = "",
+               std::string neverWrite = "", const char* sentText = nullptr)
+      : name(name), port(port), path(std::move(path)), args(std::move(args)), status(status), out(std::move(out)),
+        err(std::move(err)), commands(commands), mustWrite(std::move(mustWrite)), neverWrite(std::move(neverWrite)),
+        sentText(sentText) {}
+};
+
+std::string OpenError(int error) { return std::to_string(error) + "(" + strerror(error) + ")\n"; }
+
+const std::string Listing = ListHeader + "1\t0\t+1234\t24/05/01,10:20:30+08\tfirst\n";
+// What SendUssd traces on standard error when the modem answers "OK" and, a second later, "+CUSD".
+std::string UssdTrace(const std::string& packed) {
+  return "AT+CUSD=1,\"" + packed + "\",15\r\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance\",15\r\n - 10\n";
+}
+
+const std::string BadNumber = "atsms: the phone number must be 1 to 18 digits after an optional '+'\n";
+
+std::vector<ArgumentCase> Cases() {
+  std::vector<std::string> manyLong{"sim", "list"};
+  for (int i = 0; i < 8; ++i) manyLong.push_back(Huge(LongestArgument, 'x'));  // about 1 MB, all ignored
+  return {
+      // PORTs that are no modem: one "errno(text)" line, status 255, not a byte written.
+      {"EmptyPort", Port::Path, "", {"sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"MissingPort", Port::Path, "/nonexistent/ttyUSB9", {"sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"LongPort", Port::Path, Huge(LongestArgument, 'x'), {"sim", "list"}, 255, "", OpenError(ENAMETOOLONG)},
+      {"InvalidUtf8Port", Port::Path, "/tmp/\xff\xfe-no-such-port", {"sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"DirectoryPort", Port::Directory, "", {"sim", "list"}, 255, "", OpenError(EISDIR)},
+      {"RegularFilePort", Port::RegularFile, "", {"sim", "list"}, 255, "", OpenError(ENOTTY)},
+      {"RegularFilePortSend", Port::RegularFile, "", {"sim", "send", "12345", "Hi"}, 255, "", OpenError(ENOTTY)},
+      {"DevNullPort", Port::Path, "/dev/null", {"ussd", "*100#"}, 255, "", OpenError(ENOTTY)},
+      {"FifoPort", Port::Fifo, "", {"sim", "list"}, 255, "", OpenError(ENOTTY)},
+      // Empty strings in every other position.
+      {"EmptyMode", Port::Modem, "", {"", "list"}, 1, Listing, "", -1, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
+      {"EmptyCommand", Port::Modem, "", {"sim", ""}, 0, "", "", 0},
+      {"EmptyUssd", Port::Modem, "", {"ussd", ""}, 0, ResultOk, UssdTrace(""), 4, "AT+CUSD=1,\"\",15\r"},
+      {"EmptyNumber", Port::Modem, "", {"sim", "send", "", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 0, ResultOk, "", 7, "AT+CMGS=10\r", "", ""},
+      {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, Listing, "", -1, "AT+CMGD=0\r"},
+      // The longest arguments Linux passes.
+      {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, Listing, "", -1,
+       "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
+      {"LongCommand", Port::Modem, "", {"sim", Huge(LongestArgument, 'c')}, 0, "", "", 0},
+      {"LongUssd", Port::Modem, "", {"ussd", Huge(LongestArgument, '1')}, 255, ResultError,
+       "atsms: the USSD string is longer than 72 characters\n", 0},
+      {"LongNumber", Port::Modem, "", {"sim", "send", Huge(LongestArgument, '1'), "Hi"}, 255, ResultError, BadNumber, 0},
+      {"LongText", Port::Modem, "", {"sim", "send", "12345", Huge(LongestArgument, 'A')}, 255, ResultError,
+       "atsms: the text is longer than 1023 bytes\n", 0},
+      {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, Listing, "", -1,
+       "AT+CMGD=2147483647\r"},
+      {"ManyLongArguments", Port::Modem, "", manyLong, 1, Listing, "", -1, "AT+CMGR=1\r"},
+      // Text that is not UTF-8: sent up to the first malformed sequence, as the codec defines.
+      {"InvalidUtf8Text", Port::Modem, "", {"sim", "send", "12345", "A\xff" "B"}, 0, ResultOk, "", 7, "", "", "A"},
+      {"InvalidUtf8Ussd", Port::Modem, "", {"ussd", "\xff\xfe"}, 0, ResultOk, UssdTrace("7F3F"), 4, "AT+CUSD=1,\"7F3F\",15\r"},
+      // Control characters never reach the modem as such.
+      {"NumberWithCarriageReturn", Port::Modem, "", {"sim", "send", "+49\r170", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberWithCtrlZ", Port::Modem, "", {"sim", "send", "49\x1a", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberWithLineFeed", Port::Modem, "", {"sim", "send", "4917\n", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberWithTab", Port::Modem, "", {"sim", "send", "49\t17", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberWithSpace", Port::Modem, "", {"sim", "send", "49 17", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberPlusOnly", Port::Modem, "", {"sim", "send", "+", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberTwoPluses", Port::Modem, "", {"sim", "send", "++49", "Hi"}, 255, ResultError, BadNumber, 0},
+      {"NumberNineteenDigits", Port::Modem, "", {"sim", "send", "1234567890123456789", "Hi"}, 255, ResultError,
+       BadNumber, 0},
+      {"DeleteIndexWithCommand", Port::Modem, "", {"sim", "del", "3\rAT+CMGD=1"}, 1, Listing, "", -1, "AT+CMGD=3\r",
+       "AT+CMGD=1"},
+      {"UssdWithCommand", Port::Modem, "", {"ussd", "*100#\r\nATD112;"}, 0, ResultOk,
+       UssdTrace("AA180C366A288254622C26DB01"), 4, "", "ATD"},
+      {"TextWithCtrlZAndCommand", Port::Modem, "", {"sim", "send", "12345", "Hi\x1a" "AT+CMGD=1\r"}, 0, ResultOk, "", 7,
+       "", "AT+CMGD", "Hi\x1a" "AT+CMGD=1\r"},
+  };
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
+
+class Arguments : public testing::TestWithParam<ArgumentCase> {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/atsms-hardening-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    if (reader_ >= 0) close(reader_);
+    unlink((dir_ + "/file").c_str());
+    unlink((dir_ + "/fifo").c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string dir_;
+  int reader_ = -1;
+};
+
+TEST_P(Arguments, GiveAClearResult) {
+  const ArgumentCase& c = GetParam();
+  sim::Options options = SimOptions();
+  options.ussdReply = "Balance";
+  options.ussdDelayMs = 1000;  // well after the 0.5 s that ends the "OK" answer
+  sim::Modem modem(options);
+  modem.AddMessage("SM", {1, "REC READ", "+1234", "24/05/01,10:20:30+08", "first"});
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  const termios before = PortSettings(modem);
+
+  const std::string precious = "precious content\n";
+  std::string port = c.path;
+  switch (c.port) {
+    case Port::Modem: port = modem.SlavePath(); break;
+    case Port::Path: break;
+    case Port::Directory: port = dir_; break;
+    case Port::RegularFile:
+      port = dir_ + "/file";
+      { std::ofstream(port, std::ios::binary) << precious; }
+      break;
+    case Port::Fifo:
+      port = dir_ + "/fifo";
+      ASSERT_EQ(0, mkfifo(port.c_str(), 0600));
+      reader_ = open(port.c_str(), O_RDWR | O_NONBLOCK);  // whatever atsms writes stays here to be seen
+      ASSERT_GE(reader_, 0);
+      break;
+  }
+
+  std::vector<std::string> args{port};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const Outcome outcome = RunAtsms(args);
+
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
+  EXPECT_EQ(c.status, outcome.exitStatus);
+  EXPECT_EQ(c.out, outcome.out);
+  EXPECT_EQ(c.err, outcome.err);
+
+  const std::vector<std::string> commands = modem.Commands();
+  if (c.port != Port::Modem) {
+    EXPECT_TRUE(commands.empty());
+  }
+  if (c.commands >= 0) {
+    EXPECT_EQ(static_cast<size_t>(c.commands), commands.size());
+  }
+  bool written = c.mustWrite.empty();
+  for (const std::string& line : commands) {
+    written = written || line == c.mustWrite;
+    if (!c.neverWrite.empty()) {
+      EXPECT_EQ(std::string::npos, line.find(c.neverWrite)) << "written: " << line;
+    }
+  }
+  EXPECT_TRUE(written) << "never written: " << c.mustWrite;
+  if (c.sentText) {
+    const std::vector<sim::SentSms> sent = modem.Sent();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(c.sentText, sent[0].text);
+    EXPECT_TRUE(sent[0].lengthOk);
+  }
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the modem's port was not restored";
+
+  if (c.port == Port::RegularFile) {
+    EXPECT_EQ(precious, ReadFile(port));
+  }
+  if (c.port == Port::Fifo) {
+    char byte;
+    EXPECT_EQ(-1, read(reader_, &byte, 1)) << "atsms wrote into the fifo";
+    EXPECT_EQ(EAGAIN, errno);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, Arguments, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace hardening

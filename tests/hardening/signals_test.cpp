@@ -1,0 +1,116 @@
+// SIGINT, SIGTERM and SIGHUP in the middle of a run: the port's settings are put back, the exit
+// status is 128 + the signal, and nothing more reaches the modem.
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "spawn.h"
+
+namespace hardening {
+namespace {
+
+struct SignalCase {
+  const char* name;
+  int signal;
+  bool silent;             // a modem that never answers: the run is in the probe wait
+  size_t commandsBefore;   // signal once this many command lines have arrived
+  const char* lastCommand; // the line the run is waiting on when the signal comes
+};
+
+// The prompt cases stop at AT+CMGS: AT, ATE0, AT+CSCS, AT+CPMS, AT+CMGF=0, AT+CMGS.
+const SignalCase SignalCases[] = {
+    {"SigintDuringProbe", SIGINT, true, 1, "AT\r"},
+    {"SigtermDuringProbe", SIGTERM, true, 1, "AT\r"},
+    {"SighupDuringProbe", SIGHUP, true, 1, "AT\r"},
+    {"SigintWaitingForPrompt", SIGINT, false, 6, "AT+CMGS=14\r"},
+    {"SigtermWaitingForPrompt", SIGTERM, false, 6, "AT+CMGS=14\r"},
+    {"SighupWaitingForPrompt", SIGHUP, false, 6, "AT+CMGS=14\r"},
+};
+
+// Whether a process without CAP_SYS_ADMIN can open path: TIOCEXCL stops only such opens.
+bool UnprivilegedOpenSucceeds(const std::string& path) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) != 0) _exit(2);
+    data[CAP_TO_INDEX(CAP_SYS_ADMIN)].effective &= ~CAP_TO_MASK(CAP_SYS_ADMIN);
+    if (syscall(SYS_capset, &header, data) != 0) _exit(2);
+    _exit(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+class Signals : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
+  const SignalCase& c = GetParam();
+  sim::Options options = SimOptions();
+  options.silent = c.silent;
+  options.noPrompt = true;
+  sim::Modem modem(options);
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  const termios before = PortSettings(modem);
+  ASSERT_NE(0u, before.c_lflag & ICANON) << "the pty must start cooked, or a restore could not be told from none";
+
+  Child run({modem.SlavePath(), "sim", "send", "12345", "'Hi'"});
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(WaitForCommands(modem, c.commandsBefore, 20000)) << "the run never reached " << c.lastCommand;
+  ASSERT_EQ(c.lastCommand, modem.Commands().back());
+  const termios during = PortSettings(modem);
+  EXPECT_EQ(0u, during.c_lflag);  // raw while it runs
+  EXPECT_EQ(static_cast<speed_t>(B9600), cfgetospeed(&during));
+
+  const size_t commandsAtSignal = modem.Commands().size();
+  ASSERT_EQ(0, kill(run.Pid(), c.signal));
+  const Outcome outcome = run.Finish(10000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything still in flight arrives
+
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal << " instead of ending through its handler";
+  EXPECT_EQ(128 + c.signal, outcome.exitStatus);
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the port's settings were not put back";
+  EXPECT_EQ(commandsAtSignal, modem.Commands().size()) << "written after the signal: " << modem.Commands().back();
+  EXPECT_EQ("", outcome.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(MidRun, Signals, testing::ValuesIn(SignalCases),
+                         [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
+
+// TIOCEXCL belongs to the terminal, not to the descriptor: it must not outlive the run while
+// another program (here the modem's own end) holds the port open, after ClosePort or a signal.
+TEST(PortAfterRun, IsNotLeftExclusive) {
+  sim::Modem modem(SimOptions());
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  ASSERT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the fresh pty cannot be opened at all";
+  const Outcome outcome = RunAtsms({modem.SlavePath(), "sim", "*100#"});  // opens and restores, sends nothing
+  EXPECT_EQ(0, outcome.exitStatus);
+  EXPECT_TRUE(modem.Commands().empty());
+  EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
+}
+
+TEST(PortAfterSignal, IsNotLeftExclusive) {
+  sim::Options options = SimOptions();
+  options.silent = true;
+  sim::Modem modem(options);
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  Child run({modem.SlavePath(), "sim", "list"});
+  ASSERT_TRUE(WaitForCommands(modem, 1, 20000));
+  ASSERT_EQ(0, kill(run.Pid(), SIGTERM));
+  EXPECT_EQ(128 + SIGTERM, run.Finish(10000).exitStatus);
+  EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
+}
+
+}  // namespace
+}  // namespace hardening
