@@ -40,10 +40,12 @@ int FindHighestIndex(char* answer, bool* zeroInUse) {
   for (char* hit = strstr(answer, AnsListLine); hit && hit < endMark; hit = strstr(hit + 1, AnsListLine)) {
     char* p = hit + strlen(AnsListLine);
     while (p < endMark && !IsDigit(*p)) ++p;
-    if (p >= endMark) return -1;
     char* const digits = p;
     while (p < endMark && IsDigit(*p)) ++p;
-    if (p >= endMark) return -1;  // the digits run straight into the "OK"
+    if (p >= endMark) {  // no digits before the "OK", or they run straight into it
+      if (zeroInUse) *zeroInUse = false;
+      return -1;
+    }
     int index = ReadDecimal(digits);
     if (index == 0 && zeroInUse) *zeroInUse = true;
     if (index > highest) {

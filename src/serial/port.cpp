@@ -14,6 +14,13 @@ namespace {
 termios SavedPortSettings;  // exactly as read at open; put back at close
 termios PortSettings;       // what the port runs with meanwhile
 volatile sig_atomic_t RestorePort = -1;  // descriptor the signal handler restores, or -1
+int WasExclusive = 0;  // exclusive use is a flag of the device, not of our descriptor
+
+// Puts back what the run changed; safe inside a signal handler.
+void Restore(int port) {
+  tcsetattr(port, TCSANOW, &SavedPortSettings);
+  if (!WasExclusive) ioctl(port, TIOCNXCL);  // others holding the device may open it again
+}
 
 void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, strerror(errno)); }
 
@@ -30,7 +37,7 @@ speed_t SpeedCode(int speed) {
 // A signal must not leave the port raw for the next program: put the saved settings back
 // and end at once, so nothing more reaches the modem.
 void RestoreAndExit(int sig) {
-  if (RestorePort >= 0) tcsetattr(RestorePort, TCSANOW, &SavedPortSettings);
+  if (RestorePort >= 0) Restore(RestorePort);
   _exit(128 + sig);
 }
 
@@ -57,6 +64,9 @@ int OpenPort(const char* path, int speed) {
     ReportOpenError();
     return -1;
   }
+#ifdef TIOCGEXCL
+  ioctl(port, TIOCGEXCL, &WasExclusive);
+#endif
   ioctl(port, TIOCEXCL);
   fcntl(port, F_SETFL, 0);
   tcgetattr(port, &PortSettings);
@@ -79,7 +89,7 @@ int OpenPort(const char* path, int speed) {
 
 void ClosePort(int port) {
   tcdrain(port);
-  tcsetattr(port, TCSANOW, &SavedPortSettings);
   RestorePort = -1;
+  Restore(port);
   close(port);
 }
