@@ -148,23 +148,6 @@ TEST(PrintMessage, OverlongSenderAndDateStayInTheirColumns) {
   }
 }
 
-TEST(PrintEscaped, OneLinePerText) {
-  const struct { const char* text; const char* want; } cases[] = {
-      {"plain text", "plain text"}, {"", ""}, {"a\\b", "a\\\\b"}, {"\t\r\n", "\\t\\r\\n"},
-      {"\\n", "\\\\n"}, {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    PrintEscaped(out, c.text);
-    fclose(out);
-    EXPECT_EQ(c.want, std::string(data, size));
-    free(data);
-  }
-}
-
 TEST(ReadDecimal, AtoiWithSaturation) {
   const struct { const char* text; int want; } cases[] = {
       {"42", 42}, {"  -7", -7}, {"\t+5", 5}, {"12abc", 12}, {"abc", 0}, {"", 0}, {"007", 7},
