@@ -1,0 +1,429 @@
+// atsms-bench: runs atsms against modem-sim and prints its speed and footprint.
+//
+//   atsms-bench [--runs N] BUILD_DIR [OTHER_BUILD_DIR...]
+//
+// BUILD_DIR holds a host build (atsms and tools/modem-sim/modem-sim). For "sim list" and
+// "sim del all" over 10 stored messages, "sim send" and "ussd", atsms runs N times, each time
+// against a freshly started simulator, and the table shows the median wall time, the protocol
+// floor, the overhead above it, CPU time and peak RSS (from wait4). Then, for every build
+// directory given (cross builds too), the stripped size of atsms and its NEEDED libraries.
+// It prints figures; it fails only when it cannot run at all.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// atsms collects every answer until the modem has been silent this long (1.5 s before the first byte).
+constexpr double SilenceSeconds = 0.5;
+// modem-sim sends the network's +CUSD answer this long after its "OK" (its default; passed explicitly).
+constexpr int UssdDelayMs = 1000;
+constexpr int StoredMessages = 10;
+
+struct Operation {
+  std::string name;
+  std::vector<std::string> args;  // after PORT
+  bool store;                     // start the simulator with the 10-message store
+  int answers;                    // answers atsms collects, each ended by a silence window
+  int commandLines;               // command lines the simulator must receive
+  double extraSeconds;            // the simulator's own delays that the windows do not cover
+  int wantStatus;
+  std::string floorNote;
+};
+
+struct Run {
+  double wallMs = 0;
+  double cpuMs = 0;
+  long maxRssKiB = 0;
+  int status = -1;
+  int commandLines = 0;
+};
+
+[[noreturn]] void Die(const std::string& what) {
+  fprintf(stderr, "atsms-bench: %s\n", what.c_str());
+  exit(2);
+}
+
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<Operation> Operations() {
+  // Preparation: AT, ATE0, AT+CSCS and, for the message commands, AT+CPMS: one answer each.
+  const int prepare = 4;
+  const int listing = prepare + 2;  // AT+CMGF=0, AT+CMGL=4
+  std::vector<Operation> ops;
+  ops.push_back({"sim list (10 stored)", {"sim", "list"}, true, listing + 1 + StoredMessages,
+                 listing + 1 + StoredMessages, 0, StoredMessages,
+                 "prepare 4 + CMGF + CMGL + CMGF + 10 CMGR answers x 0.5 s"});
+  ops.push_back({"sim del all (10)", {"sim", "del", "all"}, true, listing + StoredMessages,
+                 listing + StoredMessages, 0, StoredMessages, "prepare 4 + CMGF + CMGL + 10 CMGD answers x 0.5 s"});
+  ops.push_back({"sim send", {"sim", "send", "+491701234567", "'Hello from the benchmark! Grüße, Привет 😀'"}, false,
+                 prepare + 3, prepare + 3, 0, 0, "prepare 4 + CMGF + prompt + CMGS answers x 0.5 s"});
+  // AT+CUSD: "OK" at once, +CUSD 1 s later. The first wait ends 0.5 s after the "OK"; the next
+  // one waits the other 0.5 s for the +CUSD and then its own 0.5 s of silence.
+  ops.push_back({"ussd *100#", {"ussd", "*100#"}, false, prepare - 1 + 2, prepare - 1 + 1,
+                 UssdDelayMs / 1000.0 - SilenceSeconds, 0,
+                 "prepare 3 + OK + CUSD answers x 0.5 s + 0.5 s left of the 1 s +CUSD delay"});
+  return ops;
+}
+
+void WriteStore(const std::string& path) {
+  const char* texts[] = {
+      "Hello!\\nSee you at 8 at the station.",
+      "Привет! Как дела? Позвони мне вечером.",
+      "Your balance is 12.34 EUR. Top up now 👍",
+      "Καλημέρα! Ready for the trip? 😀",
+      "Your code is 482913. Do not share it.",
+      "Paket wird heute zwischen 10 und 14 Uhr zugestellt.",
+      "会議は午後3時からです。",
+      "Missed call from +441632960123 at 09:14",
+      "Rendez-vous confirmé pour jeudi à 15h.",
+      "OK 👍",
+  };
+  std::ofstream out(path);
+  for (int i = 0; i < StoredMessages; ++i)
+    out << "SM\t" << i + 1 << '\t' << (i % 3 ? "REC UNREAD" : "REC READ") << "\t+4917012345" << 10 + i
+        << "\t24/05/" << (i < 9 ? "0" : "") << i + 1 << ",10:20:30+08\t" << texts[i] << '\n';
+  if (!out)
+    Die("cannot write " + path);
+}
+
+// Starts modem-sim and reads the pty path from its first line of output.
+pid_t StartSimulator(const std::string& sim, const std::vector<std::string>& args, std::string* port) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0)
+    Die("pipe: " + std::string(strerror(errno)));
+  pid_t pid = fork();
+  if (pid < 0)
+    Die("fork: " + std::string(strerror(errno)));
+  if (pid == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(sim.c_str()));
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(sim.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  std::string line;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (line.find('\n') == std::string::npos) {
+    int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd p{pipeFds[0], POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, left) <= 0)
+      Die("modem-sim printed no port path");
+    char buffer[256];
+    ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+    if (got <= 0)
+      Die("modem-sim ended before printing its port path");
+    line.append(buffer, (size_t)got);
+  }
+  close(pipeFds[0]);
+  *port = line.substr(0, line.find('\n'));
+  return pid;
+}
+
+void StopSimulator(pid_t pid) {
+  kill(pid, SIGTERM);
+  int status;
+  waitpid(pid, &status, 0);
+}
+
+// Runs program with args, output to /dev/null; wall time and the child's own rusage.
+Run Measure(const std::string& program, const std::vector<std::string>& args) {
+  Run run;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();  // not vfork: the child's peak RSS must not start from ours
+  if (pid < 0)
+    Die("fork: " + std::string(strerror(errno)));
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid)
+    Die("wait4: " + std::string(strerror(errno)));
+  auto end = std::chrono::steady_clock::now();
+  run.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
+  run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+  run.maxRssKiB = usage.ru_maxrss;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// Command lines the simulator logged as received ("HH:MM:SS.mmm <- ...", not the ignored ones).
+int CountCommandLines(const std::string& log) {
+  std::ifstream in(log);
+  int count = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.size() > 13 && line.compare(13, 3, "<- ") == 0 && line.find("(ignored)") == std::string::npos)
+      ++count;
+  return count;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe)
+    return out;
+  char buffer[4096];
+  for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, got);
+  pclose(pipe);
+  return out;
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text)
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The strip program a build was configured with (a cross build's own), else "strip".
+std::string StripProgram(const std::string& build) {
+  std::ifstream cache(build + "/CMakeCache.txt");
+  for (std::string line; std::getline(cache, line);)
+    if (line.rfind("CMAKE_STRIP:", 0) == 0) {
+      std::string path = line.substr(line.find('=') + 1);
+      if (!path.empty() && access(path.c_str(), X_OK) == 0)
+        return path;
+    }
+  return "strip";
+}
+
+struct Footprint {
+  std::string machine;
+  long stripped = -1;
+  long unstripped = -1;
+  std::string needed;
+  bool onlyLibc = false;
+  bool x86_64 = false;
+};
+
+Footprint MeasureBinary(const std::string& build) {
+  Footprint f;
+  std::string atsms = build + "/atsms";
+  struct stat st;
+  if (stat(atsms.c_str(), &st) != 0)
+    return f;
+  f.unstripped = (long)st.st_size;
+  char temp[] = "/tmp/atsms-bench-strip-XXXXXX";
+  int fd = mkstemp(temp);
+  if (fd < 0)
+    return f;
+  close(fd);
+  std::string strip = StripProgram(build);
+  if (system((Quote(strip) + " -o " + Quote(temp) + " " + Quote(atsms) + " 2>/dev/null").c_str()) == 0 &&
+      stat(temp, &st) == 0)
+    f.stripped = (long)st.st_size;
+  unlink(temp);
+
+  std::istringstream header(Capture("readelf -h " + Quote(atsms) + " 2>/dev/null"));
+  std::string data;
+  for (std::string line; std::getline(header, line);) {
+    auto value = [&line] {
+      size_t colon = line.find(':');
+      size_t start = line.find_first_not_of(' ', colon + 1);
+      return start == std::string::npos ? std::string() : line.substr(start);
+    };
+    if (line.find("Machine:") != std::string::npos)
+      f.machine = value();
+    if (line.find("Data:") != std::string::npos)
+      data = line.find("big endian") != std::string::npos ? "BE" : "LE";
+  }
+  f.x86_64 = f.machine.find("X86-64") != std::string::npos;
+  if (f.machine.rfind("Advanced Micro Devices ", 0) == 0)
+    f.machine = f.machine.substr(23);
+  f.machine += " " + data;
+
+  std::istringstream dynamic(Capture("readelf -d " + Quote(atsms) + " 2>/dev/null"));
+  std::vector<std::string> libs;
+  for (std::string line; std::getline(dynamic, line);) {
+    size_t open = line.find("(NEEDED)");
+    size_t lb = line.find('['), rb = line.find(']');
+    if (open != std::string::npos && lb != std::string::npos && rb > lb)
+      libs.push_back(line.substr(lb + 1, rb - lb - 1));
+  }
+  for (const std::string& lib : libs)
+    f.needed += (f.needed.empty() ? "" : ", ") + lib;
+  if (libs.empty())
+    f.needed = "none (static)";
+  f.onlyLibc = libs.size() == 1 && libs[0].rfind("libc.so", 0) == 0;
+  return f;
+}
+
+const char* Mark(bool ok) { return ok ? "yes" : "NO"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  std::vector<std::string> builds;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc) {
+      runs = atoi(argv[++i]);
+      if (runs < 1 || runs > 100)
+        Die("--runs wants 1 to 100");
+    } else if (!arg.empty() && arg[0] == '-') {
+      fprintf(stderr, "usage: atsms-bench [--runs N] BUILD_DIR [OTHER_BUILD_DIR...]\n");
+      return 2;
+    } else {
+      builds.push_back(arg);
+    }
+  }
+  if (builds.empty()) {
+    fprintf(stderr, "usage: atsms-bench [--runs N] BUILD_DIR [OTHER_BUILD_DIR...]\n");
+    return 2;
+  }
+  const std::string atsms = builds[0] + "/atsms";
+  const std::string sim = builds[0] + "/tools/modem-sim/modem-sim";
+  if (!IsFile(atsms) || !IsFile(sim))
+    Die(builds[0] + " has no atsms or tools/modem-sim/modem-sim: build them first");
+  signal(SIGPIPE, SIG_IGN);
+
+  char dirTemplate[] = "/tmp/atsms-bench-XXXXXX";
+  if (!mkdtemp(dirTemplate))
+    Die("mkdtemp: " + std::string(strerror(errno)));
+  const std::string work = dirTemplate;
+  const std::string store = work + "/store.txt";
+  const std::string log = work + "/modem.log";
+  WriteStore(store);
+
+  printf("atsms benchmark: %s against modem-sim on a pseudo-terminal, %d run%s each, medians\n", atsms.c_str(), runs,
+         runs == 1 ? "" : "s");
+  printf("floor: the silence windows atsms waits by design (%.1f s after each answer) plus the simulator's delays\n\n",
+         SilenceSeconds);
+  printf("%-22s %7s %10s %10s %8s %7s %7s %9s  %s\n", "operation", "answers", "wall ms", "floor ms", "over ms",
+         "over %", "CPU ms", "RSS KiB", "exit status");
+
+  bool overheadOk = true, cpuOk = true, rssOk = true;
+  long worstRss = 0;
+  double worstCpu = 0, worstOverMs = 0, worstOverPct = 0;
+  std::vector<std::string> notes;
+  for (const Operation& op : Operations()) {
+    std::vector<double> walls, cpus;
+    long maxRss = 0;
+    std::vector<int> statuses;
+    int linesSeen = op.commandLines;  // the first count that differs, if any
+    for (int r = 0; r < runs; ++r) {
+      std::vector<std::string> simArgs = {"--log", log, "--ussd-delay", std::to_string(UssdDelayMs)};
+      if (op.store) {
+        simArgs.push_back("--store");
+        simArgs.push_back(store);
+      }
+      std::string port;
+      pid_t simPid = StartSimulator(sim, simArgs, &port);
+      std::vector<std::string> args = {port};
+      args.insert(args.end(), op.args.begin(), op.args.end());
+      Run run = Measure(atsms, args);
+      StopSimulator(simPid);
+      run.commandLines = CountCommandLines(log);
+      walls.push_back(run.wallMs);
+      cpus.push_back(run.cpuMs);
+      maxRss = std::max(maxRss, run.maxRssKiB);
+      statuses.push_back(run.status);
+      if (run.commandLines != op.commandLines && linesSeen == op.commandLines)
+        linesSeen = run.commandLines;
+    }
+    double floorMs = (op.answers * SilenceSeconds + op.extraSeconds) * 1e3;
+    double wall = Median(walls);
+    double cpu = Median(cpus);
+    double overMs = wall - floorMs;
+    double overPct = overMs / floorMs * 100;
+    std::string status;
+    bool statusOk = true;
+    for (int s : statuses)
+      statusOk = statusOk && s == op.wantStatus;
+    status = std::to_string(statuses.front()) + (statusOk ? " (as expected)" : " (expected " + std::to_string(op.wantStatus) + ")");
+    printf("%-22s %7d %10.1f %10.1f %8.1f %7.2f %7.2f %9ld  %s\n", op.name.c_str(), op.answers, wall, floorMs, overMs,
+           overPct, cpu, maxRss, status.c_str());
+    notes.push_back(op.name + ": " + op.floorNote);
+    if (linesSeen != op.commandLines)
+      notes.push_back("  the simulator received " + std::to_string(linesSeen) + " command lines, not " +
+                      std::to_string(op.commandLines) + ": the floor above is off");
+    overheadOk = overheadOk && overMs < 20 && overPct < 1;
+    cpuOk = cpuOk && cpu < 5;
+    rssOk = rssOk && maxRss < 2048;
+    worstRss = std::max(worstRss, maxRss);
+    worstCpu = std::max(worstCpu, cpu);
+    worstOverMs = std::max(worstOverMs, overMs);
+    worstOverPct = std::max(worstOverPct, overPct);
+  }
+  for (const std::string& note : notes)
+    printf("  %s\n", note.c_str());
+  Run baseline = Measure("/bin/true", {});
+  printf("  for scale: /bin/true started the same way: CPU %.2f ms, peak RSS %ld KiB\n\n", baseline.cpuMs,
+         baseline.maxRssKiB);
+
+  printf("%-28s %-16s %12s %20s  %s\n", "build", "machine", "atsms bytes", "stripped bytes", "NEEDED");
+  bool sizeOk = false, sizeSeen = false;
+  long x86Stripped = -1;
+  for (const std::string& build : builds) {
+    Footprint f = MeasureBinary(build);
+    if (f.unstripped < 0) {
+      printf("%-28s (no atsms)\n", build.c_str());
+      continue;
+    }
+    char stripped[32];
+    snprintf(stripped, sizeof stripped, "%ld (%.1f KiB)", f.stripped, f.stripped / 1024.0);
+    printf("%-28s %-16s %12ld %20s  %s\n", build.c_str(), f.machine.c_str(), f.unstripped, stripped, f.needed.c_str());
+    if (f.x86_64 && !sizeSeen) {
+      sizeSeen = true;
+      x86Stripped = f.stripped;
+      sizeOk = f.stripped >= 0 && f.stripped < 32 * 1024 && f.onlyLibc;
+    }
+  }
+
+  printf("\ntargets:\n");
+  printf("  overhead above the floor < 1 %% and < 20 ms   %-3s (worst %.1f ms, %.2f %%)\n", Mark(overheadOk), worstOverMs,
+         worstOverPct);
+  printf("  CPU time < 5 ms per run                       %-3s (worst median %.2f ms)\n", Mark(cpuOk), worstCpu);
+  printf("  peak RSS < 2 MiB                              %-3s (worst %ld KiB)\n", Mark(rssOk), worstRss);
+  if (sizeSeen)
+    printf("  stripped x86-64 atsms < 32 KiB, only libc     %-3s (%ld bytes)\n", Mark(sizeOk), x86Stripped);
+
+  unlink(store.c_str());
+  unlink(log.c_str());
+  rmdir(work.c_str());
+  return 0;
+}
