@@ -417,10 +417,11 @@ TEST(ModemSim, MisbehavesOnRequest) {
   }
 }
 
+std::string StorePath() { return testing::TempDir() + "modem_sim_store." + std::to_string(getpid()); }
+
 std::string WriteFile(const std::string& text) {
-  std::string path = testing::TempDir() + "modem_sim_store.txt";
-  std::ofstream(path) << text;
-  return path;
+  std::ofstream(StorePath()) << text;
+  return StorePath();
 }
 
 TEST(ModemSim, LoadsStoreFiles) {
@@ -451,10 +452,11 @@ TEST(ModemSim, LoadsStoreFiles) {
     EXPECT_NE(std::string::npos, refused.LastError().find(":2:"));
     EXPECT_TRUE(refused.Messages("SM").empty());
   }
+  std::remove(StorePath().c_str());
 }
 
 TEST(ModemSim, ProgramPrintsThePathAndRemovesItsLink) {
-  std::string link = testing::TempDir() + "modem_sim_link";
+  std::string link = testing::TempDir() + "modem_sim_link." + std::to_string(getpid());
   std::string command = std::string(MODEM_SIM_PATH) + " --exit-after 0.5 --log /dev/null --link " + link;
   FILE* out = popen(command.c_str(), "r");
   ASSERT_NE(nullptr, out);
