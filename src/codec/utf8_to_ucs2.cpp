@@ -32,6 +32,11 @@ char* PutUnit(char* out, unsigned unit) {
 }  // namespace
 
 ssize_t Utf8ToUcs2Hex(char* output, const char* text) {
+  size_t converted;
+  return Utf8ToUcs2Hex(output, text, &converted);
+}
+
+ssize_t Utf8ToUcs2Hex(char* output, const char* text, size_t* converted) {
   const unsigned char* in = (const unsigned char*)text;
   ssize_t remaining = (ssize_t)strlen(text);
   ssize_t digits = 0;
@@ -68,5 +73,6 @@ ssize_t Utf8ToUcs2Hex(char* output, const char* text) {
     in += length;
     remaining -= length;
   }
+  *converted = (size_t)(in - (const unsigned char*)text);
   return digits;
 }

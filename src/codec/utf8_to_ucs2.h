@@ -12,3 +12,6 @@ extern const int32_t Utf8SequenceLength[256];
 // output: four bytes per input byte plus one. Yields the digit count, a multiple of four; with no
 // group written, output is left untouched.
 ssize_t Utf8ToUcs2Hex(char* output, const char* text);
+
+// The same, also telling how many bytes of text were converted (all of them when it is well formed).
+ssize_t Utf8ToUcs2Hex(char* output, const char* text, size_t* converted);

@@ -86,8 +86,13 @@ int BuildSubmitPdu(char* message, const char* phone, char* text, const char** pr
     return -1;
   }
   ExpandEscapes(message, text);
-  CodecBuffer[0] = '\0';  // an empty or undecodable text leaves no user data
-  ssize_t hexDigits = Utf8ToUcs2Hex(CodecBuffer, message);
+  CodecBuffer[0] = '\0';  // an empty text leaves no user data
+  size_t converted;
+  ssize_t hexDigits = Utf8ToUcs2Hex(CodecBuffer, message, &converted);
+  if (message[converted] != '\0') {  // sending only the part before a bad byte would cut the message
+    *problem = "the text is not valid UTF-8";
+    return -1;
+  }
   if (hexDigits / 2 > MaxUserDataOctets) {
     *problem = "the text is too long for one SMS: more than 255 octets of user data";
     return -1;

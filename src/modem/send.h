@@ -5,7 +5,7 @@ constexpr int MessageBufferSize = 1024;
 
 // Builds the PDU for phone and text into message (MessageBufferSize bytes): removes one pair of
 // surrounding quotes (shortening text in place), turns backslash-r and backslash-n into CR and LF,
-// converts to UCS-2 hex (through CodecBuffer) and formats the PDU. Yields the PDU length, or -1
+// converts valid UTF-8 to UCS-2 hex (through CodecBuffer) and formats the PDU. Yields the PDU length, or -1
 // with *problem set to a one-line reason when the input cannot be sent as it is.
 int BuildSubmitPdu(char* message, const char* phone, char* text, const char** problem);
 

@@ -96,6 +96,13 @@ TEST(BuildSubmitPdu, UserDataUpTo255Octets) {
       {"1023 bytes", std::string(1023, 'a'), -1},
       {"1024 bytes", std::string(1024, 'a'), -1},
       {"4000 bytes", std::string(4000, 'a'), -1},
+      // Malformed UTF-8 is refused: sending the part before the bad byte would cut the message.
+      {"Latin-1 byte", "Caf\xE9 ouvert", -1},
+      {"lone continuation byte", "A\x80", -1},
+      {"sequence cut at the end", "A\xC3", -1},
+      {"overlong NUL", "A\xC0\x80B", -1},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", -1},
+      {"valid two-byte text", "Caf\xC3\xA9", 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
