@@ -100,7 +100,7 @@ TEST(BuildSubmitPdu, UserDataUpTo255Octets) {
       {"Latin-1 byte", "Caf\xE9 ouvert", -1},
       {"lone continuation byte", "A\x80", -1},
       {"sequence cut at the end", "A\xC3", -1},
-      {"overlong NUL", "A\xC0\x80B", -1},
+      {"overlong NUL", "A\xC0\x80" "B", -1},
       {"above U+10FFFF", "\xF4\x90\x80\x80", -1},
       {"valid two-byte text", "Caf\xC3\xA9", 8},
   };
