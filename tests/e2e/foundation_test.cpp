@@ -196,6 +196,19 @@ TEST(Exchange, PiecesFurtherApartAreSeparateAnswers) {
   EXPECT_EQ(Probe, commands[1]);
 }
 
+// A modem unplugged mid-run: every read then ends at once with nothing, never a hang or a spin.
+TEST(Exchange, ModemGoneMidRunEndsTheRun) {
+  sim::Options options = SimOptions();
+  options.hangupAfter = 2;
+  sim::Modem modem(options);
+  START_MODEM(modem);
+  RunResult run = RunAtsms({modem.SlavePath(), "sim", "list"}, 20000);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(255, run.exitStatus);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ((Lines{Probe, EchoOff}), modem.Commands());
+}
+
 TEST(Prepare, SilentModemGetsFiveProbesAndOneEchoOff) {
   sim::Options options = SimOptions();
   options.silent = true;
@@ -266,6 +279,14 @@ TEST(Port, SecondRunOnABusyPortFailsAtOpen) {
   EXPECT_EQ(255, first.exitStatus);
   // Only the first run's lines reached the modem.
   EXPECT_EQ((Lines{Probe, Probe, Probe, Probe, Probe, EchoOff, PduMode}), modem.Commands());
+
+  // Exclusive use ends with the run, although the simulator keeps the device open.
+  Lines after = setpriv;
+  for (const std::string& arg : {std::string(AtsmsPath()), modem.SlavePath(), std::string("sim"), std::string("*100#")})
+    after.push_back(arg);
+  RunResult next = RunProgram(after);
+  EXPECT_EQ(0, next.exitStatus);
+  EXPECT_EQ("", next.err);
 }
 
 }  // namespace

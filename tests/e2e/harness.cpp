@@ -33,7 +33,11 @@ bool Drain(int fd, std::string* into) {
 
 }  // namespace
 
-const char* AtsmsPath() { return ATSMS_PATH; }
+// ATSMS_E2E_BINARY runs the tests against another build of the tool (a sanitizer build, say).
+const char* AtsmsPath() {
+  const char* other = getenv("ATSMS_E2E_BINARY");
+  return other && *other ? other : ATSMS_PATH;
+}
 
 RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
   RunResult result;
@@ -50,6 +54,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
   Clock::time_point start = Clock::now();
   pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);  // a group of its own, so a timeout also ends whatever it started
     int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
     dup2(outPipe[1], 1);
@@ -72,7 +77,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
   while (outOpen || errOpen) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
-      kill(pid, SIGKILL);  // a hung run; its output so far is kept
+      kill(-pid, SIGKILL);  // a hung run; its output so far is kept
+      kill(pid, SIGKILL);   // in case the child had not made its group yet
       result.timedOut = true;
       break;
     }
