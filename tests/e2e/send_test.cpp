@@ -12,7 +12,7 @@ using namespace e2e;
 
 const std::string Destination = "+491701234567";
 
-std::string SendCmd(const std::string& pdu) { return "AT+CMGS=" + std::to_string((pdu.size() - 1) / 2) + "\r"; }
+std::string CmgsLine(const std::string& pdu) { return "AT+CMGS=" + std::to_string((pdu.size() - 1) / 2) + "\r"; }
 
 // cmgs and pdu, when given, are the exact lines expected; otherwise they follow from the PDU received.
 struct SendCase { const char* name; const char* text; const char* sent; const char* cmgs; const char* pdu; };
@@ -34,7 +34,7 @@ TEST_P(Send, ModemReceivesTheTextIntact) {
   EXPECT_EQ(c.sent, sent[0].text);
   EXPECT_TRUE(sent[0].lengthOk) << "AT+CMGS=" << sent[0].lengthArg << " for " << sent[0].pdu;
   std::string pdu = c.pdu ? c.pdu : sent[0].pdu;
-  std::string cmgs = c.cmgs ? c.cmgs : SendCmd(pdu);
+  std::string cmgs = c.cmgs ? c.cmgs : CmgsLine(pdu);
   EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, cmgs, pdu + "\x1a"}}), modem.Commands());
 }
 
