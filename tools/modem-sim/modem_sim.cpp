@@ -190,6 +190,10 @@ bool Modem::Start() {
   if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0)
     return false;
   char path[256];
+  // Programs started by the test process must not inherit either end: a child holding the master
+  // would keep the line up after a simulated unplug.
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
   if (ptsname_r(master_, path, sizeof path) != 0 || fcntl(master_, F_SETFL, O_NONBLOCK) != 0) {
     Stop();
     return false;
