@@ -17,6 +17,28 @@ bool IsValidNumber(const std::string& phone) {
 
 int HexByte(const std::string& s, size_t at) { return std::stoi(s.substr(at, 2), nullptr, 16); }
 
+bool IsQuote(char c) { return c == '\'' || c == '"'; }
+
+// The text as the shell user meant it: one leading and one trailing quote dropped (only when longer
+// than two bytes), then backslash-r and backslash-n turned into CR and LF.
+std::string Cleaned(const std::string& text, size_t* strippedLength) {
+  std::string t = text;
+  if (t.size() > 2) {
+    if (IsQuote(t.back())) t.pop_back();
+    if (IsQuote(t.front())) t.erase(0, 1);
+  }
+  *strippedLength = t.size();
+  std::string out;
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '\\' && i + 1 < t.size() && (t[i + 1] == 'r' || t[i + 1] == 'n')) {
+      out.push_back(t[++i] == 'r' ? '\r' : '\n');
+    } else {
+      out.push_back(t[i]);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,7 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* problem = nullptr;
   const int length = BuildSubmitPdu(message.data(), phone.c_str(), textCopy.data(), &problem);
 
-  if (!IsValidNumber(phone)) FUZZ_CHECK(length == -1);
+  // Sent exactly when nothing is wrong with it: number, length, encoding, one octet of TP-UDL.
+  size_t strippedLength = 0;
+  const std::string cleaned = Cleaned(text, &strippedLength);
+  std::vector<uint16_t> units;
+  const bool wellFormed = DecodeLikeCodec(cleaned, &units) == cleaned.size();
+  const bool sendable = IsValidNumber(phone) && strippedLength <= 1023 && wellFormed && 2 * units.size() <= 255;
+  FUZZ_CHECK(sendable == (length >= 0));
   if (length < 0) {
     FUZZ_CHECK(length == -1);
     FUZZ_CHECK(problem != nullptr && problem[0] != '\0' && std::strchr(problem, '\n') == nullptr);
@@ -51,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(pdu.compare(after, 4, "0008") == 0);
   const size_t userData = pdu.size() - after - 6;
   FUZZ_CHECK((size_t)HexByte(pdu, after + 4) * 2 == userData && userData % 4 == 0);
+  FUZZ_CHECK(pdu.substr(after + 6) == UnitsAsHex(units));  // the whole text, nothing cut
   return 0;
 }

@@ -11,9 +11,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = AsText(data, size);
   const size_t outputSize = 4 * text.size() + 1;  // what the caller must provide
   std::vector<char> output(outputSize, '\x55');
-  const ssize_t digits = Utf8ToUcs2Hex(output.data(), text.c_str());
+  size_t converted = 0;
+  const ssize_t digits = Utf8ToUcs2Hex(output.data(), text.c_str(), &converted);
 
   FUZZ_CHECK(digits >= 0 && digits % 4 == 0 && (size_t)digits <= 4 * text.size());
+  // Exactly what an independent reading of the rules gives, and it stops at the same byte.
+  std::vector<uint16_t> units;
+  FUZZ_CHECK(converted == DecodeLikeCodec(text, &units));
+  FUZZ_CHECK((size_t)digits == 4 * units.size());
+  FUZZ_CHECK(digits == 0 || std::string(output.data(), (size_t)digits) == UnitsAsHex(units));
+  FUZZ_CHECK(Utf8ToUcs2Hex(output.data(), text.c_str()) == digits);  // the two-argument form agrees
   if (digits == 0) {
     for (char c : output) FUZZ_CHECK(c == '\x55');  // left untouched
     return 0;

@@ -86,8 +86,13 @@ std::vector<ArgumentCase> Cases() {
       {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, Listing, "", -1,
        "AT+CMGD=2147483647\r"},
       {"ManyLongArguments", Port::Modem, "", manyLong, 1, Listing, "", -1, "AT+CMGR=1\r"},
-      // Text that is not UTF-8: sent up to the first malformed sequence, as the codec defines.
-      {"InvalidUtf8Text", Port::Modem, "", {"sim", "send", "12345", "A\xff" "B"}, 0, ResultOk, "", 7, "", "", "A"},
+      // Text that is not UTF-8 is refused whole, never sent cut at the bad byte.
+      {"InvalidUtf8Text", Port::Modem, "", {"sim", "send", "12345", "A\xff" "B"}, 255, ResultError,
+       "atsms: the text is not valid UTF-8\n", 0},
+      {"Latin1Text", Port::Modem, "", {"sim", "send", "12345", "Gr\xfc\xdf" "e"}, 255, ResultError,
+       "atsms: the text is not valid UTF-8\n", 0},
+      {"TextCutInsideACharacter", Port::Modem, "", {"sim", "send", "12345", "Hi \xf0\x9f\x98"}, 255, ResultError,
+       "atsms: the text is not valid UTF-8\n", 0},
       {"InvalidUtf8Ussd", Port::Modem, "", {"ussd", "\xff\xfe"}, 0, ResultOk, UssdTrace("7F3F"), 4, "AT+CUSD=1,\"7F3F\",15\r"},
       // Control characters never reach the modem as such.
       {"NumberWithCarriageReturn", Port::Modem, "", {"sim", "send", "+49\r170", "Hi"}, 255, ResultError, BadNumber, 0},
