@@ -81,7 +81,8 @@ int PrintMessage(FILE* out, int index, char* answer) {
   if (!header) return -1;
   int type;
   char* p;
-  if (char* status = strstr(header, AnsUnread)) {
+  char* status = strstr(header, AnsUnread);
+  if (status) {
     type = 1;
     p = status + strlen(AnsUnread);
   } else if ((status = strstr(answer, AnsRead)) != nullptr) {
