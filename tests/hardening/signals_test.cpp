@@ -32,6 +32,9 @@ const SignalCase SignalCases[] = {
     {"SigintWaitingForPrompt", SIGINT, false, 6, "AT+CMGS=14\r"},
     {"SigtermWaitingForPrompt", SIGTERM, false, 6, "AT+CMGS=14\r"},
     {"SighupWaitingForPrompt", SIGHUP, false, 6, "AT+CMGS=14\r"},
+    // Ctrl-\ on a terminal: its default action would end the run with the port raw.
+    {"SigquitDuringProbe", SIGQUIT, true, 1, "AT\r"},
+    {"SigquitWaitingForPrompt", SIGQUIT, false, 6, "AT+CMGS=14\r"},
 };
 
 // Whether a process without CAP_SYS_ADMIN can open path: TIOCEXCL stops only such opens.
@@ -97,6 +100,25 @@ TEST(PortAfterRun, IsNotLeftExclusive) {
   const Outcome outcome = RunAtsms({modem.SlavePath(), "sim", "*100#"});  // opens and restores, sends nothing
   EXPECT_EQ(0, outcome.exitStatus);
   EXPECT_TRUE(modem.Commands().empty());
+  EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
+}
+
+// A reader that went away (a web front end that gave up, "| head -1"): the USSD trace on standard
+// error raises SIGPIPE in the middle of the exchange. Whether the run then ends at once or goes on
+// without its trace, it must end through its own code with the port put back.
+TEST(BrokenPipe, LeavesThePortAsItWas) {
+  sim::Options options = SimOptions();
+  options.ussdDelayMs = 200;
+  sim::Modem modem(options);
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  const termios before = PortSettings(modem);
+  Child run({modem.SlavePath(), "ussd", "*100#"}, true);
+  ASSERT_TRUE(run.Started());
+  const Outcome outcome = run.Finish(60000);
+  EXPECT_FALSE(outcome.timedOut);
+  EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal << " with the port left as it ran";
+  EXPECT_TRUE(outcome.exitStatus == 128 + SIGPIPE || outcome.exitStatus == 0) << outcome.exitStatus;
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the port's settings were not put back";
   EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
 }
 

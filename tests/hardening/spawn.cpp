@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,7 +33,7 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-Child::Child(const std::vector<std::string>& args) {
+Child::Child(const std::vector<std::string>& args, bool stderrUnread) {
   // Built before fork: the test process runs the modem's thread.
   std::vector<std::string> argv{ATSMS_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -58,10 +59,12 @@ Child::Child(const std::vector<std::string>& args) {
     struct sigaction defaults;
     memset(&defaults, 0, sizeof defaults);
     defaults.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &defaults, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaction(sig, &defaults, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit noCore = {0, 0};  // a run that dies of SIGQUIT leaves no core file behind
+    setrlimit(RLIMIT_CORE, &noCore);
     execv(pointers[0], pointers.data());
     _exit(127);
   }
@@ -69,6 +72,10 @@ Child::Child(const std::vector<std::string>& args) {
   close(errPipe[1]);
   out_ = outPipe[0];
   err_ = errPipe[0];
+  if (stderrUnread) {
+    close(err_);
+    err_ = -1;
+  }
   if (pid_ < 0) {
     close(out_);
     close(err_);
@@ -92,7 +99,7 @@ Outcome Child::Finish(int timeoutMs) {
     return outcome;
   }
   const double deadline = Now() + timeoutMs / 1000.0;
-  bool outOpen = true, errOpen = true;
+  bool outOpen = out_ >= 0, errOpen = err_ >= 0;
   while (outOpen || errOpen) {
     double left = deadline - Now();
     if (left <= 0) {

@@ -24,8 +24,9 @@ struct Outcome {
 
 class Child {
  public:
-  // Runs atsms with these arguments (after its own path), stdin from /dev/null.
-  explicit Child(const std::vector<std::string>& args);
+  // Runs atsms with these arguments (after its own path), stdin from /dev/null. With
+  // stderrUnread, nobody reads its standard error: the first write there raises SIGPIPE.
+  explicit Child(const std::vector<std::string>& args, bool stderrUnread = false);
   ~Child();  // kills a run that was never finished
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
