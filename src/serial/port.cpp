@@ -46,7 +46,8 @@ void CatchSignals() {
   memset(&action, 0, sizeof action);
   action.sa_handler = RestoreAndExit;
   sigfillset(&action.sa_mask);
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  // Every signal whose default action ends the process (SIGPIPE: a reader of our output went away).
+  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
   for (int sig : signals) sigaction(sig, &action, nullptr);
 }
 
