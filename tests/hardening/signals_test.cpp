@@ -112,7 +112,7 @@ TEST(BrokenPipe, LeavesThePortAsItWas) {
   sim::Modem modem(options);
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   const termios before = PortSettings(modem);
-  Child run({modem.SlavePath(), "ussd", "*100#"}, true);
+  Child run({modem.SlavePath(), "ussd", "*100#"}, Streams::StderrUnread);
   ASSERT_TRUE(run.Started());
   const Outcome outcome = run.Finish(60000);
   EXPECT_FALSE(outcome.timedOut);

@@ -33,7 +33,7 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-Child::Child(const std::vector<std::string>& args, bool stderrUnread) {
+Child::Child(const std::vector<std::string>& args, Streams streams) {
   // Built before fork: the test process runs the modem's thread.
   std::vector<std::string> argv{ATSMS_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -55,6 +55,9 @@ Child::Child(const std::vector<std::string>& args, bool stderrUnread) {
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
     close_range(3, ~0U, 0);  // the modem's pty ends stay with the test
+    if (streams == Streams::StdinClosed) close(0);
+    if (streams == Streams::StdoutClosed) close(1);
+    if (streams == Streams::StderrClosed) close(2);
     // The test's own signal dispositions must not leak into the run.
     struct sigaction defaults;
     memset(&defaults, 0, sizeof defaults);
@@ -72,7 +75,7 @@ Child::Child(const std::vector<std::string>& args, bool stderrUnread) {
   close(errPipe[1]);
   out_ = outPipe[0];
   err_ = errPipe[0];
-  if (stderrUnread) {
+  if (streams == Streams::StderrUnread) {
     close(err_);
     err_ = -1;
   }
@@ -126,7 +129,9 @@ Outcome Child::Finish(int timeoutMs) {
   return outcome;
 }
 
-Outcome RunAtsms(const std::vector<std::string>& args, int timeoutMs) { return Child(args).Finish(timeoutMs); }
+Outcome RunAtsms(const std::vector<std::string>& args, int timeoutMs, Streams streams) {
+  return Child(args, streams).Finish(timeoutMs);
+}
 
 bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs) {
   const double deadline = Now() + timeoutMs / 1000.0;

@@ -22,11 +22,19 @@ struct Outcome {
   std::string err;
 };
 
+// How the run's standard streams are set up (besides stdin from /dev/null, stdout and stderr read).
+enum class Streams {
+  Read,
+  StderrUnread,  // nobody reads standard error: the first write there raises SIGPIPE
+  StdinClosed,   // the run starts with descriptor 0, 1 or 2 closed, as "atsms ... >&-" does
+  StdoutClosed,
+  StderrClosed,
+};
+
 class Child {
  public:
-  // Runs atsms with these arguments (after its own path), stdin from /dev/null. With
-  // stderrUnread, nobody reads its standard error: the first write there raises SIGPIPE.
-  explicit Child(const std::vector<std::string>& args, bool stderrUnread = false);
+  // Runs atsms with these arguments (after its own path).
+  explicit Child(const std::vector<std::string>& args, Streams streams = Streams::Read);
   ~Child();  // kills a run that was never finished
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -44,7 +52,7 @@ class Child {
 };
 
 // Runs atsms to the end.
-Outcome RunAtsms(const std::vector<std::string>& args, int timeoutMs = 60000);
+Outcome RunAtsms(const std::vector<std::string>& args, int timeoutMs = 60000, Streams streams = Streams::Read);
 
 double Now();  // seconds on a steady clock
 
