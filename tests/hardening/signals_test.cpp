@@ -35,6 +35,10 @@ const SignalCase SignalCases[] = {
     // Ctrl-\ on a terminal: its default action would end the run with the port raw.
     {"SigquitDuringProbe", SIGQUIT, true, 1, "AT\r"},
     {"SigquitWaitingForPrompt", SIGQUIT, false, 6, "AT+CMGS=14\r"},
+    // What timeout(1), scripts and supervisors send; their default action ends the process too.
+    {"SigalrmDuringProbe", SIGALRM, true, 1, "AT\r"},
+    {"Sigusr1DuringProbe", SIGUSR1, true, 1, "AT\r"},
+    {"Sigusr2DuringProbe", SIGUSR2, true, 1, "AT\r"},
 };
 
 // Whether a process without CAP_SYS_ADMIN can open path: TIOCEXCL stops only such opens.
@@ -121,6 +125,34 @@ TEST(BrokenPipe, LeavesThePortAsItWas) {
   EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the port's settings were not put back";
   EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
 }
+
+// A signal that was ignored when the run started (nohup for SIGHUP, a shell's background job for
+// SIGINT and SIGQUIT) was meant not to stop it: the run goes on to its normal end.
+class IgnoredAtStart : public testing::TestWithParam<int> {};
+
+TEST_P(IgnoredAtStart, DoesNotEndTheRun) {
+  const int sig = GetParam();
+  sim::Options options = SimOptions();
+  options.ussdDelayMs = 1000;
+  sim::Modem modem(options);
+  ASSERT_TRUE(modem.Start()) << "openpty failed";
+  const termios before = PortSettings(modem);
+  Child run({modem.SlavePath(), "ussd", "*100#"}, Streams::Read, sig);
+  ASSERT_TRUE(run.Started());
+  ASSERT_TRUE(WaitForCommands(modem, 1, 20000));
+  ASSERT_EQ(0, kill(run.Pid(), sig));
+  const Outcome outcome = run.Finish(60000);
+  EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
+  EXPECT_EQ(0, outcome.exitStatus) << "the ignored signal " << sig << " ended the run";
+  EXPECT_EQ(ResultOk, outcome.out);
+  EXPECT_EQ(4u, modem.Commands().size());
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, IgnoredAtStart, testing::Values(SIGHUP, SIGINT, SIGQUIT),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == SIGHUP ? "Sighup" : info.param == SIGINT ? "Sigint" : "Sigquit");
+                         });
 
 TEST(PortAfterSignal, IsNotLeftExclusive) {
   sim::Options options = SimOptions();

@@ -33,7 +33,7 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-Child::Child(const std::vector<std::string>& args, Streams streams) {
+Child::Child(const std::vector<std::string>& args, Streams streams, int ignoredSignal) {
   // Built before fork: the test process runs the modem's thread.
   std::vector<std::string> argv{ATSMS_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -62,7 +62,9 @@ Child::Child(const std::vector<std::string>& args, Streams streams) {
     struct sigaction defaults;
     memset(&defaults, 0, sizeof defaults);
     defaults.sa_handler = SIG_DFL;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaction(sig, &defaults, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2})
+      sigaction(sig, &defaults, nullptr);
+    if (ignoredSignal != 0) signal(ignoredSignal, SIG_IGN);  // kept across exec
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -33,8 +33,9 @@ enum class Streams {
 
 class Child {
  public:
-  // Runs atsms with these arguments (after its own path).
-  explicit Child(const std::vector<std::string>& args, Streams streams = Streams::Read);
+  // Runs atsms with these arguments (after its own path); ignoredSignal, when not 0, is ignored
+  // from the start, as nohup does for SIGHUP and a shell for SIGINT in a background job.
+  explicit Child(const std::vector<std::string>& args, Streams streams = Streams::Read, int ignoredSignal = 0);
   ~Child();  // kills a run that was never finished
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
