@@ -1,7 +1,9 @@
 #include "cli/command_line.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "modem/answers.h"
 #include "modem/messages.h"
@@ -28,6 +30,19 @@ int RunUssd(int port, int, char** argv) { return SendUssd(port, argv[3]); }
 // Indexed by the operation minus one; none has no entry.
 int (*const Operations[])(int port, int storage, char** argv) = {RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd};
 
+// Started with descriptor 0, 1 or 2 closed, the port would take its place, and the listing or the
+// diagnostics would be written to the modem: fill such gaps with /dev/null first.
+void ReserveStandardStreams() {
+  for (;;) {
+    int fd = open("/dev/null", O_RDWR);
+    if (fd < 0) return;
+    if (fd > 2) {
+      close(fd);
+      return;
+    }
+  }
+}
+
 int Usage(const char* first, const char* second, const char* program) {
   fprintf(stderr, first, program);
   fprintf(stderr, second, program);
@@ -37,6 +52,7 @@ int Usage(const char* first, const char* second, const char* program) {
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
+  ReserveStandardStreams();
   const char* program = argv[0] ? argv[0] : "atsms";
   if (argc <= 3)
     return Usage("usage: %s PORT tel|sim|ussd COMMAND [[DATA]]\n", "examples:\t%s /dev/ttyUSB1 sim list\n", program);

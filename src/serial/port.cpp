@@ -47,8 +47,12 @@ void CatchSignals() {
   action.sa_handler = RestoreAndExit;
   sigfillset(&action.sa_mask);
   // Every signal whose default action ends the process (SIGPIPE: a reader of our output went away).
+  // A signal ignored at start (nohup, a background job) stays ignored, as whoever started us asked.
   const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
-  for (int sig : signals) sigaction(sig, &action, nullptr);
+  for (int sig : signals) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
+  }
 }
 
 }  // namespace
@@ -68,12 +72,12 @@ int OpenPort(const char* path, int speed) {
 #ifdef TIOCGEXCL
   ioctl(port, TIOCGEXCL, &WasExclusive);
 #endif
-  ioctl(port, TIOCEXCL);
-  fcntl(port, F_SETFL, 0);
   tcgetattr(port, &PortSettings);
   SavedPortSettings = PortSettings;
-  RestorePort = port;
+  RestorePort = port;  // from here on a signal puts the port back
   CatchSignals();
+  ioctl(port, TIOCEXCL);
+  fcntl(port, F_SETFL, 0);
 
   cfmakeraw(&PortSettings);
   cfsetspeed(&PortSettings, SpeedCode(speed));
@@ -90,7 +94,7 @@ int OpenPort(const char* path, int speed) {
 
 void ClosePort(int port) {
   tcdrain(port);
-  RestorePort = -1;
   Restore(port);
+  RestorePort = -1;  // after Restore: a signal in between only restores once more
   close(port);
 }
