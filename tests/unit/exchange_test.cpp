@@ -1,0 +1,92 @@
+// The real command exchange on a pseudo-terminal: where a collection ends when the buffer fills,
+// when the other end goes away, and with a descriptor select cannot watch.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "serial/exchange.h"
+
+namespace {
+
+struct Pty {
+  int master = -1, slave = -1;
+  Pty() {
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
+    termios raw;
+    tcgetattr(slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+  }
+  ~Pty() {
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+  }
+};
+
+double SecondsOf(int (*read)(int), int port, int* result) {
+  auto start = std::chrono::steady_clock::now();
+  *result = read(port);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(ReadResponse, StopsWhenTheBufferIsFullAndLeavesTheRestForTheNextRead) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  const std::string flood(ResponseBufferSize + 100, 'x');
+  ASSERT_EQ((ssize_t)flood.size(), write(pty.master, flood.data(), flood.size()));
+  int got = 0;
+  double seconds = 0;
+  for (int total = 0; total < ResponseBufferSize; total += got) {  // the pty may hand it over in pieces
+    seconds = SecondsOf(ReadResponse, pty.slave, &got);
+    ASSERT_GT(got, 0);
+    if (got == ResponseBufferSize) break;
+  }
+  EXPECT_EQ(ResponseBufferSize, got);
+  EXPECT_EQ('\0', ResponseBuffer[ResponseBufferSize]);
+  EXPECT_LT(seconds, 1.0);  // a full buffer ends the collection without waiting for silence
+  EXPECT_GT(ReadResponse(pty.slave), 0);
+  EXPECT_FALSE(PortLost());
+}
+
+TEST(ReadResponse, DescriptorAboveFdSetSizeIsNeverSelected) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  rlimit limit;
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max <= (rlim_t)FD_SETSIZE + 1)
+    GTEST_SKIP() << "cannot raise the descriptor limit above FD_SETSIZE here";
+  limit.rlim_cur = FD_SETSIZE + 2;
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+  const int high = FD_SETSIZE + 1;
+  ASSERT_EQ(high, dup2(pty.slave, high));
+  ASSERT_EQ(3, write(pty.master, "OK\n", 3));
+  EXPECT_EQ(0, ReadResponse(high));  // FD_SET would write past the fd_set
+  EXPECT_STREQ("", ResponseBuffer);
+  close(high);
+}
+
+// Declared last: once the modem is gone the exchange stays shut for the rest of the process.
+TEST(ReadResponse, EndOfFileMeansTheModemIsGone) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  ASSERT_EQ(6, write(pty.master, "\r\nOK\r\n", 6));
+  EXPECT_EQ(6, ReadResponse(pty.slave));
+  close(pty.master);  // unplugged
+  pty.master = -1;
+  int got = -1;
+  double seconds = SecondsOf(ReadResponse, pty.slave, &got);
+  EXPECT_EQ(0, got);
+  EXPECT_STREQ("", ResponseBuffer);
+  EXPECT_TRUE(PortLost());
+  EXPECT_LT(seconds, 1.0);  // no waiting out the silence windows
+  EXPECT_EQ(-1, SendCmd(pty.slave, "AT\r"));
+}
