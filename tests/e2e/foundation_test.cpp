@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <future>
 #include <sstream>
 #include <thread>
 
@@ -229,7 +228,7 @@ TEST(Port, RawNineSixHundredWhileRunningAndRestoredAfter) {
   sim::Modem modem(options);
   START_MODEM(modem);
   termios before = PortSettings(modem);
-  auto pending = std::async(std::launch::async, RunAtsms, Lines{modem.SlavePath(), "sim", "list"}, DefaultTimeoutMs);
+  Child pending(AtsmsArgv({modem.SlavePath(), "sim", "list"}));
   ASSERT_TRUE(WaitForCommands(modem, 1, 5000)) << "atsms wrote no probe";
   termios during = PortSettings(modem);
   EXPECT_EQ(B9600, cfgetispeed(&during));
@@ -244,7 +243,7 @@ TEST(Port, RawNineSixHundredWhileRunningAndRestoredAfter) {
   EXPECT_EQ(0, during.c_cc[VTIME]);
   EXPECT_EQ(before.c_line, during.c_line);
 
-  RunResult run = pending.get();
+  RunResult run = pending.Finish();
   // The preparation is not judged by the listing: PDU mode is asked for and refused by the silence.
   EXPECT_EQ(255, run.exitStatus);
   EXPECT_EQ("", run.out);
@@ -265,25 +264,23 @@ TEST(Port, SecondRunOnABusyPortFailsAtOpen) {
   options.silent = true;
   sim::Modem modem(options);
   START_MODEM(modem);
-  auto holder = std::async(std::launch::async, RunAtsms, Lines{modem.SlavePath(), "sim", "list"}, DefaultTimeoutMs);
+  Child holder(AtsmsArgv({modem.SlavePath(), "sim", "list"}));
   ASSERT_TRUE(WaitForCommands(modem, 1, 5000)) << "the first run wrote no probe";
   Lines second = setpriv;
-  for (const std::string& arg : {std::string(AtsmsPath()), modem.SlavePath(), std::string("sim"), std::string("list")})
-    second.push_back(arg);
+  for (const std::string& arg : AtsmsArgv({modem.SlavePath(), "sim", "list"})) second.push_back(arg);
   RunResult busy = RunProgram(second);
   EXPECT_EQ(255, busy.exitStatus);
   EXPECT_EQ("", busy.out);
   EXPECT_EQ("16(Device or resource busy)\n", busy.err);
 
-  RunResult first = holder.get();
+  RunResult first = holder.Finish();
   EXPECT_EQ(255, first.exitStatus);
   // Only the first run's lines reached the modem.
   EXPECT_EQ((Lines{Probe, Probe, Probe, Probe, Probe, EchoOff, PduMode}), modem.Commands());
 
   // Exclusive use ends with the run, although the simulator keeps the device open.
   Lines after = setpriv;
-  for (const std::string& arg : {std::string(AtsmsPath()), modem.SlavePath(), std::string("sim"), std::string("*100#")})
-    after.push_back(arg);
+  for (const std::string& arg : AtsmsArgv({modem.SlavePath(), "sim", "*100#"})) after.push_back(arg);
   RunResult next = RunProgram(after);
   EXPECT_EQ(0, next.exitStatus);
   EXPECT_EQ("", next.err);

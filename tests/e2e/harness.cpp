@@ -5,9 +5,11 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -16,10 +18,6 @@ namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Reads what is there; false at end of file.
 bool Drain(int fd, std::string* into) {
@@ -39,71 +37,118 @@ const char* AtsmsPath() {
   return other && *other ? other : ATSMS_PATH;
 }
 
-RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
-  RunResult result;
+double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
+Child::Child(const std::vector<std::string>& argv, Streams streams, int ignoredSignal) {
   // Everything the child needs is built before fork: the test process has other threads (the modem).
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   int outPipe[2], errPipe[2];
   // O_CLOEXEC: runs started in parallel from other threads must not inherit each other's pipes.
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-    result.err = "pipe failed";
-    return result;
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return;
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return;
   }
-  Clock::time_point start = Clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
+  started_ = Now();
+  pid_ = fork();
+  if (pid_ == 0) {
     setpgid(0, 0);  // a group of its own, so a timeout also ends whatever it started
     int devNull = open("/dev/null", O_RDONLY);
     dup2(devNull, 0);
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
-    // The modem's pty ends are not close-on-exec; atsms must hold nothing but its own port.
-    close_range(3, ~0U, 0);
+    close_range(3, ~0U, 0);  // atsms must hold nothing but its own port
+    if (streams == Streams::StdinClosed) close(0);
+    if (streams == Streams::StdoutClosed) close(1);
+    if (streams == Streams::StderrClosed) close(2);
+    // The test's own signal dispositions must not leak into the run.
+    struct sigaction defaults;
+    memset(&defaults, 0, sizeof defaults);
+    defaults.sa_handler = SIG_DFL;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2})
+      sigaction(sig, &defaults, nullptr);
+    if (ignoredSignal != 0) signal(ignoredSignal, SIG_IGN);  // kept across exec
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit noCore = {0, 0};  // a run that dies of SIGQUIT leaves no core file behind
+    setrlimit(RLIMIT_CORE, &noCore);
     execv(args[0], args.data());
     _exit(127);
   }
   close(outPipe[1]);
   close(errPipe[1]);
-  if (pid < 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    result.err = "fork failed";
+  out_ = outPipe[0];
+  err_ = errPipe[0];
+  if (streams == Streams::StderrUnread || pid_ < 0) {
+    close(err_);
+    err_ = -1;
+  }
+  if (pid_ < 0) {
+    close(out_);
+    out_ = -1;
+  }
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    kill(-pid_, SIGKILL);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+  if (err_ >= 0) close(err_);
+}
+
+RunResult Child::Finish(int timeoutMs) {
+  RunResult result;
+  if (pid_ <= 0) {
+    result.err = "the run could not be started";
     return result;
   }
-  Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
-  bool outOpen = true, errOpen = true;
+  const double deadline = Now() + timeoutMs / 1000.0;
+  bool outOpen = out_ >= 0, errOpen = err_ >= 0;
   while (outOpen || errOpen) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    double left = deadline - Now();
     if (left <= 0) {
-      kill(-pid, SIGKILL);  // a hung run; its output so far is kept
-      kill(pid, SIGKILL);   // in case the child had not made its group yet
+      kill(-pid_, SIGKILL);  // a hung run; its output so far is kept
+      kill(pid_, SIGKILL);   // in case the child had not made its group yet
       result.timedOut = true;
       break;
     }
-    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};  // -1: skipped
-    if (poll(fds, 2, static_cast<int>(left < 100 ? left : 100)) <= 0) continue;
-    if (outOpen && fds[0].revents) outOpen = Drain(outPipe[0], &result.out);
-    if (errOpen && fds[1].revents) errOpen = Drain(errPipe[0], &result.err);
+    pollfd fds[2] = {{outOpen ? out_ : -1, POLLIN, 0}, {errOpen ? err_ : -1, POLLIN, 0}};  // -1: skipped
+    if (poll(fds, 2, left < 0.1 ? 1 + static_cast<int>(left * 1000) : 100) <= 0) continue;
+    if (outOpen && fds[0].revents) outOpen = Drain(out_, &result.out);
+    if (errOpen && fds[1].revents) errOpen = Drain(err_, &result.err);
   }
-  close(outPipe[0]);
-  close(errPipe[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  result.seconds = SecondsSince(start);
-  if (WIFEXITED(status))
+  result.seconds = Now() - started_;
+  pid_ = -1;
+  if (WIFEXITED(status)) {
+    result.exited = true;
     result.exitStatus = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status))
-    result.exitStatus = 128 + WTERMSIG(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+    result.exitStatus = 128 + result.signal;
+  }
   return result;
 }
 
-RunResult RunAtsms(const std::vector<std::string>& args, int timeoutMs) {
+RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs) { return Child(argv).Finish(timeoutMs); }
+
+std::vector<std::string> AtsmsArgv(const std::vector<std::string>& args) {
   std::vector<std::string> argv{AtsmsPath()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, timeoutMs);
+  return argv;
+}
+
+RunResult RunAtsms(const std::vector<std::string>& args, int timeoutMs, Streams streams) {
+  return Child(AtsmsArgv(args), streams).Finish(timeoutMs);
 }
 
 sim::Options SimOptions() {

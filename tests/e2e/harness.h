@@ -2,6 +2,7 @@
 // plus small helpers around the simulated modem and the pty's terminal settings.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <initializer_list>
@@ -14,6 +15,8 @@ namespace e2e {
 
 struct RunResult {
   int exitStatus = -1;  // 0..255, or 128 + signal when the run was killed
+  bool exited = false;  // ended through exit/_exit rather than killed by a signal
+  int signal = 0;       // the signal that killed it
   bool timedOut = false;
   double seconds = 0;   // wall time of the run
   std::string out;
@@ -22,14 +25,50 @@ struct RunResult {
 
 constexpr int DefaultTimeoutMs = 60000;
 
-// Runs argv (argv[0] is the program path) with stdin from /dev/null; kills it after timeoutMs.
+enum class Streams {
+  Read,
+  StderrUnread,  // nobody reads standard error: the first write there raises SIGPIPE
+  StdinClosed,   // the run starts with descriptor 0, 1 or 2 closed, as "atsms ... >&-" does
+  StdoutClosed,
+  StderrClosed,
+};
+
+// A program started without waiting for it, so a test can act on it mid-run (send it a signal,
+// unplug its modem). It runs in a process group of its own, stdin from /dev/null, with default
+// signal dispositions (ignoredSignal, if not 0, ignored) and none of the test's descriptors.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv, Streams streams = Streams::Read, int ignoredSignal = 0);
+  ~Child();  // kills a run that was never finished
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  // Reads its output to the end and waits for it; kills it after timeoutMs.
+  RunResult Finish(int timeoutMs = DefaultTimeoutMs);
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  double started_ = 0;
+};
+
+// Runs argv (argv[0] is the program path) to the end.
 RunResult RunProgram(const std::vector<std::string>& argv, int timeoutMs = DefaultTimeoutMs);
 
+// atsms's path followed by args.
+std::vector<std::string> AtsmsArgv(const std::vector<std::string>& args);
+
 // Runs atsms with these arguments after its own path.
-RunResult RunAtsms(const std::vector<std::string>& args, int timeoutMs = DefaultTimeoutMs);
+RunResult RunAtsms(const std::vector<std::string>& args, int timeoutMs = DefaultTimeoutMs,
+                   Streams streams = Streams::Read);
 
 // The path the tests run and that atsms prints in its usage texts.
 const char* AtsmsPath();
+
+double Now();  // seconds on a steady clock
 
 // Modem options with the simulator's log on stderr when E2E_SIM_LOG is set (for debugging a failure).
 sim::Options SimOptions();

@@ -11,10 +11,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "spawn.h"
+#include "harness.h"
 
 namespace hardening {
 namespace {
+
+using namespace e2e;
 
 enum class Port { Modem, Path, Directory, RegularFile, Fifo };
 
@@ -169,7 +171,7 @@ TEST_P(Arguments, GiveAClearResult) {
 
   std::vector<std::string> args{port};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  const Outcome outcome = RunAtsms(args);
+  const RunResult outcome = RunAtsms(args);
 
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;

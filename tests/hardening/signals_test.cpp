@@ -11,10 +11,12 @@
 #include <chrono>
 #include <thread>
 
-#include "spawn.h"
+#include "harness.h"
 
 namespace hardening {
 namespace {
+
+using namespace e2e;
 
 struct SignalCase {
   const char* name;
@@ -71,7 +73,7 @@ TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
   const termios before = PortSettings(modem);
   ASSERT_NE(0u, before.c_lflag & ICANON) << "the pty must start cooked, or a restore could not be told from none";
 
-  Child run({modem.SlavePath(), "sim", "send", "12345", "'Hi'"});
+  Child run(AtsmsArgv({modem.SlavePath(), "sim", "send", "12345", "'Hi'"}));
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(WaitForCommands(modem, c.commandsBefore, 20000)) << "the run never reached " << c.lastCommand;
   ASSERT_EQ(c.lastCommand, modem.Commands().back());
@@ -81,7 +83,7 @@ TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
 
   const size_t commandsAtSignal = modem.Commands().size();
   ASSERT_EQ(0, kill(run.Pid(), c.signal));
-  const Outcome outcome = run.Finish(10000);
+  const RunResult outcome = run.Finish(10000);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything still in flight arrives
 
   EXPECT_FALSE(outcome.timedOut);
@@ -101,7 +103,7 @@ TEST(PortAfterRun, IsNotLeftExclusive) {
   sim::Modem modem(SimOptions());
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   ASSERT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the fresh pty cannot be opened at all";
-  const Outcome outcome = RunAtsms({modem.SlavePath(), "sim", "*100#"});  // opens and restores, sends nothing
+  const RunResult outcome = RunAtsms({modem.SlavePath(), "sim", "*100#"});  // opens and restores, sends nothing
   EXPECT_EQ(0, outcome.exitStatus);
   EXPECT_TRUE(modem.Commands().empty());
   EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
@@ -116,9 +118,9 @@ TEST(BrokenPipe, LeavesThePortAsItWas) {
   sim::Modem modem(options);
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   const termios before = PortSettings(modem);
-  Child run({modem.SlavePath(), "ussd", "*100#"}, Streams::StderrUnread);
+  Child run(AtsmsArgv({modem.SlavePath(), "ussd", "*100#"}), Streams::StderrUnread);
   ASSERT_TRUE(run.Started());
-  const Outcome outcome = run.Finish(60000);
+  const RunResult outcome = run.Finish(60000);
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal << " with the port left as it ran";
   EXPECT_TRUE(outcome.exitStatus == 128 + SIGPIPE || outcome.exitStatus == 0) << outcome.exitStatus;
@@ -137,11 +139,11 @@ TEST_P(IgnoredAtStart, DoesNotEndTheRun) {
   sim::Modem modem(options);
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   const termios before = PortSettings(modem);
-  Child run({modem.SlavePath(), "ussd", "*100#"}, Streams::Read, sig);
+  Child run(AtsmsArgv({modem.SlavePath(), "ussd", "*100#"}), Streams::Read, sig);
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(WaitForCommands(modem, 1, 20000));
   ASSERT_EQ(0, kill(run.Pid(), sig));
-  const Outcome outcome = run.Finish(60000);
+  const RunResult outcome = run.Finish(60000);
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
   EXPECT_EQ(0, outcome.exitStatus) << "the ignored signal " << sig << " ended the run";
   EXPECT_EQ(ResultOk, outcome.out);
@@ -159,7 +161,7 @@ TEST(PortAfterSignal, IsNotLeftExclusive) {
   options.silent = true;
   sim::Modem modem(options);
   ASSERT_TRUE(modem.Start()) << "openpty failed";
-  Child run({modem.SlavePath(), "sim", "list"});
+  Child run(AtsmsArgv({modem.SlavePath(), "sim", "list"}));
   ASSERT_TRUE(WaitForCommands(modem, 1, 20000));
   ASSERT_EQ(0, kill(run.Pid(), SIGTERM));
   EXPECT_EQ(128 + SIGTERM, run.Finish(10000).exitStatus);

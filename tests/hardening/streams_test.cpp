@@ -8,10 +8,12 @@
 #include <mutex>
 #include <thread>
 
-#include "spawn.h"
+#include "harness.h"
 
 namespace hardening {
 namespace {
+
+using namespace e2e;
 
 struct StreamsCase {
   const char* name;
@@ -60,7 +62,7 @@ TEST_P(ClosedStreams, NothingButCommandsReachTheModem) {
 
   std::vector<std::string> args{modem.SlavePath()};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  const Outcome outcome = RunAtsms(args, 60000, c.streams);
+  const RunResult outcome = RunAtsms(args, 60000, c.streams);
 
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;

@@ -2,10 +2,12 @@
 // the run ends promptly with status 255 and one clear line on standard error.
 #include <gtest/gtest.h>
 
-#include "spawn.h"
+#include "harness.h"
 
 namespace hardening {
 namespace {
+
+using namespace e2e;
 
 struct UnplugCase {
   const char* name;
@@ -44,11 +46,11 @@ TEST_P(Unplug, EndsPromptlyWithOneLine) {
 
   std::vector<std::string> args{modem.SlavePath()};
   args.insert(args.end(), c.args.begin(), c.args.end());
-  Child run(args);
+  Child run(AtsmsArgv(args));
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(WaitForCommands(modem, static_cast<size_t>(c.hangupAfter), 30000));
   const double gone = Now();
-  const Outcome outcome = run.Finish(30000);
+  const RunResult outcome = run.Finish(30000);
   const double afterGone = Now() - gone;
 
   ASSERT_EQ(static_cast<size_t>(c.hangupAfter), modem.Commands().size());
