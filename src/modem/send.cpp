@@ -94,7 +94,7 @@ int BuildSubmitPdu(char* message, const char* phone, char* text, const char** pr
     return -1;
   }
   if (hexDigits / 2 > MaxUserDataOctets) {
-    *problem = "the text is too long for one SMS: more than 255 octets of user data";
+    *problem = "the text is too long: its user data would exceed 255 octets";
     return -1;
   }
   int count = (int)strlen(digits);
