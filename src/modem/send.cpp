@@ -60,8 +60,9 @@ void SwapSemiOctets(char* out, const char* digits, int count) {
 // Reads answers until one contains text; it counts only within the first AnswerTries answers,
 // and at most AnswerTries + 1 are read.
 bool WaitFor(int port, const char* text) {
+  Awaited awaited = strcmp(text, AnsPrompt) == 0 ? AwaitPrompt : AwaitFinalResult;  // for quick mode
   for (int counter = AnswerTries; counter >= 0 && !PortLost(); --counter) {
-    ReadResponse(port);
+    ReadResponseFor(port, awaited);
     if (ResponseHas(text)) return counter > 0;
   }
   return false;

@@ -13,8 +13,8 @@ namespace {
 constexpr int AnswerTries = 10;
 
 // Reads one answer and traces it with the counter on standard error.
-void ReadTraced(int port, int counter) {
-  ReadResponse(port);
+void ReadTraced(int port, int counter, Awaited awaited) {
+  ReadResponseFor(port, awaited);
   fprintf(stderr, "%s - %d\n", ResponseBuffer, counter);
 }
 
@@ -61,7 +61,7 @@ int SendUssd(int port, const char* code) {
 
   int counter = AnswerTries;
   for (;; --counter) {
-    ReadTraced(port, counter);
+    ReadTraced(port, counter, AwaitFinalResult);
     if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
   }
   if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
@@ -70,7 +70,7 @@ int SendUssd(int port, const char* code) {
   }
   // The network's answer arrives later as an unsolicited +CUSD; it shows only in the trace.
   for (counter = AnswerTries;; --counter) {
-    ReadTraced(port, counter);
+    ReadTraced(port, counter, AwaitUssdResult);
     if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
   }
   if (PortLost()) {

@@ -10,6 +10,7 @@ char ResponseBuffer[ResponseBufferSize + 1];
 namespace {
 
 bool Lost = false;
+bool Quick = false;
 
 void ReportLost(int error) {
   if (Lost) return;
@@ -42,7 +43,11 @@ int SendCmd(int port, const char* text) {
   return 0;
 }
 
-int ReadResponse(int port) {
+void SetQuickMode(bool on) { Quick = on; }
+
+int ReadResponse(int port) { return ReadResponseFor(port, AwaitFinalResult); }
+
+int ReadResponseFor(int port, Awaited awaited) {
   int count = 0;
   long waitMicros = 1500000;  // the modem may take a while to start answering
   // select cannot watch a descriptor at or above FD_SETSIZE: treat it as a silent modem.
@@ -59,6 +64,7 @@ int ReadResponse(int port) {
     }
     if (got < 0) break;
     count += (int)got;
+    if (Quick && AnswerComplete(ResponseBuffer, count, awaited)) break;  // no silence to wait out
     waitMicros = 500000;  // the modem may answer in several pieces
   }
   ResponseBuffer[count] = '\0';

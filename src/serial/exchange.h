@@ -3,14 +3,22 @@
 
 #include <string.h>
 
+#include "serial/answer_end.h"
+
 constexpr int ResponseBufferSize = 4096;
 extern char ResponseBuffer[ResponseBufferSize + 1];  // latest answer, always NUL-terminated
 
 int SendCmd(int port, const char* text);  // one write; 0, or -1 after ReportSendError()
 int ReportSendError();                    // "SendCmd error. errno-text" on standard error; -1
-// Collects what arrives until 1.5 s of silence at the start or 0.5 s after the last data.
+// Collects what arrives until 1.5 s of silence at the start or 0.5 s after the last data; in quick
+// mode also until the answer ends with a final result line.
 // Yields the bytes now in ResponseBuffer (0 if nothing came).
 int ReadResponse(int port);
+// The same for a caller that awaits something else: the send prompt or the network's USSD answer.
+int ReadResponseFor(int port, Awaited awaited);
+// Quick mode (-q): a collection also ends as soon as what the caller awaits has arrived whole,
+// without waiting out the 0.5 s of silence. Off unless the front end turns it on.
+void SetQuickMode(bool on);
 
 // True once the modem has gone away (end of file or an I/O error on the port, as when a USB modem is
 // unplugged). It is reported once on standard error; after that nothing is written or waited for.

@@ -12,6 +12,7 @@ std::vector<std::string> Answers;
 size_t NextAnswer = 0;
 std::vector<std::string> Sent;
 int Reads = 0;
+std::vector<Awaited> AwaitedKinds;
 }  // namespace
 
 void PlayAnswers(const std::vector<std::string>& answers) {
@@ -19,11 +20,13 @@ void PlayAnswers(const std::vector<std::string>& answers) {
   NextAnswer = 0;
   Sent.clear();
   Reads = 0;
+  AwaitedKinds.clear();
   ResponseBuffer[0] = '\0';
 }
 
 const std::vector<std::string>& LinesSent() { return Sent; }
 int ReadsDone() { return Reads; }
+const std::vector<Awaited>& AwaitedByRead() { return AwaitedKinds; }
 
 int SendCmd(int, const char* text) {
   Sent.emplace_back(text);
@@ -35,11 +38,16 @@ int ReportSendError() {
   return -1;
 }
 
-int ReadResponse(int) {
+int ReadResponse(int port) { return ReadResponseFor(port, AwaitFinalResult); }
+
+int ReadResponseFor(int, Awaited awaited) {
   ++Reads;
+  AwaitedKinds.push_back(awaited);
   const char* next = NextAnswer < Answers.size() ? Answers[NextAnswer++].c_str() : "";  // then silence
   snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", next);
   return (int)strlen(ResponseBuffer);
 }
+
+void SetQuickMode(bool) {}  // every answer is played whole at once anyway
 
 bool PortLost() { return false; }

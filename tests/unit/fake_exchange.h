@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "serial/answer_end.h"
+
 constexpr int FakePort = 7;
 
 void PlayAnswers(const std::vector<std::string>& answers);  // also forgets the lines sent
 const std::vector<std::string>& LinesSent();
 int ReadsDone();  // ReadResponse calls since PlayAnswers
+const std::vector<Awaited>& AwaitedByRead();  // what each of those reads awaited

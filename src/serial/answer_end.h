@@ -1,0 +1,13 @@
+// Where an answer ends, judged from the bytes that have arrived so far.
+#pragma once
+
+// What a caller waits for.
+enum Awaited {
+  AwaitFinalResult,  // "OK", "ERROR", "+CMS ERROR: <n>" or "+CME ERROR: <n>" on a line of its own
+  AwaitPrompt,       // the "> " that asks for the PDU, or a final result
+  AwaitUssdResult,   // a whole "+CUSD:" line
+};
+
+// True when the length bytes of answer (NULs allowed) end with a whole final result line, the
+// prompt (AwaitPrompt), or hold a whole "+CUSD:" line (AwaitUssdResult).
+bool AnswerComplete(const char* answer, int length, Awaited awaited);
