@@ -9,6 +9,7 @@
 #include "modem/messages.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
+#include "serial/exchange.h"
 #include "serial/port.h"
 
 namespace {
@@ -49,11 +50,104 @@ int Usage(const char* first, const char* second, const char* program) {
   return 1;
 }
 
+// What the options before PORT ask for.
+struct Settings {
+  bool quick = false;
+  bool help = false;
+  bool version = false;
+};
+
+struct Option {
+  const char* shortName;  // nullptr: the long name only
+  const char* longName;
+  bool Settings::*flag;
+  const char* help;  // its lines in --help
+};
+
+const Option Options[] = {
+    {"-q", "--quick", &Settings::quick,
+     "end each answer at its final result code (OK, ERROR, ...)\n"
+     "                    instead of after 0.5 s of silence"},
+    {nullptr, "--help", &Settings::help, "show this text and exit"},
+    {nullptr, "--version", &Settings::version, "show the version and exit"},
+};
+
+const Option* FindOption(const char* arg) {
+  for (const Option& option : Options)
+    if ((option.shortName && strcmp(arg, option.shortName) == 0) || strcmp(arg, option.longName) == 0) return &option;
+  return nullptr;
+}
+
+// Options stand before PORT, one per argument; "--" ends them. An empty argument and a lone "-"
+// are no options: they are PORT. Yields the position of PORT in argv, or -1 when argv[*unknown]
+// is no option we know.
+int ReadOptions(int argc, char** argv, Settings* settings, int* unknown) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+    if (strcmp(argv[i], "--") == 0) return i + 1;
+    const Option* option = FindOption(argv[i]);
+    if (!option) {
+      *unknown = i;
+      return -1;
+    }
+    settings->*(option->flag) = true;
+  }
+  return i;
+}
+
+constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n";
+
+int UnknownOption(const char* option, const char* program) {
+  fputs("atsms: unknown option '", stderr);
+  fputs(option, stderr);
+  fputs("'\n", stderr);
+  return Usage(OptionsUsage, "more:\t%s --help\n", program);
+}
+
+int Help(const char* program) {
+  printf(OptionsUsage, program);
+  fputs("Lists, deletes and sends SMS and sends USSD requests through the AT-command\n"
+        "port of a GSM modem (PORT, for example /dev/ttyUSB1).\n"
+        "modes:\n"
+        "  sim               the SIM storage (\"SM\"); so is any word but tel and ussd\n"
+        "  tel               the phone memory (\"ME\")\n"
+        "  ussd              COMMAND is a USSD string to send, for example '*100#'\n"
+        "commands:\n"
+        "  list              print the received messages, one tab-separated line each\n"
+        "  del NUMBER        delete message NUMBER, then print the rest\n"
+        "  del all           delete every message\n"
+        "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +,\n"
+        "                    \\n in TEXT is a line break\n"
+        "options (before PORT, one per argument; -- ends them):\n",
+        stdout);
+  for (const Option& option : Options)
+    printf("  %-2s%c %-14s%s\n", option.shortName ? option.shortName : "", option.shortName ? ',' : ' ',
+           option.longName, option.help);
+  fputs("exit status: the highest message index for list and del, 0 after a successful\n"
+        "send or ussd, 1 after a usage error, 255 after a failure.\n",
+        stdout);
+  printf("examples:\t%s /dev/ttyUSB1 sim list\n", program);
+  printf("\t\t%s -q /dev/ttyUSB1 sim send +491701234567 'Hello!\\nSee you'\n", program);
+  return 0;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   ReserveStandardStreams();
   const char* program = argv[0] ? argv[0] : "atsms";
+  Settings settings;
+  int unknown = 0;
+  int first = ReadOptions(argc, argv, &settings, &unknown);
+  if (first < 0) return UnknownOption(argv[unknown], program);
+  if (settings.help) return Help(program);
+  if (settings.version) {
+    fputs("atsms " ATSMS_VERSION "\n", stdout);
+    return 0;
+  }
+  // From PORT on the arguments are positional, counted as if no option had been given.
+  argv += first - 1;
+  argc -= first - 1;
   if (argc <= 3)
     return Usage("usage: %s PORT tel|sim|ussd COMMAND [[DATA]]\n", "examples:\t%s /dev/ttyUSB1 sim list\n", program);
 
@@ -80,6 +174,7 @@ int RunCommandLine(int argc, char** argv) {
     operation = strcmp(argv[4], "all") == 0 ? OperationDeleteAll : OperationDeleteOne;
   }
 
+  SetQuickMode(settings.quick);
   int port = OpenPort(argv[1], LineSpeed);
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, argv);
