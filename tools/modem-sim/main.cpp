@@ -31,6 +31,7 @@ const char UsageText[] =
     "  --error-on CMD        answer ERROR to every command line starting with CMD\n"
     "  --piece-delay MS      write every answer in two pieces MS apart\n"
     "  --answer-delay MS     wait MS before every answer\n"
+    "  --unsolicited-after-ok  follow every OK, 20 ms later, by +CMTI, ^RSSI or RING\n"
     "  --index-base N        number the messages from N (0 or 1; default 1)\n"
     "  --descending          list messages in descending index order\n"
     "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
@@ -67,8 +68,8 @@ bool ParseCount(const char* text, int low, int high, int* value) {
 
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
-  Descending, NoPrompt, LatePrompt, CmgsError, CmsError, UssdReply, UssdDelay, UssdError, UssdNoReply,
-  HangupAfter, Help
+  UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, UssdReply, UssdDelay, UssdError,
+  UssdNoReply, HangupAfter, Help
 };
 
 const option LongOptions[] = {
@@ -82,6 +83,7 @@ const option LongOptions[] = {
     {"error-on", required_argument, nullptr, ErrorOn},
     {"piece-delay", required_argument, nullptr, PieceDelay},
     {"answer-delay", required_argument, nullptr, AnswerDelay},
+    {"unsolicited-after-ok", no_argument, nullptr, UnsolicitedAfterOk},
     {"index-base", required_argument, nullptr, IndexBase},
     {"descending", no_argument, nullptr, Descending},
     {"no-prompt", no_argument, nullptr, NoPrompt},
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
       case ErrorOn: opts.errorOn = optarg; break;
       case PieceDelay: ok = ParseCount(optarg, 0, Big, &opts.pieceDelayMs); break;
       case AnswerDelay: ok = ParseCount(optarg, 0, Big, &opts.answerDelayMs); break;
+      case UnsolicitedAfterOk: opts.unsolicitedAfterOk = true; break;
       case IndexBase: ok = ParseCount(optarg, 0, 1, &opts.indexBase); break;
       case Descending: opts.descending = true; break;
       case NoPrompt: opts.noPrompt = true; break;

@@ -24,6 +24,10 @@ constexpr char Error[] = "\r\nERROR\r\n";
 constexpr char Prompt[] = "\r\n> ";
 constexpr char Unsolicited[] = "\r\n+CREG: 1\r\n";  // what comes before a late prompt
 constexpr int UnsolicitedGapMs = 700;                // above atsms's 0.5 s of silence: each is an answer of its own
+// What a modem may say unasked right after a final result (--unsolicited-after-ok): a write of its
+// own, late enough to miss a collection that ends at the "OK", early enough to join one that waits.
+const char* const UnsolicitedLines[] = {"\r\n+CMTI: \"SM\",3\r\n", "\r\n^RSSI: 17\r\n", "\r\nRING\r\n"};
+constexpr int UnsolicitedAfterOkMs = 20;
 constexpr int IndexLimit = 1000;                     // CMGD and CMGR refuse indexes from here on
 constexpr size_t LineLimit = 8192;
 const char* const Statuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};  // <stat> 0..3
@@ -33,6 +37,10 @@ int StatusCode(const std::string& status) {
     if (status == Statuses[i])
       return i;
   return -1;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string CmsError(int code) { return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n"; }
@@ -513,6 +521,8 @@ std::string Modem::Ussd(const std::string& argument) {
 void Modem::Answer(const std::string& echo, const std::string& answer) {
   if (!echo.empty() || !answer.empty())
     Queue(opts_.answerDelayMs, echo + answer);
+  if (opts_.unsolicitedAfterOk && EndsWith(answer, Ok))
+    Queue(opts_.answerDelayMs + UnsolicitedAfterOkMs, UnsolicitedLines[unsolicitedSent_++ % 3]);
   for (const auto& [delay, bytes] : later_)
     Queue(opts_.answerDelayMs + delay, bytes);
   later_.clear();

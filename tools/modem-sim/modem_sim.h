@@ -39,6 +39,7 @@ struct Options {
   std::string errorOn;            // answer "\r\nERROR\r\n" to any command line that starts with this text
   int pieceDelayMs = 0;           // if >0: every answer is written in two pieces (first half, delay, second half)
   int answerDelayMs = 0;          // delay before every answer
+  bool unsolicitedAfterOk = false;  // 20 ms after every answer that ends in OK: "+CMTI", "^RSSI" or "RING", in turn
   // storage
   int indexBase = 1;              // 0: storages number their messages from 0
   bool descending = false;        // AT+CMGL lists in descending index order
@@ -120,6 +121,7 @@ class Modem {
   int reference_ = 0;
   bool awaitingPdu_ = false;
   int pduLength_ = 0;
+  int unsolicitedSent_ = 0;
   std::string line_;
   std::vector<std::pair<int, std::string>> later_;  // answers that follow the current one: delay, bytes
   std::deque<Output> queue_;
