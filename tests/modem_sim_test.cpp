@@ -398,6 +398,19 @@ TEST(ModemSim, MisbehavesOnRequest) {
     EXPECT_TRUE(modem.Sent().empty());
   }
   {
+    SCOPED_TRACE("an unsolicited line after every OK, in a write of its own");
+    sim::Options chatty;
+    chatty.unsolicitedAfterOk = true;
+    sim::Modem modem(chatty);
+    auto port = Connect(modem);
+    EXPECT_EQ("\r\n+CMTI: \"SM\",3\r\n", port->ReadQuiet(100));  // after the OK to ATE0
+    EXPECT_EQ("\r\n+CMS ERROR: 321\r\n", port->Exchange("AT+CMGR=9\r", "321\r\n"));
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT\r"));
+    EXPECT_EQ("\r\n^RSSI: 17\r\n", port->ReadQuiet(100));
+    port->Write("AT\r");
+    EXPECT_EQ("\r\nOK\r\n\r\nRING\r\n", port->ReadQuiet(100));
+  }
+  {
     SCOPED_TRACE("silent");
     sim::Modem modem(silent);
     auto port = Connect(modem, false);

@@ -68,6 +68,49 @@ TEST(CommandLine, UsageErrorsLeaveThePortUntouched) {
   }
 }
 
+// Options stand before PORT; --help, --version and an unknown one leave the port alone.
+TEST(CommandLine, HelpVersionAndUnknownOptions) {
+  const std::string version = std::string("atsms ") + ATSMS_VERSION + "\n";
+  const std::string help = std::string("usage: ") + AtsmsPath() + " [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n";
+  auto unknown = [](const std::string& option) {
+    return "atsms: unknown option '" + option + "'\n" +
+           Usage("usage: %s [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n", "more:\t%s --help\n");
+  };
+  struct Case { Lines args; int status; std::string outStart; std::string err; };
+  const Case cases[] = {
+      {{"--version"}, 0, version, ""},
+      {{"--version", "PORT", "sim", "list"}, 0, version, ""},
+      {{"--help"}, 0, help, ""},
+      {{"-q", "--help", "PORT", "sim", "list"}, 0, help, ""},
+      {{"-x", "PORT", "sim", "list"}, 1, "", unknown("-x")},
+      {{"--quiet", "PORT", "sim", "list"}, 1, "", unknown("--quiet")},
+      {{"-qq", "PORT", "sim", "list"}, 1, "", unknown("-qq")},  // one option per argument
+      {{"-q", "--Help", "PORT", "sim", "list"}, 1, "", unknown("--Help")},
+      {{"-q", "PORT", "sim"}, 1, "", GeneralUsage},  // options do not count as arguments
+      {{"--", "--help", "sim"}, 1, "", GeneralUsage},  // after "--", "--help" is the PORT
+  };
+  sim::Modem modem(SimOptions());
+  START_MODEM(modem);
+  termios before = PortSettings(modem);
+  for (const Case& c : cases) {
+    Lines args = WithPort(c.args, modem.SlavePath());
+    SCOPED_TRACE(::testing::PrintToString(args));
+    RunResult run = RunAtsms(args);
+    EXPECT_EQ(c.status, run.exitStatus);
+    EXPECT_EQ(c.outStart, run.out.substr(0, c.outStart.size()));
+    if (c.outStart == help) {
+      for (const char* word : {"-q, --quick", "--help", "--version", "del all", "send PHONE TEXT", "ussd"})
+        EXPECT_NE(std::string::npos, run.out.find(word)) << word;
+    } else {
+      EXPECT_EQ(c.outStart, run.out);
+    }
+    EXPECT_EQ(c.err, run.err);
+  }
+  LetModemCatchUp();
+  EXPECT_TRUE(modem.Commands().empty());
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
+}
+
 // One message in each storage, so the listing shows which one was chosen.
 struct StorageCase { const char* mode; const std::string& storageCmd; int last; const char* line; };
 void PrintTo(const StorageCase& c, std::ostream* os) { *os << c.mode; }

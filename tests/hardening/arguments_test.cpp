@@ -53,6 +53,12 @@ std::string UssdTrace(const std::string& packed) {
   return "AT+CUSD=1,\"" + packed + "\",15\r\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance\",15\r\n - 10\n";
 }
 
+// What an unknown option prints after naming it.
+std::string OptionsUsage() {
+  const std::string program = AtsmsPath();
+  return "usage: " + program + " [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\nmore:\t" + program + " --help\n";
+}
+
 const std::string BadNumber = "atsms: the phone number must be 1 to 18 digits after an optional '+'\n";
 
 std::vector<ArgumentCase> Cases() {
@@ -69,6 +75,11 @@ std::vector<ArgumentCase> Cases() {
       {"RegularFilePortSend", Port::RegularFile, "", {"sim", "send", "12345", "Hi"}, 255, "", OpenError(ENOTTY)},
       {"DevNullPort", Port::Path, "/dev/null", {"ussd", "*100#"}, 255, "", OpenError(ENOTTY)},
       {"FifoPort", Port::Fifo, "", {"sim", "list"}, 255, "", OpenError(ENOTTY)},
+      // Before PORT, an argument that starts with "-" is an option; a lone "-" is a PORT.
+      {"LoneDashPort", Port::Path, "-", {"sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"DashPortAfterDoubleDash", Port::Path, "--", {"-x", "sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"LongOptionLikePort", Port::Path, "-" + Huge(LongestArgument - 1, 'x'), {"sim", "list"}, 1, "",
+       "atsms: unknown option '-" + Huge(LongestArgument - 1, 'x') + "'\n" + OptionsUsage()},
       // Empty strings in every other position.
       {"EmptyMode", Port::Modem, "", {"", "list"}, 1, Listing, "", -1, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
       {"EmptyCommand", Port::Modem, "", {"sim", ""}, 0, "", "", 0},

@@ -299,6 +299,23 @@ TEST(SendUssd, ReplyAndResultWaits) {
   }
 }
 
+// In quick mode a collection ends at what its wait awaits: the prompt, a final result, the +CUSD line.
+TEST(QuickMode, EachWaitSaysWhatItAwaits) {
+  const std::vector<Awaited> prepared(5, AwaitFinalResult);  // probe, echo, charset, storage, PDU mode
+  PlayAnswers(Prepared + Lines{"\r\n+CREG: 1\r\n", Prompt, Confirmed});
+  char text[] = "Hi";
+  EXPECT_EQ(0, Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); }).result);
+  std::vector<Awaited> send = prepared;
+  send.insert(send.end(), {AwaitPrompt, AwaitPrompt, AwaitFinalResult});
+  EXPECT_EQ(send, AwaitedByRead());
+
+  PlayAnswers({Ok, Ok, Ok, Ok, "\r\nRING\r\n", CusdReply});
+  EXPECT_EQ(0, Capture([] { return SendUssd(FakePort, "*100#"); }).result);
+  EXPECT_EQ((std::vector<Awaited>{AwaitFinalResult, AwaitFinalResult, AwaitFinalResult, AwaitFinalResult,
+                                  AwaitUssdResult, AwaitUssdResult}),
+            AwaitedByRead());
+}
+
 TEST(SendUssd, EmptyCode) {
   PlayAnswers({Ok, Ok, Ok, Ok, CusdReply});
   Captured run = Capture([] { return SendUssd(FakePort, ""); });

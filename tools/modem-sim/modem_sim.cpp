@@ -521,8 +521,10 @@ std::string Modem::Ussd(const std::string& argument) {
 void Modem::Answer(const std::string& echo, const std::string& answer) {
   if (!echo.empty() || !answer.empty())
     Queue(opts_.answerDelayMs, echo + answer);
-  if (opts_.unsolicitedAfterOk && EndsWith(answer, Ok))
-    Queue(opts_.answerDelayMs + UnsolicitedAfterOkMs, UnsolicitedLines[unsolicitedSent_++ % 3]);
+  if (opts_.unsolicitedAfterOk && EndsWith(answer, Ok)) {  // counted from when the OK goes out, which may be later
+    Clock::time_point due = queue_.empty() ? Clock::now() : queue_.back().due;
+    queue_.push_back({due + std::chrono::milliseconds(UnsolicitedAfterOkMs), UnsolicitedLines[unsolicitedSent_++ % 3]});
+  }
   for (const auto& [delay, bytes] : later_)
     Queue(opts_.answerDelayMs + delay, bytes);
   later_.clear();

@@ -1,0 +1,91 @@
+// Quick mode (-q) against the simulated modem: the same results, command lines and modem state as
+// the run without it, also when the modem sends unsolicited lines right after its "OK".
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+
+struct Outcome {
+  RunResult run;
+  Lines commands;
+  std::vector<int> left;  // indexes still on the SIM
+  std::vector<std::string> sent;
+  Lines ussd;
+};
+
+// Gaps at 3, an unread message, an emoji and a tab.
+Outcome RunOnce(const Lines& args, bool quick, bool unsolicited) {
+  sim::Options options = SimOptions();
+  options.unsolicitedAfterOk = unsolicited;
+  sim::Modem modem(options);
+  modem.AddMessage("SM", {1, "REC UNREAD", "+491701234567", "24/05/01,10:20:30+08", "Hello!\nSee you"});
+  modem.AddMessage("SM", {2, "REC READ", "Vodafone", "24/05/02,08:15:00+08", "Smile \xF0\x9F\x98\x80\tok"});
+  modem.AddMessage("SM", {4, "REC READ", "12345", "24/05/04,07:00:00+08", "OK"});
+  Outcome outcome;
+  if (!modem.Start()) {
+    ADD_FAILURE() << "openpty failed";
+    return outcome;
+  }
+  Lines argv = quick ? Lines{"-q", modem.SlavePath()} : Lines{modem.SlavePath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  outcome.run = RunAtsms(argv);
+  outcome.commands = modem.Commands();
+  for (const sim::Message& m : modem.Messages("SM")) outcome.left.push_back(m.index);
+  for (const sim::SentSms& sms : modem.Sent()) outcome.sent.push_back(sms.text);
+  outcome.ussd = modem.UssdRequests();
+  return outcome;
+}
+
+struct QuickCase { const char* name; Lines args; };
+void PrintTo(const QuickCase& c, std::ostream* os) { *os << c.name; }
+class Quick : public ::testing::TestWithParam<QuickCase> {};
+
+TEST_P(Quick, SameRunAsWithoutIt) {
+  const QuickCase& c = GetParam();
+  const Outcome plain = RunOnce(c.args, false, false);
+  ASSERT_FALSE(plain.run.timedOut);
+  ASSERT_FALSE(plain.commands.empty());
+  struct Variant { const char* name; bool quick, unsolicited; };
+  for (const Variant& v : {Variant{"-q", true, false}, Variant{"unsolicited lines", false, true},
+                           Variant{"-q, unsolicited lines", true, true}}) {
+    SCOPED_TRACE(v.name);
+    const Outcome other = RunOnce(c.args, v.quick, v.unsolicited);
+    EXPECT_EQ(plain.run.exitStatus, other.run.exitStatus);
+    EXPECT_EQ(plain.run.out, other.run.out);
+    EXPECT_EQ(plain.commands, other.commands);
+    EXPECT_EQ(plain.left, other.left);
+    EXPECT_EQ(plain.sent, other.sent);
+    EXPECT_EQ(plain.ussd, other.ussd);
+    if (c.args[0] != "ussd") {
+      EXPECT_EQ(plain.run.err, other.run.err);
+    } else {  // the trace may show the answers split differently, but it shows the network's
+      EXPECT_NE(std::string::npos, other.run.err.find("+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n"));
+    }
+    // Not a benchmark: only proof that -q ended the collections early at all.
+    if (v.quick) {
+      EXPECT_LT(other.run.seconds, plain.run.seconds / 2);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, Quick,
+    ::testing::Values(QuickCase{"List", {"sim", "list"}}, QuickCase{"DeleteAll", {"sim", "del", "all"}},
+                      QuickCase{"DeleteOne", {"sim", "del", "2"}},
+                      QuickCase{"Send", {"sim", "send", "+491701234567", "'Grüße 😀\\nOK'"}},
+                      QuickCase{"Ussd", {"ussd", "*100#"}}),
+    [](const ::testing::TestParamInfo<QuickCase>& info) { return std::string(info.param.name); });
+
+// With -q the line that follows an "OK" lands in the next answer: the reply to AT+CUSD starts with
+// the RING that followed the "OK" to AT+CSCS, the third unsolicited line.
+TEST(QuickUnsolicited, LineAfterTheOkOpensTheNextAnswer) {
+  const Outcome quick = RunOnce({"ussd", "*100#"}, true, true);
+  EXPECT_EQ(0, quick.run.exitStatus);
+  const std::string reply = UssdStar100 + "\n\r\nRING\r\n\r\nOK\r\n - 10\n";
+  EXPECT_EQ(reply, quick.run.err.substr(0, reply.size()));
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Where quick mode ends a collection: the bytes that have arrived so far, as modems send them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "serial/answer_end.h"
+
+namespace {
+
+struct EndCase { const char* source; Awaited awaited; std::string arrived; bool complete; };
+const EndCase EndCases[] = {
+    {"OK", AwaitFinalResult, "\r\nOK\r\n", true},
+    {"echo still on", AwaitFinalResult, "AT\r\r\nOK\r\n", true},
+    {"information text, then OK", AwaitFinalResult, "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n", true},
+    {"ERROR", AwaitFinalResult, "\r\nERROR\r\n", true},
+    {"+CMS ERROR", AwaitFinalResult, "\r\n+CMS ERROR: 321\r\n", true},
+    {"+CME ERROR, verbose", AwaitFinalResult, "\r\n+CME ERROR: SIM not inserted\r\n", true},
+    {"NUL before the OK", AwaitFinalResult, std::string("\r\n\0\r\nOK\r\n", 9), true},
+    {"first half of the OK", AwaitFinalResult, "\r\nO", false},
+    {"OK without its line end", AwaitFinalResult, "\r\nOK", false},
+    {"OK and CR only", AwaitFinalResult, "\r\nOK\r", false},
+    {"+CMS ERROR without a code", AwaitFinalResult, "\r\n+CMS ERROR: \r\n", false},
+    {"listing not yet ended", AwaitFinalResult, "\r\n+CMGL: 1,1,,23\r\n07919471...\r\n", false},
+    {"OK at the end of another word", AwaitFinalResult, "\r\nBOOK\r\n", false},
+    {"unsolicited line after the OK", AwaitFinalResult, "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", false},
+    {"prompt is no final result", AwaitFinalResult, "\r\n> ", false},
+    {"prompt", AwaitPrompt, "\r\n> ", true},
+    {"prompt after the echo", AwaitPrompt, "AT+CMGS=14\r\r\n> ", true},
+    {"prompt without its blank", AwaitPrompt, "\r\n>", false},
+    {"unsolicited line before the prompt", AwaitPrompt, "\r\n+CREG: 1\r\n", false},
+    {"AT+CMGS refused", AwaitPrompt, "\r\n+CMS ERROR: 304\r\n", true},
+    {"network's answer", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", true},
+    {"answer without a DCS", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance\"\r\n", true},
+    {"UCS-2 answer", AwaitUssdResult, "\r\n+CUSD: 0,\"00420061006C\",72\r\n", true},
+    {"status only", AwaitUssdResult, "\r\n+CUSD: 2\r\n", true},
+    {"after an unsolicited line", AwaitUssdResult, "\r\n^RSSI: 17\r\n\r\n+CUSD: 0,\"Hi\",15\r\n", true},
+    {"quotes inside the text", AwaitUssdResult, "\r\n+CUSD: 0,\"say \"hi\" now\",15\r\n", true},
+    {"text cut short", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance: 12.3", false},
+    {"DCS without its line end", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance\",15", false},
+    {"menu lines inside the quotes", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\r\n", false},
+    {"whole menu", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\",15\r\n", true},
+    {"OK before the network's answer", AwaitUssdResult, "\r\nOK\r\n", false},
+    {"RING", AwaitUssdResult, "\r\nRING\r\n", false},
+};
+
+TEST(AnswerComplete, CapturedTails) {
+  for (const EndCase& c : EndCases) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(c.complete, AnswerComplete(c.arrived.data(), (int)c.arrived.size(), c.awaited));
+  }
+}
+
+}  // namespace
