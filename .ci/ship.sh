@@ -69,6 +69,7 @@ stage=$work/stage
 DESTDIR=$stage cmake --install "$out" --prefix /usr/local >/dev/null
 expected="usr/local/bin/atsms
 usr/local/bin/atsms-modem-sim
+usr/local/share/bash-completion/completions/atsms
 usr/local/share/man/man1/atsms-modem-sim.1.gz
 usr/local/share/man/man1/atsms.1.gz"
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
@@ -90,7 +91,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == libc6* && $depends != *libstdc++* ]] || fail "atsms depends on: $depends"
 [ "$(dpkg-deb -f "$deb" Section)" = comm ] || fail "atsms section"
 dpkg-deb -c "$deb" | grep -q './usr/share/man/man1/atsms.1.gz$' || fail "atsms.deb has no manual page"
+dpkg-deb -c "$deb" | grep -q './usr/share/bash-completion/completions/atsms$' || fail "atsms.deb has no completion"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(atsms --version)" = "atsms ${version%-*}" ] || fail "atsms --version: $(atsms --version), package $version"
 
 status=0
 atsms >"$work/usage.out" 2>"$work/usage.err" || status=$?

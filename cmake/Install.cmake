@@ -31,6 +31,9 @@ add_custom_target(atsms-man ALL DEPENDS ${ATSMS_COMPRESSED_MAN_PAGES})
 install(TARGETS atsms RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT atsms)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/atsms.1.gz"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT atsms)
+# Bash completion, where bash-completion looks for it by the command's name.
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/atsms"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT atsms)
 
 # The simulated modem, for people who test scripts and web front ends around atsms without hardware.
 if(TARGET modem-sim)

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The bash completion: what it offers after each kind of word.
+#   completion_test.sh COMPLETION_FILE
+set -u
+# shellcheck source=/dev/null
+source "$1"
+failed=0
+
+# expect "WANTED COMPLETIONS" WORD... (the last word is the one being completed)
+expect() {
+    local want=$1
+    shift
+    COMP_WORDS=(atsms "$@")
+    COMP_CWORD=$#
+    COMPREPLY=()
+    _atsms
+    local got="${COMPREPLY[*]}"
+    if [[ $got != "$want" ]]; then
+        echo "FAILED: atsms $* -> '$got', expected '$want'"
+        failed=1
+    fi
+}
+
+expect "-q --quick --help --version --" -
+expect "--quick" --q
+expect "--quick --help --version --" -q --
+expect "/dev/null" /dev/nul
+expect "/dev/null" -q /dev/nul
+expect "/dev/null" -- /dev/nul             # after "--" a "-" word is no option
+expect "sim" /dev/ttyUSB1 s
+expect "sim tel ussd" -q /dev/ttyUSB1 ""
+expect "list del send" /dev/ttyUSB1 tel ""
+expect "del" /dev/ttyUSB1 sim d
+expect "" /dev/ttyUSB1 ussd ""             # a USSD code is typed, not completed
+expect "all" -q /dev/ttyUSB1 sim del a
+expect "" /dev/ttyUSB1 sim send ""
+expect "" /dev/ttyUSB1 sim list -
+expect "" --help ""
+expect "" --version /dev/nul
+exit $failed
