@@ -37,6 +37,7 @@ const char UsageText[] =
     "  --late-prompt N       send N unsolicited answers before the prompt\n"
     "  --cmgs-error          answer ERROR to AT+CMGS\n"
     "  --cms-error N         answer +CMS ERROR: N to the PDU\n"
+    "  --refuse-pdu N        answer +CMS ERROR: 500 to the Nth PDU of the run\n"
     "  --ussd-reply TEXT     text of the +CUSD reply (default \"Balance: 12.34 EUR\")\n"
     "  --ussd-delay MS       wait MS before the +CUSD reply (default 1000)\n"
     "  --ussd-error          answer ERROR to AT+CUSD\n"
@@ -67,7 +68,7 @@ bool ParseCount(const char* text, int low, int high, int* value) {
 
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
-  Descending, NoPrompt, LatePrompt, CmgsError, CmsError, UssdReply, UssdDelay, UssdError, UssdNoReply,
+  Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay, UssdError, UssdNoReply,
   HangupAfter, Help
 };
 
@@ -88,6 +89,7 @@ const option LongOptions[] = {
     {"late-prompt", required_argument, nullptr, LatePrompt},
     {"cmgs-error", no_argument, nullptr, CmgsError},
     {"cms-error", required_argument, nullptr, CmsError},
+    {"refuse-pdu", required_argument, nullptr, RefusePdu},
     {"ussd-reply", required_argument, nullptr, UssdReply},
     {"ussd-delay", required_argument, nullptr, UssdDelay},
     {"ussd-error", no_argument, nullptr, UssdError},
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
       case LatePrompt: ok = ParseCount(optarg, 0, 1000, &opts.latePrompt); break;
       case CmgsError: opts.cmgsError = true; break;
       case CmsError: ok = ParseCount(optarg, 0, 999, &opts.cmsError); break;
+      case RefusePdu: ok = ParseCount(optarg, 0, Big, &opts.refusePdu); break;
       case UssdReply: opts.ussdReply = optarg; break;
       case UssdDelay: ok = ParseCount(optarg, 0, Big, &opts.ussdDelayMs); break;
       case UssdError: opts.ussdError = true; break;
