@@ -317,6 +317,7 @@ TEST(ModemSim, DecodesSubmittedPdus) {
       {"161 septets", "00010005912143F50000A1" + std::string(282, '0'), -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
       {"a part: header, then the text", "00410005912143F500080A0500032A020100480069", -1, "\r\n+CMGS: 4\r\n\r\nOK\r\n",
        "+12345", 8, "Hi"},
+      {"empty text", "00010005912143F5000800", -1, "\r\n+CMGS: 5\r\n\r\nOK\r\n", "+12345", 8, ""},
   };
   sim::Modem modem;
   auto port = Connect(modem);

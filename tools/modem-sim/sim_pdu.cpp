@@ -405,7 +405,7 @@ bool DecodeSubmitPdu(const std::string& octets, SentSms* sms, int* tpduLength) {
   if (!in.ok || in.at != octets.size())
     return false;
   size_t header = (first & 0x40) && !ud.empty() ? static_cast<unsigned char>(ud[0]) + 1u : 0;  // TP-UDHI
-  if (header > ud.size() || !ReadConcatenation(ud.substr(1, header ? header - 1 : 0), sms))
+  if (header > ud.size() || (header > 0 && !ReadConcatenation(ud.substr(1, header - 1), sms)))
     return false;
   if (alphabet == 2 && (ud.size() - header) % 2)  // UCS-2 after the header: whole units only
     return false;
