@@ -177,9 +177,10 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
 
   // Tells this message's parts from those of the previous long message to the same phone.
   int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
-  for (int i = 0, from = 0; i < total; from += partUnits[i++]) {
+  const char* userData = CodecBuffer;
+  for (int i = 0; i < total; userData += (size_t)partUnits[i++] * 4) {  // four hex digits per unit
     PartHeader part = {reference, total, i + 1};
-    int pduLength = BuildSubmitPdu(message, phone, CodecBuffer + 4 * from, partUnits[i], part);
+    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part);
     if (SendPdu(port, message, pduLength)) continue;
     if (total > 1)  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
