@@ -167,23 +167,6 @@ TEST(SplitUserData, PartsOf67UnitsWithPairsKeptWhole) {
   EXPECT_EQ(-1, SplitUserData(long1073.c_str(), 1023, parts, 15));
 }
 
-TEST(BuildSubmitPdu, ConcatenationHeader) {
-  const struct { const char* source; const char* phone; PartHeader part; const char* want; } cases[] = {
-      {"part 2 of 3", "12345", {0x2A, 3, 2}, "00410005912143F50008" "0A" "0500032A0302" "00480069"},
-      {"part 16 of 16", "+491701234567", {0xFF, 16, 16}, "0041000C919471103254760008" "0A" "050003FF1010" "00480069"},
-      {"reference kept to one octet", "12345", {0x12A, 2, 1}, "00410005912143F50008" "0A" "0500032A0201" "00480069"},
-      {"one part has no header", "12345", {0x2A, 1, 1}, "00010005912143F5000804" "00480069"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.source);
-    char message[MessageBufferSize];
-    EXPECT_EQ((int)strlen(c.want), BuildSubmitPdu(message, c.phone, "00480069", 2, c.part));
-    EXPECT_STREQ(c.want, message);
-  }
-  char message[MessageBufferSize];
-  EXPECT_EQ(-1, BuildSubmitPdu(message, "12a45", "00480069", 2, PartHeader{1, 2, 1}));
-}
-
 TEST(PackUssd, Table) {
   const struct { const char* code; const char* want; } cases[] = {
       {"*100#", "AA180C3602"},
