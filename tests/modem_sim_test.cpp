@@ -311,6 +311,13 @@ TEST(ModemSim, DecodesSubmittedPdus) {
       {"length one too many", "00010005912143F500080400480069", 15, "\r\n+CMS ERROR: 304\r\n", "+12345", 8, "Hi"},
       {"user data cut short", "00010005912143F5000804004800", -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
       {"an SMS-DELIVER", "00040005912143F5000842501001020380020048", -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
+      {"TP-UDL below the user data", "00010005912143F500080200480069", -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
+      {"142 octets of user data", "00010005912143F500088E" + std::string(284, '0'), -1, "\r\n+CMS ERROR: 304\r\n",
+       nullptr, 0, ""},
+      {"161 septets", "00010005912143F50000A1" + std::string(282, '0'), -1, "\r\n+CMS ERROR: 304\r\n", nullptr, 0, ""},
+      {"a part: header, then the text", "00410005912143F500080A0500032A020100480069", -1, "\r\n+CMGS: 4\r\n\r\nOK\r\n",
+       "+12345", 8, "Hi"},
+      {"empty text", "00010005912143F5000800", -1, "\r\n+CMGS: 5\r\n\r\nOK\r\n", "+12345", 8, ""},
   };
   sim::Modem modem;
   auto port = Connect(modem);
@@ -343,8 +350,43 @@ TEST(ModemSim, DecodesSubmittedPdus) {
   EXPECT_EQ("00010005912143F500080400480069\x1a", commands[3]);  // the CR after Ctrl-Z is no command line
 }
 
+// Parts wait for the rest of their message; each part's text is decoded on its own.
+TEST(ModemSim, ReassemblesConcatenatedMessages) {
+  const std::string prefix = "00410005912143F50008";
+  const std::string pdus[] = {
+      prefix + "080500032A02020021",                   // "!", part 2 of 2, 8-bit reference 2A
+      "00010005912143F500080400480069",                // "Hi", one SMS
+      prefix + "0A0500032A020100480069",               // "Hi", part 1 of 2
+      prefix + "0E0500032B02010048006900200020",       // another reference: never completed
+      prefix + "09060804ABCD0201D83D",                 // 16-bit reference, a pair split between parts
+      prefix + "09060804ABCD0202DE00",
+  };
+  sim::Modem modem;
+  auto port = Connect(modem);
+  port->Exchange("AT+CMGF=0\r");
+  for (const std::string& pdu : pdus) {
+    SCOPED_TRACE(pdu);
+    EXPECT_EQ("\r\n> ", port->Exchange("AT+CMGS=" + std::to_string(pdu.size() / 2 - 1) + "\r", "> "));
+    EXPECT_NE(std::string::npos, port->Exchange(pdu + "\x1a", "OK\r\n").find("+CMGS:"));
+  }
+  std::vector<sim::SentSms> sent = modem.Sent();
+  ASSERT_EQ(6u, sent.size());
+  EXPECT_EQ((std::vector<int>{0x2A, 2, 2}), (std::vector<int>{sent[0].reference, sent[0].total, sent[0].sequence}));
+  EXPECT_EQ((std::vector<int>{0xABCD, 2, 1}), (std::vector<int>{sent[4].reference, sent[4].total, sent[4].sequence}));
+  EXPECT_EQ(0, sent[1].total);
+  std::vector<sim::DeliveredSms> delivered = modem.Delivered();
+  ASSERT_EQ(3u, delivered.size());
+  EXPECT_EQ("Hi", delivered[0].text);
+  EXPECT_EQ(1, delivered[0].parts);
+  EXPECT_EQ("Hi!", delivered[1].text);
+  EXPECT_EQ(2, delivered[1].parts);
+  EXPECT_EQ("+12345", delivered[1].destination);
+  EXPECT_EQ("\uFFFD\uFFFD", delivered[2].text);
+}
+
 TEST(ModemSim, MisbehavesOnRequest) {
-  sim::Options late, hangup, slow, refusing, silent;
+  sim::Options late, hangup, slow, refusing, silent, secondPdu;
+  secondPdu.refusePdu = 2;
   late.latePrompt = 2;
   late.cmsError = 500;
   hangup.hangupAfter = 2;
@@ -388,6 +430,19 @@ TEST(ModemSim, MisbehavesOnRequest) {
     port->Write("AT+CMGS=14\r");
     EXPECT_EQ("AT+CMGS=14\r", port->ReadQuiet(300));
     EXPECT_EQ("AT\r\r\nOK\r\n", port->Exchange("AT\r"));  // not left waiting for a PDU
+  }
+  {
+    SCOPED_TRACE("refuses the second PDU, not the one cancelled");
+    sim::Modem modem(secondPdu);
+    auto port = Connect(modem);
+    port->Exchange("AT+CMGS=14\r", "> ");
+    port->Exchange("0001\x1b");
+    for (const char* answer : {"\r\n+CMGS: 1\r\n\r\nOK\r\n", "\r\n+CMS ERROR: 500\r\n", "\r\n+CMGS: 2\r\n\r\nOK\r\n"}) {
+      port->Exchange("AT+CMGS=14\r", "> ");
+      EXPECT_EQ(answer, port->Exchange("00010005912143F500080400480069\x1a", answer));
+    }
+    EXPECT_EQ(3u, modem.Sent().size());
+    EXPECT_EQ(2u, modem.Delivered().size());
   }
   {
     SCOPED_TRACE("ESC cancels the PDU");

@@ -2,8 +2,11 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "codec/codec_buffer.h"
+#include "codec/ucs2_to_utf8.h"
 #include "codec/utf8_to_ucs2.h"
 #include "modem/commands.h"
 #include "modem/prepare.h"
@@ -13,7 +16,6 @@ namespace {
 
 constexpr int AddressDigitsSize = 20;
 constexpr int MaxPhoneDigits = 18;
-constexpr int MaxUserDataOctets = 255;  // TP-UDL is one octet
 constexpr int AnswerTries = 10;
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
@@ -68,6 +70,27 @@ bool WaitFor(int port, const char* text) {
   return false;
 }
 
+// The UTF-16 unit at index i of UCS-2 hex.
+int UnitAt(const char* ucs2Hex, int i) {
+  int unit = 0;
+  for (int k = 0; k < 4; ++k) unit = unit << 4 | (HexDigitValue(ucs2Hex[4 * i + k]) & 0xF);
+  return unit;
+}
+
+bool IsHighSurrogate(int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once confirmed.
+bool SendPdu(int port, const char* pdu, int pduLength) {
+  // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
+  snprintf(ResponseBuffer, ResponseBufferSize, CmdSendFormat, (pduLength - 1) / 2);
+  SendCmd(port, ResponseBuffer);
+  if (!WaitFor(port, AnsPrompt)) return false;
+  snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, pdu);
+  SendCmd(port, ResponseBuffer);
+  return WaitFor(port, AnsOk);
+}
+
 int Fail() {
   fputs(ResultError, stdout);
   return -1;
@@ -75,9 +98,8 @@ int Fail() {
 
 }  // namespace
 
-int BuildSubmitPdu(char* message, const char* phone, char* text, const char** problem) {
-  const char* digits = PhoneDigits(phone);
-  if (!digits) {
+int EncodeSubmitText(char* message, const char* phone, char* text, const char** problem) {
+  if (!PhoneDigits(phone)) {
     *problem = "the phone number must be 1 to 18 digits after an optional '+'";
     return -1;
   }
@@ -94,23 +116,56 @@ int BuildSubmitPdu(char* message, const char* phone, char* text, const char** pr
     *problem = "the text is not valid UTF-8";
     return -1;
   }
-  if (hexDigits / 2 > MaxUserDataOctets) {
-    *problem = "the text is too long: its user data would exceed 255 octets";
-    return -1;
+  return (int)(hexDigits / 4);
+}
+
+int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) {
+  if (units <= SingleSmsUnits) {
+    if (maxParts < 1) return -1;
+    partUnits[0] = units;
+    return 1;
   }
+  int parts = 0;
+  for (int from = 0; from < units; from += partUnits[parts++]) {
+    if (parts == maxParts) return -1;
+    int length = units - from;
+    if (length > PartUnits) {
+      length = PartUnits;
+      // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
+      if (IsHighSurrogate(UnitAt(ucs2Hex, from + length - 1)) && IsLowSurrogate(UnitAt(ucs2Hex, from + length)))
+        --length;
+    }
+    partUnits[parts] = length;
+  }
+  return parts;
+}
+
+int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part) {
+  const char* digits = PhoneDigits(phone);
+  if (!digits) return -1;
   int count = (int)strlen(digits);
   char address[AddressDigitsSize];
   SwapSemiOctets(address, digits, count);
-  // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA (international), PID 0, DCS UCS-2, UDL, UD.
-  return snprintf(message, MessageBufferSize, "000100%.2X91%s0008%.2X%s", (unsigned)count, address,
-                  (unsigned)(hexDigits / 2), CodecBuffer);
+  if (part.total <= 1) {
+    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA (international), PID 0, DCS UCS-2, UDL, UD.
+    return snprintf(message, MessageBufferSize, "000100%.2X91%s0008%.2X%.*s", (unsigned)count, address,
+                    (unsigned)(2 * units), 4 * units, ucs2Hex);
+  }
+  // The same with TP-UDHI set; the user data opens with the header: its length 5, IE 00 (concatenation,
+  // 8-bit reference) of length 3: reference, number of parts, this part's number.
+  return snprintf(message, MessageBufferSize, "004100%.2X91%s0008%.2X050003%.2X%.2X%.2X%.*s", (unsigned)count,
+                  address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF, (unsigned)part.total,
+                  (unsigned)part.sequence, 4 * units, ucs2Hex);
 }
 
 int SendMessage(int port, const char* phone, char* text, int charset, int storage) {
   char message[MessageBufferSize];
   const char* problem = "";
-  int pduLength = BuildSubmitPdu(message, phone, text, &problem);
-  if (pduLength < 0) {  // refused before a byte reaches the modem
+  int partUnits[MaxParts];
+  int units = EncodeSubmitText(message, phone, text, &problem);
+  int total = units < 0 ? -1 : SplitUserData(CodecBuffer, units, partUnits, MaxParts);
+  if (units >= 0 && total < 0) problem = "the text would need more than 16 SMS";  // not within 1023 bytes
+  if (total < 0) {  // refused before a byte reaches the modem
     fputs("atsms: ", stderr);
     fputs(problem, stderr);
     fputc('\n', stderr);
@@ -121,13 +176,18 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
   ReadResponse(port);
   if (!ResponseHas(AnsOk)) return -1;
 
-  // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
-  snprintf(ResponseBuffer, ResponseBufferSize, CmdSendFormat, (pduLength - 1) / 2);
-  SendCmd(port, ResponseBuffer);
-  if (!WaitFor(port, AnsPrompt)) return Fail();
-  snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, message);
-  SendCmd(port, ResponseBuffer);
-  if (!WaitFor(port, AnsOk)) return Fail();
+  // Tells this message's parts from those of the previous long message to the same phone.
+  int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
+  const char* userData = CodecBuffer;
+  for (int i = 0; i < total; userData += (size_t)partUnits[i++] * 4) {  // four hex digits per unit
+    PartHeader part = {reference, total, i + 1};
+    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part);
+    if (SendPdu(port, message, pduLength)) continue;
+    if (total > 1)  // the parts sent already wait on the phone for the rest
+      fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
+              i == 1 ? "part was sent" : "parts were sent");
+    return Fail();
+  }
   fputs(ResultOk, stdout);
   return 0;
 }

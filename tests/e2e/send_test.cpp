@@ -14,10 +14,28 @@ const std::string Destination = "+491701234567";
 
 std::string CmgsLine(const std::string& pdu) { return "AT+CMGS=" + std::to_string((pdu.size() - 1) / 2) + "\r"; }
 
-// cmgs and pdu, when given, are the exact lines expected; otherwise they follow from the PDU received.
-struct SendCase { const char* name; const char* text; const char* sent; const char* cmgs; const char* pdu; };
+// cmgs and pdu, when given, are the exact lines of a one-part message; otherwise they follow from the
+// PDUs received. Every text must reach the recipient whole, as one message of the given parts.
+struct SendCase { const char* name; std::string text, sent, cmgs, pdu; size_t parts; };
 void PrintTo(const SendCase& c, std::ostream* os) { *os << c.name; }
 class Send : public ::testing::TestWithParam<SendCase> {};
+
+std::string Repeated(const std::string& piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// count characters, cycling through the given one-character UTF-8 strings.
+std::string Cycle(std::initializer_list<const char*> characters, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += characters.begin()[i % characters.size()];
+  return out;
+}
+
+const std::string Emoji = "\xF0\x9F\x98\x80";
+const std::string Ascii1023 = Cycle({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", " "}, 1023);
+const std::string Cyrillic200 = Cycle({"А", "Б", "В", "Г", "Д", "Е", "Ж", "З", "И", "Й", "К", "Л", " "}, 200);
 
 TEST_P(Send, ModemReceivesTheTextIntact) {
   const SendCase& c = GetParam();
@@ -28,14 +46,25 @@ TEST_P(Send, ModemReceivesTheTextIntact) {
   EXPECT_EQ(ResultOk, run.out);
   EXPECT_EQ("", run.err);
   std::vector<sim::SentSms> sent = modem.Sent();
-  ASSERT_EQ(1u, sent.size());
-  EXPECT_EQ(Destination, sent[0].destination);
-  EXPECT_EQ(8, sent[0].dcs);
-  EXPECT_EQ(c.sent, sent[0].text);
-  EXPECT_TRUE(sent[0].lengthOk) << "AT+CMGS=" << sent[0].lengthArg << " for " << sent[0].pdu;
-  std::string pdu = c.pdu ? c.pdu : sent[0].pdu;
-  std::string cmgs = c.cmgs ? c.cmgs : CmgsLine(pdu);
-  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, cmgs, pdu + "\x1a"}}), modem.Commands());
+  ASSERT_EQ(c.parts, sent.size());
+  Lines commands = Cat({Prepared(StorageSim), {PduMode}});
+  for (size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE("part " + std::to_string(i + 1));
+    EXPECT_EQ(Destination, sent[i].destination);
+    EXPECT_EQ(8, sent[i].dcs);
+    EXPECT_TRUE(sent[i].lengthOk) << "AT+CMGS=" << sent[i].lengthArg << " for " << sent[i].pdu;
+    EXPECT_EQ(c.parts > 1 ? (int)c.parts : 0, sent[i].total);
+    EXPECT_EQ(c.parts > 1 ? (int)i + 1 : 0, sent[i].sequence);
+    EXPECT_EQ(sent[0].reference, sent[i].reference);
+    std::string pdu = c.pdu.empty() ? sent[i].pdu : c.pdu;
+    commands.push_back(c.cmgs.empty() ? CmgsLine(pdu) : c.cmgs);
+    commands.push_back(pdu + "\x1a");
+  }
+  EXPECT_EQ(commands, modem.Commands());
+  std::vector<sim::DeliveredSms> delivered = modem.Delivered();
+  ASSERT_EQ(1u, delivered.size());
+  EXPECT_EQ(c.sent, delivered[0].text);
+  EXPECT_EQ(c.parts, (size_t)delivered[0].parts);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,9 +73,17 @@ INSTANTIATE_TEST_SUITE_P(
         // SMS-SUBMIT, MR 0, 12 digits international, PID 0, UCS-2, 10 octets of "Hello".
         SendCase{"QuotedLatin", "'Hello'", "Hello", "AT+CMGS=23\r",
                  "0001000C919471103254760008"
-                 "0A00480065006C006C006F"},
-        SendCase{"CyrillicAndEmoji", "Привет, мир \xF0\x9F\x98\x80!", "Привет, мир \xF0\x9F\x98\x80!", nullptr, nullptr},
-        SendCase{"EscapedLineFeed", "'Line1\\nLine2'", "Line1\nLine2", nullptr, nullptr}),
+                 "0A00480065006C006C006F", 1},
+        SendCase{"CyrillicAndEmoji", "Привет, мир \xF0\x9F\x98\x80!", "Привет, мир \xF0\x9F\x98\x80!", "", "", 1},
+        SendCase{"EscapedLineFeed", "'Line1\\nLine2'", "Line1\nLine2", "", "", 1},
+        // 140 octets: still one SMS without a header, as it always was.
+        SendCase{"SeventyUnits", std::string(68, 'a') + Emoji, std::string(68, 'a') + Emoji, "AT+CMGS=153\r",
+                 "0001000C919471103254760008" "8C" + Repeated("0061", 68) + "D83DDE00", 1},
+        SendCase{"SeventyOneUnits", std::string(71, 'a'), std::string(71, 'a'), "", "", 2},
+        SendCase{"EmojiAcrossTheCut", std::string(66, 'a') + Emoji + " See you", std::string(66, 'a') + Emoji + " See you", "", "",
+                 2},
+        SendCase{"Ascii1023Bytes", Ascii1023, Ascii1023, "", "", 16},
+        SendCase{"Cyrillic200", Cyrillic200, Cyrillic200, "", "", 3}),
     [](const ::testing::TestParamInfo<SendCase>& info) { return std::string(info.param.name); });
 
 // A prompt counts only within the first ten answers after AT+CMGS.
@@ -81,6 +118,27 @@ TEST(SendRefused, CmsErrorGivesTheErrorBlock) {
   EXPECT_EQ(ResultError, run.out);
   ASSERT_EQ(1u, modem.Sent().size());  // the PDU went out; the network refused it
   EXPECT_EQ(modem.Sent()[0].pdu + "\x1a", modem.Commands().back());
+}
+
+// The recipient's phone holds part 1 and waits; the third part is never offered.
+TEST(SendRefused, SecondOfThreePartsEndsTheMessage) {
+  sim::Options options = SimOptions();
+  options.refusePdu = 2;
+  sim::Modem modem(options);
+  START_MODEM(modem);
+  RunResult run = RunAtsms({modem.SlavePath(), "sim", "send", Destination, std::string(150, 'a')});
+  EXPECT_EQ(255, run.exitStatus);
+  EXPECT_EQ(ResultError, run.out);
+  EXPECT_EQ("atsms: part 2 of 3 was not accepted; 1 part was sent\n", run.err);
+  std::vector<sim::SentSms> sent = modem.Sent();
+  ASSERT_EQ(2u, sent.size());
+  EXPECT_EQ(2, sent[1].sequence);
+  Lines commands = modem.Commands();
+  EXPECT_EQ(2, std::count_if(commands.begin(), commands.end(),
+                             [](const std::string& line) { return line.compare(0, 8, "AT+CMGS=") == 0; }))
+      << "the third part was offered";
+  EXPECT_EQ(sent[1].pdu + "\x1a", commands.back());
+  EXPECT_TRUE(modem.Delivered().empty());
 }
 
 TEST(SendRefused, InvalidNumberWritesNothingToTheModem) {

@@ -226,12 +226,53 @@ TEST(SendMessage, PromptAndConfirmationWaits) {
   }
 }
 
+// 150 letters go as parts of 67, 67 and 16 units; a part that fails ends the message.
+std::string PartLine(const std::string& reference, int sequence) {
+  const int units = sequence < 3 ? 67 : 16;
+  char header[32];
+  snprintf(header, sizeof header, "%.2X050003%s03%.2X", 6 + 2 * units, reference.c_str(), sequence);
+  std::string pdu = "00410005912143F50008" + std::string(header);
+  for (int i = 0; i < units; ++i) pdu += "0061";
+  return pdu + "\x1a\r";
+}
+struct PartsCase { const char* source; Lines answers; int want; int cmgsWritten, pdusWritten; const char* err; };
+const PartsCase PartsCases[] = {
+    {"every part confirmed", {Prompt, Confirmed, Prompt, Confirmed, Prompt, Confirmed}, 0, 3, 3, ""},
+    {"ERROR before a confirmation does not end the wait",
+     {Prompt, Confirmed, Prompt, "\r\n+CMS ERROR: 500\r\n", Confirmed, Prompt, Confirmed}, 0, 3, 3, ""},
+    {"no prompt for the first part", {}, -1, 1, 0, "atsms: part 1 of 3 was not accepted; 0 parts were sent\n"},
+    {"second part refused", {Prompt, Confirmed, Prompt, "\r\n+CMS ERROR: 500\r\n"}, -1, 2, 2,
+     "atsms: part 2 of 3 was not accepted; 1 part was sent\n"},
+    {"AT+CMGS refused for the third part", {Prompt, Confirmed, Prompt, Confirmed, Error}, -1, 3, 2,
+     "atsms: part 3 of 3 was not accepted; 2 parts were sent\n"},
+};
+
+TEST(SendMessage, PartsOfALongText) {
+  for (const PartsCase& c : PartsCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + c.answers);
+    std::string text(150, 'a');
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.want == 0 ? ResultOk : ResultError, run.out);
+    EXPECT_EQ(c.err, run.err);
+    const Lines& sent = LinesSent();
+    const std::string reference = sent.size() > 6 ? sent[6].substr(28, 2) : "";  // the same in every part
+    Lines want = PrepareSim + Lines{"AT+CMGF=0\r"};
+    for (int part = 1; part <= c.cmgsWritten; ++part) {
+      want.push_back(part < 3 ? "AT+CMGS=150\r" : "AT+CMGS=48\r");
+      if (part <= c.pdusWritten) want.push_back(PartLine(reference, part));
+    }
+    EXPECT_EQ(want, sent);
+  }
+}
+
 TEST(SendMessage, RefusedInputWritesNothingToTheModem) {
   const struct { const char* source; const char* phone; std::string text; } cases[] = {
       {"space in the number", "12 34", "Hi"},
       {"carriage return in the number", "123\rAT+CMGD=1", "Hi"},
       {"text of 1024 bytes", "12345", std::string(1024, 'a')},
-      {"user data of 256 octets", "12345", std::string(128, 'a')},
+      {"text not UTF-8", "12345", "Caf\xE9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);

@@ -6,25 +6,35 @@
 #include <string>
 #include <vector>
 
+#include "codec/codec_buffer.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
 
 namespace {
 
-// PDU for phone and text, or "" when refused (then *problem must say why).
-std::string Pdu(const char* phone, const std::string& text, int* result) {
+// Units of text in CodecBuffer, or -1 when refused (then *problem must say why).
+int Encode(const char* phone, const std::string& text) {
   std::vector<char> writable(text.begin(), text.end());
   writable.push_back('\0');
   char message[MessageBufferSize];
   const char* problem = nullptr;
-  *result = BuildSubmitPdu(message, phone, writable.data(), &problem);
-  if (*result < 0) {
+  int units = EncodeSubmitText(message, phone, writable.data(), &problem);
+  if (units < 0) {
     EXPECT_NE(nullptr, problem);
     if (problem) {
       EXPECT_NE('\0', problem[0]);
     }
-    return "";
   }
+  return units;
+}
+
+// The one-SMS PDU for phone and text, or "" when refused.
+std::string Pdu(const char* phone, const std::string& text, int* result) {
+  int units = Encode(phone, text);
+  *result = -1;
+  if (units < 0) return "";
+  char message[MessageBufferSize];
+  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1});
   return message;
 }
 
@@ -78,22 +88,24 @@ TEST(BuildSubmitPdu, RefusesNumbersThatAreNotOneToEighteenDigits) {
   }
 }
 
-TEST(BuildSubmitPdu, UserDataUpTo255Octets) {
+// Any length up to 1023 bytes goes (as several SMS beyond 70 units); what is not UTF-8 never does.
+TEST(EncodeSubmitText, TextUpTo1023Bytes) {
   const std::string emoji = "\xF0\x9F\x98\x80";
   std::string emoji63, emoji64;
   for (int i = 0; i < 63; ++i) emoji63 += emoji;
   emoji64 = emoji63 + emoji;
   std::string escapes127;  // 254 bytes of text, 127 line feeds after the escapes
   for (int i = 0; i < 127; ++i) escapes127 += "\\n";
-  const struct { const char* source; std::string text; int udl; } cases[] = {
-      {"127 letters", std::string(127, 'a'), 254},
-      {"128 letters", std::string(128, 'a'), -1},
-      {"quotes make 127 of 129", "'" + std::string(127, 'a') + "'", 254},
-      {"63 emoji", emoji63, 252},
-      {"64 emoji", emoji64, -1},
-      {"126 letters and an emoji", std::string(126, 'a') + emoji, -1},
-      {"127 escaped line feeds", escapes127, 254},
-      {"1023 bytes", std::string(1023, 'a'), -1},
+  const struct { const char* source; std::string text; int units; } cases[] = {
+      {"127 letters", std::string(127, 'a'), 127},
+      {"128 letters", std::string(128, 'a'), 128},
+      {"quotes make 127 of 129", "'" + std::string(127, 'a') + "'", 127},
+      {"63 emoji", emoji63, 126},
+      {"64 emoji", emoji64, 128},
+      {"126 letters and an emoji", std::string(126, 'a') + emoji, 128},
+      {"127 escaped line feeds", escapes127, 127},
+      {"1023 bytes", std::string(1023, 'a'), 1023},
+      {"1023 bytes after the quotes", "'" + std::string(1023, 'a') + "'", 1023},
       {"1024 bytes", std::string(1024, 'a'), -1},
       {"4000 bytes", std::string(4000, 'a'), -1},
       // Malformed UTF-8 is refused: sending the part before the bad byte would cut the message.
@@ -102,21 +114,57 @@ TEST(BuildSubmitPdu, UserDataUpTo255Octets) {
       {"sequence cut at the end", "A\xC3", -1},
       {"overlong NUL", "A\xC0\x80" "B", -1},
       {"above U+10FFFF", "\xF4\x90\x80\x80", -1},
-      {"valid two-byte text", "Caf\xC3\xA9", 8},
+      {"valid two-byte text", "Caf\xC3\xA9", 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
-    int result = 0;
-    std::string pdu = Pdu("12345", c.text, &result);
-    if (c.udl < 0) {
-      EXPECT_EQ(-1, result);
-      continue;
+    EXPECT_EQ(c.units, Encode("12345", c.text));
+    if (c.units >= 0) {
+      EXPECT_EQ((size_t)(4 * c.units), strlen(CodecBuffer));
     }
-    ASSERT_EQ(22 + 2 * c.udl, result);
-    char udl[3];
-    snprintf(udl, sizeof udl, "%.2X", c.udl);
-    EXPECT_EQ("00010005912143F50008" + std::string(udl), pdu.substr(0, 22));
   }
+}
+
+std::string Units(const char* hex, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += hex;
+  return out;
+}
+
+// UCS-2 hex as the codec writes it, and the units of each part.
+TEST(SplitUserData, PartsOf67UnitsWithPairsKeptWhole) {
+  const std::string emoji = "D83DDE00";
+  std::vector<int> sixteen(15, 67);
+  sixteen.push_back(18);
+  const struct { const char* source; std::string hex; std::vector<int> want; } cases[] = {
+      {"empty", "", {0}},
+      {"70 units fit one SMS", Units("0061", 70), {70}},
+      {"70 units ending in a pair", Units("0061", 68) + emoji, {70}},
+      {"71 units", Units("0061", 71), {67, 4}},
+      {"134 units", Units("0061", 134), {67, 67}},
+      {"135 units", Units("0061", 135), {67, 67, 1}},
+      {"pair across units 67 and 68", Units("0061", 66) + emoji + Units("0061", 10), {66, 12}},
+      {"pair on units 66 and 67", Units("0061", 65) + emoji + Units("0061", 10), {67, 10}},
+      {"pair on units 68 and 69", Units("0061", 67) + emoji + Units("0061", 3), {67, 5}},
+      {"only emoji", Units("D83DDE00", 36), {66, 6}},
+      {"emoji after one letter", "0061" + Units("D83DDE00", 50), {67, 34}},
+      {"lone high surrogate as unit 67", Units("0061", 66) + "D800" + Units("0061", 10), {67, 10}},
+      {"lowercase hex", Units("0061", 66) + "d83dde00" + Units("0061", 10), {66, 12}},
+      {"second split moved too", Units("0061", 66) + emoji + Units("0061", 64) + emoji + "0061", {66, 66, 3}},
+      {"1023 units", Units("0061", 1023), sixteen},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    int parts[MaxParts];
+    int total = SplitUserData(c.hex.c_str(), (int)c.hex.size() / 4, parts, MaxParts);
+    ASSERT_EQ((int)c.want.size(), total);
+    EXPECT_EQ(c.want, std::vector<int>(parts, parts + total));
+  }
+  int parts[MaxParts + 1] = {0};
+  const std::string long1073 = Units("0061", 16 * 67 + 1);
+  EXPECT_EQ(-1, SplitUserData(long1073.c_str(), 16 * 67 + 1, parts, MaxParts));
+  EXPECT_EQ(0, parts[MaxParts]) << "wrote past maxParts";
+  EXPECT_EQ(-1, SplitUserData(long1073.c_str(), 1023, parts, 15));
 }
 
 TEST(PackUssd, Table) {

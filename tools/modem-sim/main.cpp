@@ -38,6 +38,7 @@ const char UsageText[] =
     "  --late-prompt N       send N unsolicited answers before the prompt\n"
     "  --cmgs-error          answer ERROR to AT+CMGS\n"
     "  --cms-error N         answer +CMS ERROR: N to the PDU\n"
+    "  --refuse-pdu N        answer +CMS ERROR: 500 to the Nth PDU of the run\n"
     "  --ussd-reply TEXT     text of the +CUSD reply (default \"Balance: 12.34 EUR\")\n"
     "  --ussd-delay MS       wait MS before the +CUSD reply (default 1000)\n"
     "  --ussd-error          answer ERROR to AT+CUSD\n"
@@ -68,8 +69,8 @@ bool ParseCount(const char* text, int low, int high, int* value) {
 
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
-  UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, UssdReply, UssdDelay, UssdError,
-  UssdNoReply, HangupAfter, Help
+  UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
+  UssdError, UssdNoReply, HangupAfter, Help
 };
 
 const option LongOptions[] = {
@@ -90,6 +91,7 @@ const option LongOptions[] = {
     {"late-prompt", required_argument, nullptr, LatePrompt},
     {"cmgs-error", no_argument, nullptr, CmgsError},
     {"cms-error", required_argument, nullptr, CmsError},
+    {"refuse-pdu", required_argument, nullptr, RefusePdu},
     {"ussd-reply", required_argument, nullptr, UssdReply},
     {"ussd-delay", required_argument, nullptr, UssdDelay},
     {"ussd-error", no_argument, nullptr, UssdError},
@@ -130,6 +132,7 @@ int main(int argc, char** argv) {
       case LatePrompt: ok = ParseCount(optarg, 0, 1000, &opts.latePrompt); break;
       case CmgsError: opts.cmgsError = true; break;
       case CmsError: ok = ParseCount(optarg, 0, 999, &opts.cmsError); break;
+      case RefusePdu: ok = ParseCount(optarg, 0, Big, &opts.refusePdu); break;
       case UssdReply: opts.ussdReply = optarg; break;
       case UssdDelay: ok = ParseCount(optarg, 0, Big, &opts.ussdDelayMs); break;
       case UssdError: opts.ussdError = true; break;

@@ -226,6 +226,11 @@ std::vector<SentSms> Modem::Sent() const {
   return sent_;
 }
 
+std::vector<DeliveredSms> Modem::Delivered() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return delivered_;
+}
+
 std::vector<std::string> Modem::UssdRequests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return ussd_;
@@ -320,6 +325,7 @@ void Modem::HandlePdu(const std::string& raw) {
     Answer(echo, Ok);
     return;
   }
+  ++pdus_;
   SentSms sms;
   sms.lengthArg = pduLength_;
   for (char c : raw.substr(0, raw.size() - 1))
@@ -328,7 +334,7 @@ void Modem::HandlePdu(const std::string& raw) {
   std::string octets;
   int tpduLength = 0;
   if (!HexDecode(sms.pdu, &octets) || !DecodeSubmitPdu(octets, &sms, &tpduLength)) {
-    Log("PDU does not decode as SMS-SUBMIT");
+    Log("PDU refused: not an SMS-SUBMIT with at most 140 octets of user data that TP-UDL counts exactly");
     Answer(echo, CmsError(304));
     return;
   }
@@ -336,16 +342,44 @@ void Modem::HandlePdu(const std::string& raw) {
   sent_.push_back(sms);
   char dcs[3];
   snprintf(dcs, sizeof dcs, "%02X", sms.dcs & 0xFF);
-  Log("SMS to " + sms.destination + " dcs=" + dcs + ": " + Escape(sms.text));
+  std::string part = sms.total ? " part " + std::to_string(sms.sequence) + "/" + std::to_string(sms.total) +
+                                     " ref " + std::to_string(sms.reference)
+                               : "";
+  Log("SMS to " + sms.destination + " dcs=" + dcs + part + ": " + Escape(sms.text));
   if (!sms.lengthOk) {
     Log("AT+CMGS=" + std::to_string(pduLength_) + " but the PDU has " + std::to_string(tpduLength) +
         " octets after the SMSC part");
     Answer(echo, CmsError(304));
   } else if (opts_.cmsError > 0) {
     Answer(echo, CmsError(opts_.cmsError));
+  } else if (pdus_ == opts_.refusePdu) {
+    Log("refusing PDU " + std::to_string(pdus_));
+    Answer(echo, CmsError(500));
   } else {
+    Deliver(sms);
     Answer(echo, "\r\n+CMGS: " + std::to_string(++reference_) + "\r\n\r\nOK\r\n");
   }
+}
+
+// A part waits until every part of its message has come; each part's text was decoded on its own,
+// so a surrogate pair split between two parts shows as two U+FFFD.
+void Modem::Deliver(const SentSms& sms) {
+  if (sms.total == 0) {
+    delivered_.push_back({sms.destination, 1, sms.text});
+    return;
+  }
+  auto key = std::make_tuple(sms.destination, sms.reference, sms.total);
+  std::map<int, std::string>& parts = pending_[key];
+  parts[sms.sequence] = sms.text;  // a repeated part replaces the earlier one
+  if (parts.size() < static_cast<size_t>(sms.total))
+    return;
+  DeliveredSms message{sms.destination, sms.total, ""};
+  for (const auto& entry : parts)
+    message.text += entry.second;
+  delivered_.push_back(message);
+  pending_.erase(key);
+  Log("message to " + message.destination + " complete in " + std::to_string(message.parts) + " parts: " +
+      Escape(message.text));
 }
 
 bool Modem::Record(const std::string& raw) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace sim {
@@ -29,6 +30,17 @@ struct SentSms {
   std::string destination;  // with a leading '+' when the type of address is 0x91
   int dcs = 0;
   std::string text;         // UTF-8, decoded from UCS-2 (surrogate pairs joined) or GSM 7-bit
+  // The concatenation header (IE 00 or 08), when there is one: total 0 for a message of one SMS.
+  int reference = 0;
+  int total = 0;
+  int sequence = 0;
+};
+
+// A message as the recipient gets it: one SMS, or every part of a concatenated one.
+struct DeliveredSms {
+  std::string destination;
+  int parts = 1;
+  std::string text;  // the parts' texts joined in sequence order
 };
 
 struct Options {
@@ -48,6 +60,7 @@ struct Options {
   int latePrompt = 0;             // N>0: N unsolicited answers, 0.7 s apart, come before the ">" prompt
   bool cmgsError = false;         // AT+CMGS answers "\r\nERROR\r\n"
   int cmsError = 0;               // >0: after the PDU, answer "\r\n+CMS ERROR: <n>\r\n" instead of +CMGS/OK
+  int refusePdu = 0;              // N>0: the Nth PDU of the run is answered "\r\n+CMS ERROR: 500\r\n"
   // USSD
   std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
   int ussdDelayMs = 1000;         // delay before the +CUSD reply
@@ -76,7 +89,8 @@ class Modem {
   std::string SlavePath() const;   // e.g. /dev/pts/5
   int SlaveFd() const;             // kept open for the simulator's life; never change its settings
   std::vector<std::string> Commands() const;  // every command line received, raw, "\r" included (PDU lines end in "\x1a")
-  std::vector<SentSms> Sent() const;
+  std::vector<SentSms> Sent() const;            // every PDU that decoded, accepted or not
+  std::vector<DeliveredSms> Delivered() const;  // accepted messages, once all their parts have arrived
   std::vector<std::string> UssdRequests() const;  // unpacked USSD strings
   void Stop();
 
@@ -99,6 +113,7 @@ class Modem {
   std::string StartSend(const std::string& argument);
   std::string Ussd(const std::string& argument);
   bool Record(const std::string& raw);  // false when this line hangs the modem up
+  void Deliver(const SentSms& sms);
   void Answer(const std::string& echo, const std::string& answer);
   void Queue(int delayMs, const std::string& bytes);
   void Flush();
@@ -109,6 +124,9 @@ class Modem {
   std::map<std::string, std::map<int, Message>> stores_;
   std::vector<std::string> commands_;
   std::vector<SentSms> sent_;
+  std::vector<DeliveredSms> delivered_;
+  // Parts of concatenated messages still missing some: destination, reference, total -> sequence -> text.
+  std::map<std::tuple<std::string, int, int>, std::map<int, std::string>> pending_;
   std::vector<std::string> ussd_;
   std::string error_;
 
@@ -122,6 +140,7 @@ class Modem {
   bool awaitingPdu_ = false;
   int pduLength_ = 0;
   int unsolicitedSent_ = 0;
+  int pdus_ = 0;  // PDUs ended by Ctrl-Z so far
   std::string line_;
   std::vector<std::pair<int, std::string>> later_;  // answers that follow the current one: delay, bytes
   std::deque<Output> queue_;

@@ -184,6 +184,33 @@ struct OctetReader {
   }
 };
 
+// The information elements of a user data header (TS 23.040 9.2.3.24): the concatenation one, IE 00
+// (8-bit reference) or 08 (16-bit), fills reference, total and sequence. An element with an impossible
+// sequence is ignored, as the standard asks; false when an element runs past the header.
+bool ReadConcatenation(const std::string& header, SentSms* sms) {
+  for (size_t at = 0; at < header.size();) {
+    if (at + 2 > header.size())
+      return false;
+    int id = static_cast<unsigned char>(header[at]);
+    size_t length = static_cast<unsigned char>(header[at + 1]);
+    if (at + 2 + length > header.size())
+      return false;
+    const unsigned char* value = reinterpret_cast<const unsigned char*>(header.data()) + at + 2;
+    at += 2 + length;
+    bool wide = id == 0x08 && length == 4;
+    if (!wide && !(id == 0x00 && length == 3))
+      continue;
+    int reference = wide ? value[0] << 8 | value[1] : value[0];
+    int total = value[wide ? 2 : 1], sequence = value[wide ? 3 : 2];
+    if (total == 0 || sequence == 0 || sequence > total)
+      continue;
+    sms->reference = reference;
+    sms->total = total;
+    sms->sequence = sequence;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string HexEncode(const std::string& octets) {
@@ -371,13 +398,16 @@ bool DecodeSubmitPdu(const std::string& octets, SentSms* sms, int* tpduLength) {
   int udl = in.Octet();
   // Alphabet from the coding groups 00xx and 1111 (TS 23.038 4): 0 GSM 7-bit, 1 8-bit, 2 UCS-2.
   int alphabet = (sms->dcs & 0xC0) == 0 ? sms->dcs >> 2 & 0x3 : (sms->dcs & 0xF0) == 0xF0 ? sms->dcs >> 2 & 0x1 : 3;
-  if (alphabet == 3 || (alphabet == 2 && udl % 2))
+  // One SMS carries at most 140 octets of user data: 160 septets in GSM 7-bit.
+  if (alphabet == 3 || udl > (alphabet == 0 ? 160 : static_cast<int>(MaxUserData)))
     return false;
   std::string ud = in.Take(alphabet == 0 ? (udl * 7 + 7) / 8 : udl);
   if (!in.ok || in.at != octets.size())
     return false;
   size_t header = (first & 0x40) && !ud.empty() ? static_cast<unsigned char>(ud[0]) + 1u : 0;  // TP-UDHI
-  if (header > ud.size())
+  if (header > ud.size() || (header > 0 && !ReadConcatenation(ud.substr(1, header - 1), sms)))
+    return false;
+  if (alphabet == 2 && (ud.size() - header) % 2)  // UCS-2 after the header: whole units only
     return false;
   if (alphabet == 0) {
     std::string septets = UnpackSeptets(ud, udl);
