@@ -74,7 +74,8 @@ int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, in
                bool strict) {
   if (size <= 0) return -1;
   dest[0] = '\0';
-  if (count < 0 || firstBit < 0 || octets < 0 || firstBit + 7LL * count > 8LL * octets) return -1;
+  if (count < 0 || firstBit < 0 || octets < 0) return -1;
+  if (count > 0 && firstBit + 7LL * count > 8LL * octets) return -1;  // no septets, no bits needed
   char* out = dest;
   for (int i = 0; i < count; ++i) {
     const int septet = Gsm7Septet(packed, octets, firstBit + 7 * i);

@@ -163,6 +163,7 @@ const Gsm7Case Gsm7Cases[] = {
     {"page break, strict: a control character", "C88D220D", 0, 4, true, nullptr},
     {"septets past the octets", "AA180C3602", 0, 6, false, nullptr},
     {"first bit past the octets", "AA180C3602", 40, 1, false, nullptr},
+    {"no septets after a header", "050003CC0201", 49, 0, true, ""},
 };
 
 TEST(Gsm7ToUtf8, Table) {
