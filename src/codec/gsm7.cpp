@@ -59,15 +59,20 @@ char* PutUtf8(char* out, unsigned character) {
   return out;
 }
 
-}  // namespace
-
-int Gsm7Septet(const unsigned char* packed, int octets, int bit) {
-  if (bit < 0 || octets < 0 || (long long)bit + 7 > 8LL * octets) return -1;
+// The septet from bit on; the caller has checked that all seven bits lie inside packed.
+int SeptetAt(const unsigned char* packed, int bit) {
   const int at = bit / 8;
   const int shift = bit % 8;
   unsigned value = (unsigned)packed[at] >> shift;
   if (shift > 1) value |= (unsigned)packed[at + 1] << (8 - shift);  // the septet straddles two octets
   return (int)(value & 0x7F);
+}
+
+}  // namespace
+
+int Gsm7Septet(const unsigned char* packed, int octets, int bit) {
+  if (bit < 0 || octets < 0 || (long long)bit + 7 > 8LL * octets) return -1;
+  return SeptetAt(packed, bit);
 }
 
 int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, int firstBit, int count,
@@ -78,10 +83,10 @@ int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, in
   if (count > 0 && firstBit + 7LL * count > 8LL * octets) return -1;  // no septets, no bits needed
   char* out = dest;
   for (int i = 0; i < count; ++i) {
-    const int septet = Gsm7Septet(packed, octets, firstBit + 7 * i);
+    const int septet = SeptetAt(packed, firstBit + 7 * i);
     unsigned character = DefaultAlphabet[septet];
     if (septet == Gsm7Escape) {
-      const int next = i + 1 < count ? Gsm7Septet(packed, octets, firstBit + 7 * (i + 1)) : -1;
+      const int next = i + 1 < count ? SeptetAt(packed, firstBit + 7 * (i + 1)) : -1;
       const unsigned extended = next < 0 ? 0 : Extended(next);
       if (strict && (extended == 0 || extended == PageBreak)) {
         dest[0] = '\0';

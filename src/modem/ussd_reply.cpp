@@ -87,8 +87,8 @@ int UnpackedGsm7(char* dest, const char* hex, int length) {
   unsigned char octets[UssdStringLimit / 2];
   const int count = length / 2;
   if (count > (int)sizeof octets) return -1;
-  for (int i = 0; i < count; ++i)
-    octets[i] = (unsigned char)(HexDigitValue(hex[2 * i]) << 4 | HexDigitValue(hex[2 * i + 1]));
+  for (int i = 0; i < count; ++i, hex += 2)
+    octets[i] = (unsigned char)(HexDigitValue(hex[0]) << 4 | HexDigitValue(hex[1]));
   int septets = count * 8 / 7;
   // Seven spare bits at the end are filled with a CR, not read as "@" (TS 23.038 6.1.2.3.1).
   if (count % 7 == 0 && Gsm7Septet(octets, count, 7 * (septets - 1)) == '\r') --septets;
