@@ -28,7 +28,7 @@ std::string Printed(const UssdReply& reply) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As an answer: one line at most, only when a "+CUSD:" line came.
   const std::string answer = AsText(data, size);
-  UssdReply reply;
+  UssdReply reply{};
   ReadUssdReply(&reply, answer.c_str());
   FUZZ_CHECK(reply.received == (answer.find("+CUSD:") != std::string::npos));
   FUZZ_CHECK(!reply.hasText || reply.received);

@@ -7,12 +7,13 @@ constexpr int UssdStringLimit = 1023;  // bytes of <str> kept: three times the 3
                                        // longest USSD string (160 octets, TS 24.080)
 constexpr int UssdTextSize = 2 * (UssdStringLimit + 1);  // <str> decoded, however it is, and a NUL
 
+// Starts all zero (UssdReply reply{}), so a process-wide one costs no space in the binary.
 struct UssdReply {
-  bool received = false;    // a "+CUSD:" line came
-  int status = -1;          // <m> of the last one; -1 when it had none
-  bool hasText = false;     // one of them carried a <str> that is not empty
-  int textStatus = -1;      // <m> of the last one that did (1: the network waits for an answer)
-  char text[UssdTextSize] = {};  // its <str> as UTF-8
+  bool received;          // a "+CUSD:" line came
+  int status;             // <m> of the last one; -1 when it had none
+  bool hasText;           // one of them carried a <str> that is not empty
+  int textStatus;         // <m> of the last one that did (1: the network waits for an answer)
+  char text[UssdTextSize];  // its <str> as UTF-8
 };
 
 // Writes the text of <str> into dest (UssdTextSize bytes) as UTF-8, decoded by its data coding
