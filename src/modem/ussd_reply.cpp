@@ -47,10 +47,10 @@ long Unit(const char* group) {
 }
 
 // A control character other than CR and LF, a private-use character or a noncharacter.
-bool IsUnusual(long cp) {
-  if (cp < 0x20) return cp != '\r' && cp != '\n';
-  return (cp >= 0x7F && cp <= 0x9F) || (cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000 ||
-         (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE;
+bool IsUnusual(long unit) {
+  if (unit < 0x20) return unit != '\r' && unit != '\n';
+  return (unit >= 0x7F && unit <= 0x9F) || (unit >= 0xE000 && unit <= 0xF8FF) || (unit >= 0xFDD0 && unit <= 0xFDEF) ||
+         unit >= 0xFFFE;
 }
 
 // True for hex digits (length, a multiple of four) whose units pair every surrogate. With ordinary,
@@ -61,19 +61,18 @@ bool IsUcs2Hex(const char* hex, int length, bool ordinary) {
   long highs[2] = {-1, -1};
   bool zeroHigh = false;
   for (int at = 0; at < length; at += 4) {
-    long unit = Unit(hex + at);
-    long cp = unit;
+    const long unit = Unit(hex + at);
     if (unit >= 0xDC00 && unit <= 0xDFFF) return false;  // a low half without its high half
     if (unit >= 0xD800 && unit <= 0xDBFF) {
-      long low = at + 4 < length ? Unit(hex + at + 4) : -1;
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      const long low = at + 4 < length ? Unit(hex + at + 4) : -1;
+      // Ordinary text has no pairs: their high octets (D8-DB, DC-DF) are two values besides 00.
+      if (ordinary || low < 0xDC00 || low > 0xDFFF) return false;
       at += 4;
-      if (ordinary) return false;  // two high octets from D8 to DF, none of them 00
+      continue;
     }
     if (!ordinary) continue;
-    if (IsUnusual(cp)) return false;
-    long high = unit >> 8;
+    if (IsUnusual(unit)) return false;
+    const long high = unit >> 8;
     zeroHigh = zeroHigh || high == 0;
     if (high == highs[0] || high == highs[1]) continue;
     if (highs[1] >= 0) return false;  // a third value

@@ -4,7 +4,7 @@
 #include <stdio.h>
 
 constexpr int UssdStringLimit = 1023;  // bytes of <str> kept: three times the 320 hex digits of the
-                                       // longest USSD string (160 octets, TS 24.080)
+                                       // longest USSD string (160 octets, 182 septets)
 constexpr int UssdTextSize = 2 * (UssdStringLimit + 1);  // <str> decoded, however it is, and a NUL
 
 // Starts all zero (UssdReply reply{}), so a process-wide one costs no space in the binary.
