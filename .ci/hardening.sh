@@ -82,7 +82,7 @@ cmake -S . -B "$out/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DATSMS_FUZZ=ON -DATSMS_T
 cmake --build "$out/fuzz" -j"$jobs" --target fuzzers fuzz_coverage >"$out/fuzz-build.log" 2>&1 ||
   { tail -50 "$out/fuzz-build.log"; exit 1; }
 targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_to_utf8 fuzz_build_submit_pdu fuzz_pack_ussd
-  fuzz_read_decimal)
+  fuzz_read_decimal fuzz_ussd_reply)
 # What each target is there to exercise: source files, and the functions in them (all when empty).
 declare -A underTest=(
   [fuzz_find_highest_index]="src/modem/answers.cpp:FindHighestIndex|ReadDecimal|IsDigit"
@@ -92,6 +92,7 @@ declare -A underTest=(
   [fuzz_build_submit_pdu]="src/modem/send.cpp:BuildSubmitPdu|StripQuotes|IsQuote|ExpandEscapes|PhoneDigits|SwapSemiOctets src/codec/utf8_to_ucs2.cpp:Utf8ToUcs2HexPcPKcPm|IsContinuation|PutUnit"
   [fuzz_pack_ussd]="src/modem/ussd.cpp:PackUssd"
   [fuzz_read_decimal]="src/modem/answers.cpp:ReadDecimal|IsDigit"
+  [fuzz_ussd_reply]="src/modem/ussd_reply.cpp: src/codec/gsm7.cpp:"
 )
 # Line and branch coverage of those functions over the final corpus, from the coverage build.
 Coverage() {

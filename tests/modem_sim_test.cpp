@@ -291,6 +291,33 @@ TEST(ModemSim, UnpacksUssdRequestsAndRepliesLater) {
   EXPECT_EQ(std::vector<std::string>(std::begin(requests), std::end(requests)), modem.UssdRequests());
 }
 
+// The +CUSD reply packed, as a real network sent it, and before the OK.
+TEST(ModemSim, UssdReplyForms) {
+  const std::string german = "Ihr Guthaben f\xC3\xBCr die Nr.4915783647410 betr\xC3\xA4gt 5.78 Euro";
+  const std::string packed = "49B41C74ACD3D16171D90D32FBE52072BA0C72CA5DB45CAC76C3CD6CB41B2D060389CB74F9FE4C07D55C371CA85897BF1B";
+  struct FormCase { const char* name; sim::UssdForm form; int status; bool beforeOk; std::string text; std::string answer; };
+  const FormCase cases[] = {
+      {"packed, CR in the spare bits", sim::UssdForm::Packed, 0, false, german,
+       "\r\nOK\r\n\r\n+CUSD: 0,\"" + packed + "\",15\r\n"},
+      {"unquoted", sim::UssdForm::Unquoted, 0, false, german, "\r\nOK\r\n\r\n+CUSD: 0, " + packed + "\r\n"},
+      {"menu before the OK", sim::UssdForm::Text, 1, true, "1. A\r\n2. B",
+       "\r\n+CUSD: 1,\"1. A\r\n2. B\",15\r\n\r\nOK\r\n"},
+  };
+  for (const FormCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.ussdDelayMs = 50;
+    o.ussdForm = c.form;
+    o.ussdStatus = c.status;
+    o.ussdBeforeOk = c.beforeOk;
+    o.ussdReply = c.text;
+    sim::Modem modem(o);
+    auto port = Connect(modem);
+    port->Write("AT+CUSD=1,\"AA180C3602\",15\r");
+    EXPECT_EQ(c.answer, port->ReadUntil(c.answer));
+  }
+}
+
 struct SendCase {
   const char* name;
   std::string pdu;

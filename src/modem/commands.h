@@ -27,6 +27,7 @@ inline constexpr char AnsUnread[] = "UNREAD\",\"";  // the sender follows
 inline constexpr char AnsRead[] = "READ\",\"";
 inline constexpr char AnsNoAlpha[] = ",,\"";        // empty alpha field; the date follows
 inline constexpr char AnsUssdReply[] = "CUSD";
+inline constexpr char AnsUssdLine[] = "+CUSD:";    // the network's answer: <m>[,<str>[,<dcs>]]
 
 // Result blocks of the operations that send.
 inline constexpr char ResultOk[] = "\n{\n \"msg\":\"OK\"\n}\n";

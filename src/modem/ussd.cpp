@@ -6,16 +6,21 @@
 
 #include "modem/commands.h"
 #include "modem/prepare.h"
+#include "modem/ussd_reply.h"
 #include "serial/exchange.h"
 
 namespace {
 
 constexpr int AnswerTries = 10;
 
-// Reads one answer and traces it with the counter on standard error.
+// The network's answer, kept as the answers come: every read overwrites ResponseBuffer.
+UssdReply Reply;
+
+// Reads one answer, traces it with the counter on standard error and keeps its "+CUSD:" lines.
 void ReadTraced(int port, int counter, Awaited awaited) {
   ReadResponseFor(port, awaited);
   fprintf(stderr, "%s - %d\n", ResponseBuffer, counter);
+  ReadUssdReply(&Reply, ResponseBuffer);
 }
 
 }  // namespace
@@ -59,20 +64,24 @@ int SendUssd(int port, const char* code) {
   fprintf(stderr, "%s\n", ResponseBuffer);
   SendCmd(port, ResponseBuffer);
 
+  Reply = UssdReply{};
   int counter = AnswerTries;
   for (;; --counter) {
     ReadTraced(port, counter, AwaitFinalResult);
     if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
   }
   if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
+    PrintUssdReply(stderr, &Reply);
     fputs(ResultError, stdout);
     return -1;
   }
-  // The network's answer arrives later as an unsolicited +CUSD; it shows only in the trace.
-  for (counter = AnswerTries;; --counter) {
+  // The network's answer arrives as an unsolicited +CUSD, usually later; when it came with the
+  // "OK", or before it, there is nothing left to wait for.
+  for (counter = AnswerTries; !Reply.received; --counter) {
     ReadTraced(port, counter, AwaitUssdResult);
     if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
   }
+  PrintUssdReply(stderr, &Reply);
   if (PortLost()) {
     fputs(ResultError, stdout);
     return -1;

@@ -1,6 +1,7 @@
 // Sending an SMS and a USSD request: the real atsms against the simulated modem on a pty.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -171,7 +172,59 @@ TEST(Ussd, ReplyAndLaterNetworkAnswer) {
   const std::string reply = UssdStar100 + "\n\r\nOK\r\n - 10\n";  // the command line, then the first answer
   EXPECT_EQ(reply, run.err.substr(0, reply.size()));
   EXPECT_NE(std::string::npos, run.err.find("+CUSD: 0,\"Balance: 12.34 EUR\",15"));
+  const std::string line = "USSD reply: Balance: 12.34 EUR\n";
+  EXPECT_EQ(line, run.err.substr(run.err.size() - std::min(run.err.size(), line.size())));
 }
+
+// A reply that comes with the "OK" (0.2 s after it, inside the same collection) or before it: one
+// collection, then the reply line at once, in whichever form the modem sends the text.
+struct UssdReplyCase {
+  const char* name;
+  sim::UssdForm form;
+  int status;
+  bool beforeOk;
+  const char* text;
+  const char* line;
+};
+void PrintTo(const UssdReplyCase& c, std::ostream* os) { *os << c.name; }
+class UssdReply : public ::testing::TestWithParam<UssdReplyCase> {};
+
+TEST_P(UssdReply, OneReadableLineWithoutFurtherWaits) {
+  const UssdReplyCase& c = GetParam();
+  sim::Options options = SimOptions();
+  options.ussdForm = c.form;
+  options.ussdStatus = c.status;
+  options.ussdBeforeOk = c.beforeOk;
+  options.ussdDelayMs = 200;
+  options.ussdReply = c.text;
+  sim::Modem modem(options);
+  START_MODEM(modem);
+  RunResult run = RunAtsms({modem.SlavePath(), "ussd", "*100#"});
+  EXPECT_EQ(0, run.exitStatus);
+  EXPECT_EQ(ResultOk, run.out);
+  const std::string trace = UssdStar100 + "\n";
+  EXPECT_EQ(trace, run.err.substr(0, trace.size()));
+  size_t counters = 0;
+  for (size_t at = run.err.find(" - "); at != std::string::npos; at = run.err.find(" - ", at + 1)) ++counters;
+  EXPECT_EQ(1u, counters) << run.err;  // the collection that held OK and +CUSD, and no other
+  EXPECT_NE(std::string::npos, run.err.find("\r\n - 10\nUSSD reply: ")) << run.err;
+  EXPECT_EQ(c.line, run.err.substr(run.err.find("USSD reply: ")));
+  EXPECT_LT(run.seconds, 8.0);  // preparation and one answer; waiting on took over 16 s
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, UssdReply,
+    ::testing::Values(
+        UssdReplyCase{"Text", sim::UssdForm::Text, 0, false, "Balance: 12.34 EUR", "USSD reply: Balance: 12.34 EUR\n"},
+        UssdReplyCase{"Ucs2", sim::UssdForm::Ucs2, 0, false, "Баланс: 5 ₽",
+                      "USSD reply: Баланс: 5 ₽\n"},
+        UssdReplyCase{"Packed", sim::UssdForm::Packed, 0, false, "Guthaben: 5.78 € {Euro}",
+                      "USSD reply: Guthaben: 5.78 € {Euro}\n"},
+        UssdReplyCase{"Unquoted", sim::UssdForm::Unquoted, 2, false, "Ihr Guthaben beträgt 5.78 Euro",
+                      "USSD reply: Ihr Guthaben beträgt 5.78 Euro\n"},
+        UssdReplyCase{"MenuBeforeOk", sim::UssdForm::Text, 1, true, "1. Balance\r\n2. Top up\r\n3. Tariffs",
+                      "USSD reply: 1. Balance\\r\\n2. Top up\\r\\n3. Tariffs [reply expected]\n"}),
+    [](const ::testing::TestParamInfo<UssdReplyCase>& info) { return std::string(info.param.name); });
 
 TEST(Ussd, ErrorReplyGivesTheErrorBlock) {
   sim::Options options = SimOptions();

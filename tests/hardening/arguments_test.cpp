@@ -48,9 +48,11 @@ struct ArgumentCase {
 std::string OpenError(int error) { return std::to_string(error) + "(" + strerror(error) + ")\n"; }
 
 const std::string Listing = ListHeader + "1\t0\t+1234\t24/05/01,10:20:30+08\tfirst\n";
-// What SendUssd traces on standard error when the modem answers "OK" and, a second later, "+CUSD".
+// What SendUssd traces on standard error when the modem answers "OK" and, a second later, "+CUSD",
+// and the reply line after it.
 std::string UssdTrace(const std::string& packed) {
-  return "AT+CUSD=1,\"" + packed + "\",15\r\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance\",15\r\n - 10\n";
+  return "AT+CUSD=1,\"" + packed + "\",15\r\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance\",15\r\n - 10\n"
+         "USSD reply: Balance\n";
 }
 
 // What an unknown option prints after naming it.

@@ -17,6 +17,7 @@ extern "C" int FuzzUcs2ToUtf8(const uint8_t* data, size_t size);
 extern "C" int FuzzBuildSubmitPdu(const uint8_t* data, size_t size);
 extern "C" int FuzzPackUssd(const uint8_t* data, size_t size);
 extern "C" int FuzzReadDecimal(const uint8_t* data, size_t size);
+extern "C" int FuzzUssdReply(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -29,7 +30,7 @@ const Target Targets[] = {
     {"fuzz_find_highest_index", FuzzFindHighestIndex}, {"fuzz_print_message", FuzzPrintMessage},
     {"fuzz_utf8_to_ucs2", FuzzUtf8ToUcs2},             {"fuzz_ucs2_to_utf8", FuzzUcs2ToUtf8},
     {"fuzz_build_submit_pdu", FuzzBuildSubmitPdu},     {"fuzz_pack_ussd", FuzzPackUssd},
-    {"fuzz_read_decimal", FuzzReadDecimal},
+    {"fuzz_read_decimal", FuzzReadDecimal},           {"fuzz_ussd_reply", FuzzUssdReply},
 };
 
 std::vector<std::string> Files(const std::string& dir) {

@@ -1,10 +1,12 @@
-// The text codecs: UTF-8 to UCS-2 hex for sending, UCS-2 hex to UTF-8 for the listing.
+// The text codecs: UTF-8 to UCS-2 hex for sending, UCS-2 hex to UTF-8 for the listing, GSM 7-bit
+// septets to UTF-8 for answers from the network.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include <string>
 
+#include "codec/gsm7.h"
 #include "codec/ucs2_to_utf8.h"
 #include "codec/utf8_to_ucs2.h"
 
@@ -135,6 +137,53 @@ TEST(Ucs2HexToUtf8, Table) {
     for (size_t i = untouchedFrom; i < sizeof dest; ++i)
       ASSERT_EQ(Canary, (unsigned char)dest[i]) << "byte " << i << " written";
   }
+}
+
+std::string Octets(const char* hex) {
+  std::string octets;
+  for (; hex[0] && hex[1]; hex += 2) octets.push_back((char)(HexDigitValue(hex[0]) << 4 | HexDigitValue(hex[1])));
+  return octets;
+}
+
+// Packed septets (hex) read from firstBit on; want nullptr: -1 and dest "".
+struct Gsm7Case { const char* source; const char* packed; int firstBit; int count; bool strict; const char* want; };
+const Gsm7Case Gsm7Cases[] = {
+    {"*100#", "AA180C3602", 0, 5, true, "*100#"},
+    {"specials and extension, eight in seven octets", "80006453DEA0BE", 0, 8, true,
+     "@\xC2\xA3\xCE\x94\xE2\x82\xAC{\xC2\xA7"},
+    {"CR and LF", "C886220D", 0, 4, true, "H\r\ni"},
+    {"after a user data header and one fill bit", "050003CC02019069", 49, 2, true, "Hi"},
+    {"undefined escape: the default character", "C84D10", 0, 3, false, "HA"},
+    {"undefined escape, strict", "C84D10", 0, 3, true, nullptr},
+    {"escape to an escape: a space", "C8CD260D", 0, 4, false, "H i"},
+    {"escape at the end: a space", "C8F406", 0, 3, false, "Hi "},
+    {"page break", "C88D220D", 0, 4, false, "H\fi"},
+    {"page break, strict: a control character", "C88D220D", 0, 4, true, nullptr},
+    {"septets past the octets", "AA180C3602", 0, 6, false, nullptr},
+    {"no septets after a header", "050003CC0201", 49, 0, true, ""},
+};
+
+TEST(Gsm7ToUtf8, Table) {
+  for (const Gsm7Case& c : Gsm7Cases) {
+    SCOPED_TRACE(c.source);
+    const std::string octets = Octets(c.packed);
+    char dest[64];
+    memset(dest, Canary, sizeof dest);
+    const int bytes = Gsm7ToUtf8(dest, sizeof dest, (const unsigned char*)octets.data(), (int)octets.size(),
+                                 c.firstBit, c.count, c.strict);
+    EXPECT_EQ(c.want ? (int)strlen(c.want) : -1, bytes);
+    EXPECT_STREQ(c.want ? c.want : "", dest);
+  }
+}
+
+TEST(Gsm7ToUtf8, WritesNothingPastTheDestination) {
+  const std::string octets = Octets("80006453DEA0BE");  // 11 bytes of UTF-8
+  char dest[16];
+  memset(dest, Canary, sizeof dest);
+  EXPECT_EQ(-1, Gsm7ToUtf8(dest, 11, (const unsigned char*)octets.data(), 7, 0, 8, false));
+  EXPECT_EQ('\0', dest[0]);
+  for (size_t i = 11; i < sizeof dest; ++i) ASSERT_EQ(Canary, (unsigned char)dest[i]) << "byte " << i;
+  EXPECT_EQ(11, Gsm7ToUtf8(dest, 12, (const unsigned char*)octets.data(), 7, 0, 8, false));
 }
 
 }  // namespace

@@ -313,18 +313,25 @@ std::string Trace(const Lines& answers, int counter) {
   return trace;
 }
 
-// The answers after the AT+CUSD line, the result, and the trace lines: reply wait, then result wait.
-struct UssdCase { const char* source; Lines answers; int want; Lines replyTrace; Lines resultTrace; };
+// The answers after the AT+CUSD line, the result, the trace lines (reply wait, then result wait)
+// and the reply line that follows them.
+struct UssdCase { const char* source; Lines answers; int want; Lines replyTrace; Lines resultTrace; const char* line; };
+const char BalanceLine[] = "USSD reply: Balance 5.00\n";
 const UssdCase UssdCases[] = {
-    {"OK, then the network's answer", {Ok, CusdReply}, 0, {Ok}, {CusdReply}},
-    {"OK, then silence", {Ok}, 0, {Ok}, Repeat("", 11)},
-    {"OK in the 10th answer", Repeat("", 9) + Lines{Ok, CusdReply}, 0, Repeat("", 9) + Lines{Ok}, {CusdReply}},
-    {"OK in the 11th answer", Repeat("", 10) + Lines{Ok, CusdReply}, -1, Repeat("", 10) + Lines{Ok}, {}},
-    {"no reply", {}, -1, Repeat("", 11), {}},
-    {"ERROR", {Error, CusdReply}, -1, {Error}, {}},
-    {"OK and ERROR in one answer", {"\r\nOK\r\n\r\nERROR\r\n", CusdReply}, -1, {"\r\nOK\r\n\r\nERROR\r\n"}, {}},
-    {"CUSD in the OK answer still waits for one more", {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n", CusdReply}, 0,
-     {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n"}, {CusdReply}},
+    {"OK, then the network's answer", {Ok, CusdReply}, 0, {Ok}, {CusdReply}, BalanceLine},
+    {"OK, then silence", {Ok}, 0, {Ok}, Repeat("", 11), ""},
+    {"OK in the 10th answer", Repeat("", 9) + Lines{Ok, CusdReply}, 0, Repeat("", 9) + Lines{Ok}, {CusdReply},
+     BalanceLine},
+    {"OK in the 11th answer", Repeat("", 10) + Lines{Ok, CusdReply}, -1, Repeat("", 10) + Lines{Ok}, {}, ""},
+    {"no reply", {}, -1, Repeat("", 11), {}, ""},
+    {"ERROR", {Error, CusdReply}, -1, {Error}, {}, ""},
+    {"OK and ERROR in one answer", {"\r\nOK\r\n\r\nERROR\r\n", CusdReply}, -1, {"\r\nOK\r\n\r\nERROR\r\n"}, {}, ""},
+    {"CUSD in the OK answer: no result wait", {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n", CusdReply}, 0,
+     {"\r\nOK\r\n\r\n+CUSD: 0,\"x\",15\r\n"}, {}, "USSD reply: x\n"},
+    {"CUSD in an answer before the OK", {"\r\n+CUSD: 1,\"x\",15\r\n", Ok, CusdReply}, 0,
+     {"\r\n+CUSD: 1,\"x\",15\r\n", Ok}, {}, "USSD reply: x [reply expected]\n"},
+    {"CUSD without text in the OK answer", {"\r\nOK\r\n\r\n+CUSD: 2\r\n", CusdReply}, 0,
+     {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, {}, ""},
 };
 
 TEST(SendUssd, ReplyAndResultWaits) {
@@ -335,7 +342,7 @@ TEST(SendUssd, ReplyAndResultWaits) {
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(c.want == 0 ? ResultOk : ResultError, run.out);
     EXPECT_EQ(PrepareGsm + Lines{UssdLine}, LinesSent());
-    EXPECT_EQ(std::string(UssdLine) + "\n" + Trace(c.replyTrace, 10) + Trace(c.resultTrace, 10), run.err);
+    EXPECT_EQ(std::string(UssdLine) + "\n" + Trace(c.replyTrace, 10) + Trace(c.resultTrace, 10) + c.line, run.err);
     EXPECT_EQ(3 + (int)(c.replyTrace.size() + c.resultTrace.size()), ReadsDone());
   }
 }

@@ -41,6 +41,10 @@ const char UsageText[] =
     "  --refuse-pdu N        answer +CMS ERROR: 500 to the Nth PDU of the run\n"
     "  --ussd-reply TEXT     text of the +CUSD reply (default \"Balance: 12.34 EUR\")\n"
     "  --ussd-delay MS       wait MS before the +CUSD reply (default 1000)\n"
+    "  --ussd-form FORM      text (default), ucs2 (hex, DCS 72), packed (7-bit hex, DCS 15)\n"
+    "                        or unquoted (packed, no quotes, no DCS)\n"
+    "  --ussd-status N       <m> of the +CUSD reply (default 0; 1: the network awaits an answer)\n"
+    "  --ussd-before-ok      send the +CUSD reply before the OK, in the same answer\n"
     "  --ussd-error          answer ERROR to AT+CUSD\n"
     "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
     "  --hangup-after N      close the modem right after the Nth command line\n"
@@ -67,10 +71,21 @@ bool ParseCount(const char* text, int low, int high, int* value) {
   return true;
 }
 
+bool ParseUssdForm(const char* text, sim::UssdForm* form) {
+  const struct { const char* name; sim::UssdForm form; } forms[] = {{"text", sim::UssdForm::Text},
+      {"ucs2", sim::UssdForm::Ucs2}, {"packed", sim::UssdForm::Packed}, {"unquoted", sim::UssdForm::Unquoted}};
+  for (const auto& f : forms)
+    if (strcmp(text, f.name) == 0) {
+      *form = f.form;
+      return true;
+    }
+  return false;
+}
+
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
-  UssdError, UssdNoReply, HangupAfter, Help
+  UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk
 };
 
 const option LongOptions[] = {
@@ -96,6 +111,9 @@ const option LongOptions[] = {
     {"ussd-delay", required_argument, nullptr, UssdDelay},
     {"ussd-error", no_argument, nullptr, UssdError},
     {"ussd-no-reply", no_argument, nullptr, UssdNoReply},
+    {"ussd-form", required_argument, nullptr, UssdForm},
+    {"ussd-status", required_argument, nullptr, UssdStatus},
+    {"ussd-before-ok", no_argument, nullptr, UssdBeforeOk},
     {"hangup-after", required_argument, nullptr, HangupAfter},
     {"help", no_argument, nullptr, Help},
     {nullptr, 0, nullptr, 0}};
@@ -137,6 +155,9 @@ int main(int argc, char** argv) {
       case UssdDelay: ok = ParseCount(optarg, 0, Big, &opts.ussdDelayMs); break;
       case UssdError: opts.ussdError = true; break;
       case UssdNoReply: opts.ussdNoReply = true; break;
+      case UssdForm: ok = ParseUssdForm(optarg, &opts.ussdForm); break;
+      case UssdStatus: ok = ParseCount(optarg, 0, 9, &opts.ussdStatus); break;
+      case UssdBeforeOk: opts.ussdBeforeOk = true; break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
       case Help: fputs(UsageText, stdout); return 0;
       default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong

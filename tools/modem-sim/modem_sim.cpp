@@ -529,7 +529,7 @@ std::string Modem::StartSend(const std::string& argument) {
   return Unsolicited;
 }
 
-// AT+CUSD=<n>[,"<packed hex>"[,<dcs>]]: OK now, the network's +CUSD later.
+// AT+CUSD=<n>[,"<packed hex>"[,<dcs>]]: OK now, the network's +CUSD later (or just before the OK).
 std::string Modem::Ussd(const std::string& argument) {
   std::vector<std::string> values = SplitParameters(argument);
   if (values.empty() || values.size() > 3 || values[0].size() != 1 || values[0][0] < '0' || values[0][0] > '2')
@@ -545,9 +545,20 @@ std::string Modem::Ussd(const std::string& argument) {
   if (opts_.ussdError)
     return Error;
   if (request && !opts_.ussdNoReply) {
-    // DCS 15: GSM 7-bit as plain text; 72 (0x48): UCS-2 as hex.
-    std::string reply = ucs2_ ? "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72" : "\"" + opts_.ussdReply + "\",15";
-    later_.emplace_back(opts_.ussdDelayMs, "\r\n+CUSD: 0," + reply + "\r\n");
+    // DCS 15: GSM 7-bit, as text or packed; 72 (0x48): UCS-2 as hex.
+    std::string reply;
+    switch (opts_.ussdForm) {
+      case UssdForm::Text:
+        reply = ucs2_ ? "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72" : "\"" + opts_.ussdReply + "\",15";
+        break;
+      case UssdForm::Ucs2: reply = "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72"; break;
+      case UssdForm::Packed: reply = "\"" + HexEncode(PackGsm7Text(opts_.ussdReply)) + "\",15"; break;
+      case UssdForm::Unquoted: reply = " " + HexEncode(PackGsm7Text(opts_.ussdReply)); break;
+    }
+    reply = "\r\n+CUSD: " + std::to_string(opts_.ussdStatus) + "," + reply + "\r\n";
+    if (opts_.ussdBeforeOk)
+      return reply + Ok;
+    later_.emplace_back(opts_.ussdDelayMs, reply);
   }
   return Ok;
 }

@@ -43,6 +43,14 @@ struct DeliveredSms {
   std::string text;  // the parts' texts joined in sequence order
 };
 
+// How the +CUSD reply carries its text.
+enum class UssdForm {
+  Text,      // "<text>",15; with charset UCS2 the text as UCS-2 hex and DCS 72
+  Ucs2,      // "<UCS-2 hex>",72 whatever the charset
+  Packed,    // "<packed GSM 7-bit hex>",15
+  Unquoted,  // the packed hex without quotes and without DCS
+};
+
 struct Options {
   // misbehaviour
   bool silent = false;            // never answer anything
@@ -64,6 +72,9 @@ struct Options {
   // USSD
   std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
   int ussdDelayMs = 1000;         // delay before the +CUSD reply
+  UssdForm ussdForm = UssdForm::Text;
+  int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer
+  bool ussdBeforeOk = false;      // the +CUSD reply comes before the "OK", in the same answer
   bool ussdError = false;         // AT+CUSD answers "\r\nERROR\r\n"
   bool ussdNoReply = false;       // "OK" but never a +CUSD
   // going away

@@ -340,6 +340,13 @@ std::string UnpackSeptets(const std::string& octets, size_t count) {
   return septets;
 }
 
+std::string PackGsm7Text(const std::string& text) {
+  std::string septets = Utf8ToGsm7(text);
+  if (septets.size() % 8 == 7)
+    septets.push_back('\r');
+  return PackSeptets(septets);
+}
+
 bool UnpackUssd(const std::string& hex, std::string* text) {
   std::string octets;
   if (!HexDecode(hex, &octets))

@@ -19,6 +19,9 @@ std::string Gsm7ToUtf8(const std::string& septets);   // with the escape to the 
 std::string PackSeptets(const std::string& septets);  // 8 septets in 7 octets, first septet in the low bits
 std::string UnpackSeptets(const std::string& octets, size_t count);
 
+// UTF-8 as packed GSM 7-bit octets; seven spare bits at the end hold a CR (TS 23.038 6.1.2.3.1).
+std::string PackGsm7Text(const std::string& text);
+
 // "AA180C3602" -> "*100#". False when the hex does not parse.
 bool UnpackUssd(const std::string& hex, std::string* text);
 

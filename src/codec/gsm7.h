@@ -1,0 +1,18 @@
+// The GSM 7-bit default alphabet and its extension table (TS 23.038 6.1.2, 6.2.1) to UTF-8.
+#pragma once
+
+constexpr int Gsm7Escape = 0x1B;  // the next septet is read in the extension table
+
+// The septet whose lowest bit is bit number bit of packed (octets long; bit 0 is the low bit of the
+// first octet), or -1 when part of it lies outside.
+int Gsm7Septet(const unsigned char* packed, int octets, int bit);
+
+// Unpacks count septets of packed (octets long), the first one starting firstBit bits in (so fill
+// bits after a user data header are skipped), and writes them as NUL-terminated UTF-8 into dest
+// (size bytes; two per septet and a NUL always suffice). An escape to a code the extension table
+// does not define shows that code's default character; an escape to an escape, or one at the end,
+// a space. With strict, those escapes and the page break fail instead, so every septet is a
+// character and CR and LF are the only control characters. Yields the bytes written before the NUL,
+// or -1 with dest "" when the check fails, the septets run past the octets or dest is too small.
+int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, int firstBit, int count,
+               bool strict);
