@@ -64,3 +64,25 @@ int ReadResponse(int port) {
   ResponseBuffer[count] = '\0';
   return count;
 }
+
+int ContinueResponse(int port, int keep) {
+  if (keep < 0 || keep >= ResponseBufferSize) keep = 0;
+  memmove(ResponseBuffer, ResponseBuffer + ResponseBufferSize - keep, keep);
+  int count = keep;
+  while (!Lost && port >= 0 && port < FD_SETSIZE && count < ResponseBufferSize) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(port, &readable);
+    timeval wait = {0, 500000};  // the answer is under way
+    if (select(port + 1, &readable, nullptr, nullptr, &wait) <= 0) break;
+    ssize_t got = read(port, ResponseBuffer + count, ResponseBufferSize - count);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      ReportLost(got == 0 ? EIO : errno);
+      break;
+    }
+    if (got < 0) break;
+    count += (int)got;
+  }
+  ResponseBuffer[count] = '\0';
+  return count;
+}

@@ -11,6 +11,10 @@ int ReportSendError();                    // "SendCmd error. errno-text" on stan
 // Collects what arrives until 1.5 s of silence at the start or 0.5 s after the last data.
 // Yields the bytes now in ResponseBuffer (0 if nothing came).
 int ReadResponse(int port);
+// For an answer that filled ResponseBuffer and goes on: moves its last keep bytes (0 to 4095) to
+// the start and collects behind them until 0.5 s of silence or a full buffer again. Yields the
+// bytes now in ResponseBuffer (keep when nothing more came).
+int ContinueResponse(int port, int keep);
 
 // True once the modem has gone away (end of file or an I/O error on the port, as when a USB modem is
 // unplugged). It is reported once on standard error; after that nothing is written or waited for.
