@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "fake_exchange.h"
-#include "serial/exchange.h"
 #include "modem/commands.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
+#include "serial/exchange.h"
 
 namespace {
 
@@ -154,7 +154,7 @@ const LongCase LongCases[] = {
     {"a full SIM of 30", LongCmgl(1, 30), 30, ""},
     {"a line longer than the buffer",
      "\r\n+CMGL: 1,1,,159\r\n" + std::string(5000, 'A') + "\r\n+CMGL: 2,1,,159\r\nAB\r\n\r\nOK\r\n", 2, ""},
-    {"ends as the second buffer fills", LongCmglOfSize(3, 2 * ResponseBufferSize), 3, ""},
+    {"exactly one full buffer, then silence", LongCmglOfSize(3, ResponseBufferSize), 3, ""},
     {"exactly the bound", LongCmglOfSize(255, ListingLimit), 255, ""},
     {"one byte past the bound", LongCmglOfSize(255, ListingLimit + 1), -1, TooLong},
 };
