@@ -1,4 +1,6 @@
-// The highest index of a "+CMGL:" listing, on any answer a modem could send.
+// The highest index of a "+CMGL:" listing, on any answer a modem could send, whole or in pieces.
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -6,6 +8,34 @@
 #include "fuzz_check.h"
 #include "modem/answers.h"
 #include "serial/exchange.h"
+
+namespace {
+
+// The whole-buffer reading the piece-wise scanner must match, written with plain substring
+// searches: the first "OK" ends the listing, every "+CMGL:" before it needs its digit run (the
+// skip to it may cross lines) to end before that "OK".
+int ReferenceHighest(const std::string& text, bool* zeroInUse) {
+  const std::string visible = text.substr(0, text.find('\0'));
+  *zeroInUse = false;
+  const size_t ok = visible.find("OK");
+  if (ok == std::string::npos) return -1;
+  long long highest = -1;
+  bool zero = false;
+  for (size_t hit = visible.find("+CMGL:"); hit < ok; hit = visible.find("+CMGL:", hit + 1)) {
+    size_t p = visible.find_first_of("0123456789", hit + 6);
+    if (p >= ok) return -1;
+    size_t end = visible.find_first_not_of("0123456789", p);
+    if (end >= ok) return -1;
+    long long value = 0;
+    for (size_t i = p; i < end; ++i) value = std::min(value * 10 + (visible[i] - '0'), (long long)INT_MAX);
+    zero = zero || value == 0;
+    highest = std::max(highest, value);
+  }
+  *zeroInUse = highest >= 0 && zero;
+  return (int)highest;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (size_t)ResponseBufferSize) return 0;  // ReadResponse never collects more
@@ -32,5 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   FUZZ_CHECK(changed <= 1);
   FUZZ_CHECK(FindHighestIndex(answer.data(), nullptr) >= -1);  // a null flag is allowed
+
+  bool referenceZero = false;
+  FUZZ_CHECK(index == ReferenceHighest(original, &referenceZero));
+  FUZZ_CHECK(zeroInUse == referenceZero);
+  // The same bytes in two pieces, cut where the first byte says, and one byte at a time.
+  const size_t cut = size ? data[0] % (size + 1) : 0;
+  ListingScan halves, bytes;
+  BeginListingScan(&halves);
+  ScanListingPiece(&halves, original.data(), cut);
+  ScanListingPiece(&halves, original.data() + cut, size - cut);
+  BeginListingScan(&bytes);
+  for (size_t i = 0; i < size; ++i) ScanListingPiece(&bytes, original.data() + i, 1);
+  bool halvesZero = false, bytesZero = false;
+  FUZZ_CHECK(EndListingScan(&halves, &halvesZero) == index && halvesZero == zeroInUse);
+  FUZZ_CHECK(EndListingScan(&bytes, &bytesZero) == index && bytesZero == zeroInUse);
   return 0;
 }

@@ -202,6 +202,26 @@ TEST(ModemSim, DeliverPduIsByteExact) {
             port->Exchange("AT+CMGR=3\r"));
 }
 
+// A 7-bit text of more than 160 characters is cut to 160 septets, packed 8 in 7 octets (TS 23.038 6.1.2.1.1).
+TEST(ModemSim, FullLengthSevenBitPduIsByteExact) {
+  sim::Options o;
+  o.capacitySm = 50;
+  sim::Modem modem(o);
+  std::string text;
+  for (int i = 0; i < 3; ++i) text += "Full storage test message number 07: the quick brown fox jumps over the lazy dog ";
+  sim::Message m{1, "REC READ", "+491701234567", "24/05/01,12:30:20+08", text};
+  m.gsm7 = true;
+  modem.AddMessage("SM", m);
+  auto port = Connect(modem);
+  EXPECT_EQ("\r\n+CPMS: 1,50,1,50,1,50\r\n\r\nOK\r\n", port->Exchange("AT+CPMS=\"SM\",\"SM\",\"SM\"\r"));
+  port->Exchange("AT+CMGF=0\r");
+  EXPECT_EQ("\r\n+CMGR: 1,,159\r\n0791947122723033040C91947110325476" "0000" "42501021030280" "A0"
+            "C63A9B0D9AD3DFF2F0B90CA297E77450BB3C9F87CF6590BBDE1697E520D84D07A2A3CBA0783D3D5E83C4F2F7DD0D32BFF1"
+            "2075BD0D9F83DEF6B21C44479741ECB03E0F22BFCF20639DCD06CDE96F79F85C06D1CB733AA85D9ECFC3E732C85D6F8BCB"
+            "7210ECA603D1D16550BC9E1EAF4162F9FBEE0699DF7890BADE86CF416F7B590EA2A3CB2076589F0791DF\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=1\r"));
+}
+
 TEST(ModemSim, AnswersPreparationCommands) {
   struct Row { const char* command; const char* answer; };
   const Row rows[] = {

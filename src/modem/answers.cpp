@@ -30,30 +30,88 @@ int ReadDecimal(const char* text) {
   return value > INT_MAX ? INT_MAX : (int)value;
 }
 
-int FindHighestIndex(char* answer, bool* zeroInUse) {
-  if (zeroInUse) *zeroInUse = false;
-  char* const endMark = strstr(answer, AnsOk);
-  if (!endMark) return -1;
-  int highest = -1;
-  char* highestEnd = nullptr;
-  // Modems may list in any order and number from 0: look at every line before the end mark.
-  for (char* hit = strstr(answer, AnsListLine); hit && hit < endMark; hit = strstr(hit + 1, AnsListLine)) {
-    char* p = hit + strlen(AnsListLine);
-    while (p < endMark && !IsDigit(*p)) ++p;
-    char* const digits = p;
-    while (p < endMark && IsDigit(*p)) ++p;
-    if (p >= endMark) {  // no digits before the "OK", or they run straight into it
-      if (zeroInUse) *zeroInUse = false;
-      return -1;
-    }
-    int index = ReadDecimal(digits);
-    if (index == 0 && zeroInUse) *zeroInUse = true;
-    if (index > highest) {
-      highest = index;
-      highestEnd = p;
-    }
+namespace {
+
+void CountIndex(ListingScan* scan, long long end) {
+  const int index = scan->value > INT_MAX ? INT_MAX : (int)scan->value;
+  if (index == 0) scan->zeroInUse = true;
+  if (index > scan->highest) {
+    scan->highest = index;
+    scan->highestEnd = end;
   }
-  if (highestEnd) *highestEnd = '\0';
+}
+
+void ScanListingByte(ListingScan* scan, char c) {
+  const long long at = scan->offset++;
+  if (c == '\0') {  // the searches of a whole answer stop here, and no "OK" came before it
+    scan->ended = true;
+    scan->result = -1;
+    return;
+  }
+  if (scan->afterO && c == 'K') {  // the end mark: a line still without its index spoils the listing
+    scan->ended = true;
+    scan->result = scan->waiting || scan->endedAtO ? -1 : scan->highest;
+    return;
+  }
+  if (scan->endedAtO) CountIndex(scan, at - 1);
+  scan->endedAtO = false;
+  scan->afterO = c == 'O';
+  if (IsDigit(c)) {
+    if (scan->waiting) {  // every line still waiting takes this run
+      scan->waiting = false;
+      scan->inDigits = true;
+      scan->value = 0;
+    }
+    if (scan->inDigits) {
+      scan->value = scan->value * 10 + (c - '0');
+      if (scan->value > (long long)INT_MAX + 1) scan->value = (long long)INT_MAX + 1;
+    }
+  } else if (scan->inDigits) {
+    scan->inDigits = false;
+    if (c == 'O')
+      scan->endedAtO = true;  // decided by the next byte
+    else
+      CountIndex(scan, at);
+  }
+  // '+' stands only at the start of "+CMGL:": after a mismatch a match can only start afresh.
+  scan->matched = c == AnsListLine[scan->matched] ? scan->matched + 1 : c == AnsListLine[0] ? 1 : 0;
+  if (AnsListLine[scan->matched] == '\0') {
+    scan->matched = 0;
+    scan->waiting = true;
+    scan->entryLine = true;
+  }
+  if (c == '\n') {
+    if (scan->pduLine) ++scan->pduLines;
+    scan->pduLine = scan->entryLine;
+    scan->entryLine = false;
+  }
+}
+
+}  // namespace
+
+void BeginListingScan(ListingScan* scan) {
+  memset(scan, 0, sizeof *scan);
+  scan->highest = -1;
+  scan->result = -1;
+}
+
+void ScanListingPiece(ListingScan* scan, const char* piece, size_t length) {
+  for (size_t i = 0; i < length && !scan->ended; ++i) ScanListingByte(scan, piece[i]);
+}
+
+int EndListingScan(const ListingScan* scan, bool* zeroInUse) {
+  const int result = scan->ended ? scan->result : -1;  // no "OK" at all
+  if (zeroInUse) *zeroInUse = result >= 0 && scan->zeroInUse;
+  return result;
+}
+
+// Modems may list in any order and number from 0: every line before the end mark counts.
+int FindHighestIndex(char* answer, bool* zeroInUse) {
+  ListingScan scan;
+  BeginListingScan(&scan);
+  ScanListingPiece(&scan, answer, strlen(answer));
+  const int highest = EndListingScan(&scan, zeroInUse);
+  if (highest >= 0) answer[scan.highestEnd] = '\0';
   return highest;
 }
 

@@ -36,8 +36,29 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
   PrepareModem(port, 1, storage);  // not judged: the answers below decide
   Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) return -1;
-  Exchange(port, CmdListAll);
-  return FindHighestIndex(ResponseBuffer, zeroInUse);
+  SendCmd(port, CmdListAll);
+  // A full storage answers with far more than ResponseBuffer holds: scan it piece by piece, the
+  // complete lines of each piece, carrying a cut line over to the next, and read to the end so
+  // that none of it is left for the next answer.
+  ListingScan scan;
+  BeginListingScan(&scan);
+  long total = 0;
+  int keep = 0;
+  for (int count = ReadResponse(port);; count = ContinueResponse(port, keep)) {
+    total += count - keep;
+    if (total > ListingLimit) {  // -1 stops the callers: nothing more is asked of this modem
+      fprintf(stderr, "atsms: the message listing went past %d KiB; it is taken as broken\n", ListingLimit / 1024);
+      return -1;
+    }
+    if (count < ResponseBufferSize) {  // silence: the answer is complete
+      ScanListingPiece(&scan, ResponseBuffer, count);
+      break;
+    }
+    for (keep = 0; keep < count && ResponseBuffer[count - 1 - keep] != '\n';) ++keep;
+    if (keep == count) keep = 0;  // a line longer than the buffer is scanned as it is
+    ScanListingPiece(&scan, ResponseBuffer, count - keep);
+  }
+  return EndListingScan(&scan, zeroInUse);
 }
 
 int ReadMessage(int port, int index) {

@@ -1,8 +1,13 @@
 // Reading and deleting the messages of one storage (storage 1: phone "ME", 0: SIM "SM").
 #pragma once
 
+// Bytes of one "AT+CMGL=4" answer (255 full-length entries are about 100 KB); past them the
+// listing counts as broken.
+constexpr int ListingLimit = 256 * 1024;
+
 // Prepares the modem, lists the storage in PDU mode and yields the highest index listed, or -1
-// (also for an empty storage). *zeroInUse (may be null): whether index 0 holds a message.
+// (also for an empty storage, or a listing past ListingLimit, with one line on standard error).
+// *zeroInUse (may be null): whether index 0 holds a message.
 int LastMessageIndex(int port, int storage, bool* zeroInUse = nullptr);
 
 // Prints the header and one line per message; yields the highest index, or -1.

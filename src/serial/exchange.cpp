@@ -21,6 +21,32 @@ void ReportLost(int error) {
 // Errors that mean the device itself is gone, not just a refused write.
 bool IsGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
+// Reads behind the count bytes already in ResponseBuffer until the modem has been silent for
+// firstWaitMicros (0.5 s once data came), the buffer is full or, in quick mode, the awaited answer is
+// whole. Yields the bytes now in ResponseBuffer, NUL-terminated.
+int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
+  long waitMicros = firstWaitMicros;
+  // select cannot watch a descriptor at or above FD_SETSIZE: treat it as a silent modem.
+  while (!Lost && port >= 0 && port < FD_SETSIZE && count < ResponseBufferSize) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(port, &readable);
+    timeval wait = {waitMicros / 1000000, waitMicros % 1000000};
+    if (select(port + 1, &readable, nullptr, nullptr, &wait) <= 0) break;
+    ssize_t got = read(port, ResponseBuffer + count, ResponseBufferSize - count);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      ReportLost(got == 0 ? EIO : errno);  // readable but nothing to read: unplugged
+      break;
+    }
+    if (got < 0) break;
+    count += (int)got;
+    if (Quick && AnswerComplete(ResponseBuffer, count, awaited)) break;  // no silence to wait out
+    waitMicros = 500000;  // the modem may answer in several pieces
+  }
+  ResponseBuffer[count] = '\0';
+  return count;
+}
+
 }  // namespace
 
 bool PortLost() { return Lost; }
@@ -48,25 +74,11 @@ void SetQuickMode(bool on) { Quick = on; }
 int ReadResponse(int port) { return ReadResponseFor(port, AwaitFinalResult); }
 
 int ReadResponseFor(int port, Awaited awaited) {
-  int count = 0;
-  long waitMicros = 1500000;  // the modem may take a while to start answering
-  // select cannot watch a descriptor at or above FD_SETSIZE: treat it as a silent modem.
-  while (!Lost && port >= 0 && port < FD_SETSIZE && count < ResponseBufferSize) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(port, &readable);
-    timeval wait = {waitMicros / 1000000, waitMicros % 1000000};
-    if (select(port + 1, &readable, nullptr, nullptr, &wait) <= 0) break;
-    ssize_t got = read(port, ResponseBuffer + count, ResponseBufferSize - count);
-    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-      ReportLost(got == 0 ? EIO : errno);  // readable but nothing to read: unplugged
-      break;
-    }
-    if (got < 0) break;
-    count += (int)got;
-    if (Quick && AnswerComplete(ResponseBuffer, count, awaited)) break;  // no silence to wait out
-    waitMicros = 500000;  // the modem may answer in several pieces
-  }
-  ResponseBuffer[count] = '\0';
-  return count;
+  return Collect(port, 0, 1500000, awaited);  // the modem may take a while to start answering
+}
+
+int ContinueResponse(int port, int keep) {
+  if (keep < 0 || keep >= ResponseBufferSize) keep = 0;
+  memmove(ResponseBuffer, ResponseBuffer + ResponseBufferSize - keep, keep);
+  return Collect(port, keep, 500000, AwaitFinalResult);  // the answer is under way
 }

@@ -19,6 +19,10 @@ int ReadResponseFor(int port, Awaited awaited);
 // Quick mode (-q): a collection also ends as soon as what the caller awaits has arrived whole,
 // without waiting out the 0.5 s of silence. Off unless the front end turns it on.
 void SetQuickMode(bool on);
+// For an answer that filled ResponseBuffer and goes on: moves its last keep bytes (0 to 4095) to
+// the start and collects behind them until 0.5 s of silence or a full buffer again. Yields the
+// bytes now in ResponseBuffer (keep when nothing more came).
+int ContinueResponse(int port, int keep);
 
 // True once the modem has gone away (end of file or an I/O error on the port, as when a USB modem is
 // unplugged). It is reported once on standard error; after that nothing is written or waited for.

@@ -56,6 +56,83 @@ TEST(FindHighestIndex, CapturedAnswers) {
   }
 }
 
+// A full SIM as a modem lists it: 30 entries, each a 160-character GSM 7-bit SMS-DELIVER, in the
+// order given. About 10 KB, so ResponseBuffer holds less than half of it.
+const char FullPdu[] =
+    "0791947122723033040C91947110325476000042501021030280A0C63A9B0D9AD3DFF2F0B90CA297E77450BB3C9F87CF"
+    "6590BBDE1697E520D84D07A2A3CBA0783D3D5E83C4F2F7DD0D32BFF12075BD0D9F83DEF6B21C44479741ECB03E0F22BFCF"
+    "20639DCD06CDE96F79F85C06D1CB733AA85D9ECFC3E732C85D6F8BCB7210ECA603D1D16550BC9E1EAF4162F9FBEE0699DF"
+    "7890BADE86CF416F7B590EA2A3CB2076589F0791DF";
+std::string FullListing(const std::vector<int>& indexes, const std::string& end = "\r\nOK\r\n") {
+  std::string answer = "\r\n";
+  for (int index : indexes) answer += "+CMGL: " + std::to_string(index) + ",1,,159\r\n" + FullPdu + "\r\n";
+  return answer + end;
+}
+std::vector<int> Range(int first, int last) {
+  std::vector<int> indexes;
+  for (int i = first; i <= last; ++i) indexes.push_back(i);
+  return indexes;
+}
+
+struct Scanned {
+  int index;
+  bool zero;
+  int pduLines;
+  bool operator==(const Scanned& o) const { return index == o.index && zero == o.zero && pduLines == o.pduLines; }
+};
+std::ostream& operator<<(std::ostream& os, const Scanned& s) {
+  return os << "{" << s.index << ", " << s.zero << ", " << s.pduLines << "}";
+}
+
+// The answer fed in pieces that end at the given offsets (the last piece runs to the end).
+Scanned ScanInPieces(const std::string& answer, const std::vector<size_t>& cuts) {
+  ListingScan scan;
+  BeginListingScan(&scan);
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    ScanListingPiece(&scan, answer.data() + from, cut - from);
+    from = cut;
+  }
+  ScanListingPiece(&scan, answer.data() + from, answer.size() - from);
+  Scanned result{};
+  result.index = EndListingScan(&scan, &result.zero);
+  result.pduLines = scan.pduLines;
+  return result;
+}
+
+struct SplitCase { const char* source; std::string answer; Scanned want; };
+const SplitCase SplitAnswers[] = {
+    {"full SIM, 30 of 160 characters", FullListing(Range(1, 30)), {30, false, 30}},
+    {"numbered from 0, descending", FullListing({12, 11, 3, 0}), {12, true, 4}},
+    {"digits run into the OK", FullListing(Range(1, 12), "+CMGL: 13OK\r\n"), {-1, false, 12}},
+    {"no digits before the OK", FullListing(Range(1, 12), "+CMGL: ,\r\nOK\r\n"), {-1, false, 12}},
+    {"the skip crosses a line to the next digits", FullListing({4}, "+CMGL: ,\r\n1\r\nOK\r\n"), {4, false, 2}},
+    {"index ended by an O that is no OK", FullListing({5}, "+CMGL: 17O\r\nAB\r\nOK\r\n"), {17, false, 2}},
+    {"no OK", FullListing(Range(1, 12), "\r\n"), {-1, false, 12}},
+    {"NUL before the OK", FullListing(Range(1, 12), std::string("\r\n\0\r\nOK\r\n", 9)), {-1, false, 12}},
+    {"higher index after the OK", FullListing(Range(1, 12), "\r\nOK\r\n+CMGL: 99,1,,159\r\n"), {12, false, 12}},
+};
+
+// However the answer is cut, every piece gives what FindHighestIndex gives for the whole of it.
+TEST(ListingScan, SplitAtEveryByteGivesTheWholeAnswersResult) {
+  for (const SplitCase& c : SplitAnswers) {
+    SCOPED_TRACE(c.source);
+    std::vector<char> whole(c.answer.begin(), c.answer.end());
+    whole.push_back('\0');
+    bool zero = !c.want.zero;
+    EXPECT_EQ(c.want.index, FindHighestIndex(whole.data(), &zero));
+    EXPECT_EQ(c.want.zero, zero);
+    EXPECT_EQ(c.want, ScanInPieces(c.answer, {}));
+    std::vector<size_t> everyByte;
+    for (size_t cut = 1; cut < c.answer.size(); ++cut) {
+      everyByte.push_back(cut);
+      Scanned split = ScanInPieces(c.answer, {cut});
+      if (!(split == c.want)) ADD_FAILURE() << "cut at " << cut << ": " << split;
+    }
+    EXPECT_EQ(c.want, ScanInPieces(c.answer, everyByte));
+  }
+}
+
 std::string Printed(int index, const std::string& text, int* result) {
   std::vector<char> answer = Writable(text);
   char* data = nullptr;

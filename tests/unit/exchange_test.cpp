@@ -57,6 +57,18 @@ TEST(ReadResponse, StopsWhenTheBufferIsFullAndLeavesTheRestForTheNextRead) {
   EXPECT_FALSE(PortLost());
 }
 
+TEST(ReadResponse, ContinueResponseKeepsTheCutLineAndCollectsTheRest) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  std::string flood;
+  for (int i = 0; flood.size() < ResponseBufferSize + 100; ++i) flood += std::to_string(i) + "\r\n";
+  flood.resize(ResponseBufferSize + 100);
+  ASSERT_EQ((ssize_t)flood.size(), write(pty.master, flood.data(), flood.size()));
+  ASSERT_EQ(ResponseBufferSize, ReadResponse(pty.slave));
+  EXPECT_EQ(7 + 100, ContinueResponse(pty.slave, 7));
+  EXPECT_EQ(flood.substr(ResponseBufferSize - 7), std::string(ResponseBuffer));
+}
+
 TEST(ReadResponse, DescriptorAboveFdSetSizeIsNeverSelected) {
   Pty pty;
   ASSERT_GE(pty.master, 0);

@@ -13,6 +13,7 @@ size_t NextAnswer = 0;
 std::vector<std::string> Sent;
 int Reads = 0;
 std::vector<Awaited> AwaitedKinds;
+std::string Rest;  // the part of the last answer that did not fit ResponseBuffer
 }  // namespace
 
 void PlayAnswers(const std::vector<std::string>& answers) {
@@ -21,6 +22,7 @@ void PlayAnswers(const std::vector<std::string>& answers) {
   Sent.clear();
   Reads = 0;
   AwaitedKinds.clear();
+  Rest.clear();
   ResponseBuffer[0] = '\0';
 }
 
@@ -43,8 +45,19 @@ int ReadResponse(int port) { return ReadResponseFor(port, AwaitFinalResult); }
 int ReadResponseFor(int, Awaited awaited) {
   ++Reads;
   AwaitedKinds.push_back(awaited);
-  const char* next = NextAnswer < Answers.size() ? Answers[NextAnswer++].c_str() : "";  // then silence
-  snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", next);
+  const std::string next = NextAnswer < Answers.size() ? Answers[NextAnswer++] : "";  // then silence
+  snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", next.c_str());
+  const int count = (int)strlen(ResponseBuffer);
+  Rest = next.substr(count);  // what a full buffer left; only ContinueResponse takes it
+  return count;
+}
+
+int ContinueResponse(int, int keep) {
+  if (keep < 0 || keep >= ResponseBufferSize) keep = 0;
+  std::string kept(ResponseBuffer + ResponseBufferSize - keep, keep);
+  const std::string more = Rest.substr(0, ResponseBufferSize - keep);
+  Rest.erase(0, more.size());
+  snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", (kept + more).c_str());
   return (int)strlen(ResponseBuffer);
 }
 

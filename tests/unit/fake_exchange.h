@@ -1,5 +1,6 @@
 // A scripted modem in place of src/serial/exchange.cpp: SendCmd records each line, ReadResponse
-// plays the next scripted answer at once, then silence ("").
+// plays the next scripted answer at once, then silence (""). Of an answer longer than
+// ResponseBuffer, ContinueResponse hands out the rest a buffer at a time.
 #pragma once
 
 #include <string>

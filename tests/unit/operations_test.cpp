@@ -15,6 +15,7 @@
 #include "modem/prepare.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
+#include "serial/exchange.h"
 
 namespace {
 
@@ -136,6 +137,44 @@ TEST(LastMessageIndex, GoesOnWhenPreparationFails) {
 
 const std::string Header = "num\ttype\tsender\tdate\tmsg\n";
 const Lines Prepared = {Ok, Ok, Ok, Ok, Ok};  // probe, echo, charset, storage, PDU mode
+
+// Full-length entries (about 350 bytes each) from first to last, after a line of pad bytes, so
+// that the buffer's end falls elsewhere in them.
+std::string LongCmgl(int first, int last, size_t pad = 0, const std::string& end = "\r\nOK\r\n") {
+  std::string answer = "\r\n" + std::string(pad, 'x') + "\r\n";
+  for (int i = first; i <= last; ++i)
+    answer += "+CMGL: " + std::to_string(i) + ",1,,159\r\n0791" + std::string(326, 'A') + "\r\n";
+  return answer + end;
+}
+std::string LongCmglOfSize(int last, size_t size) { return LongCmgl(1, last, size - LongCmgl(1, last).size()); }
+
+const std::string TooLong = "atsms: the message listing went past 256 KiB; it is taken as broken\n";
+struct LongCase { const char* source; std::string listing; int want; std::string err; };
+const LongCase LongCases[] = {
+    {"a full SIM of 30", LongCmgl(1, 30), 30, ""},
+    {"a line longer than the buffer",
+     "\r\n+CMGL: 1,1,,159\r\n" + std::string(5000, 'A') + "\r\n+CMGL: 2,1,,159\r\nAB\r\n\r\nOK\r\n", 2, ""},
+    {"exactly one full buffer, then silence", LongCmglOfSize(3, ResponseBufferSize), 3, ""},
+    {"exactly the bound", LongCmglOfSize(255, ListingLimit), 255, ""},
+    {"one byte past the bound", LongCmglOfSize(255, ListingLimit + 1), -1, TooLong},
+};
+
+TEST(LastMessageIndex, ReadsAListingLongerThanTheBufferToItsEnd) {
+  for (const LongCase& c : LongCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + Lines{c.listing});
+    Captured run = Capture([] { return LastMessageIndex(FakePort, 0); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.err, run.err);
+    EXPECT_EQ(PrepareSim + Listed, LinesSent());
+  }
+  for (size_t pad = 0; pad < 400; ++pad) {  // the buffer's end at every place within an entry
+    PlayAnswers(Prepared + Lines{LongCmgl(1, 30, pad)});
+    EXPECT_EQ(30, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+    PlayAnswers(Prepared + Lines{LongCmgl(1, 12, pad, "+CMGL: 13OK\r\n")});
+    EXPECT_EQ(-1, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+  }
+}
 
 std::string Line(int index, const char* text) {
   return std::to_string(index) + "\t0\t+1\t24/05/01,10:20:30+08\t" + text + "\n";

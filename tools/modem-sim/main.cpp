@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "modem_sim.h"
 
@@ -24,6 +25,10 @@ const char UsageText[] =
     "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
     "  --log FILE            write the log to FILE instead of standard error\n"
     "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"
+    "storages:\n"
+    "  --fill STORAGE:N[:gsm|ucs2]  fill places 1 to N (up to 255) of SM or ME with messages of\n"
+    "                        full length: 160 GSM 7-bit characters (default) or 70 UCS-2 ones\n"
+    "  --capacity STORAGE:N  the total AT+CPMS gives for SM or ME (defaults 30 and 100)\n"
     "misbehaviour:\n"
     "  --silent              never answer anything\n"
     "  --ok-on-at N          answer \"AT\" only from the Nth probe on\n"
@@ -32,6 +37,8 @@ const char UsageText[] =
     "  --piece-delay MS      write every answer in two pieces MS apart\n"
     "  --answer-delay MS     wait MS before every answer\n"
     "  --unsolicited-after-ok  follow every OK, 20 ms later, by +CMTI, ^RSSI or RING\n"
+    "  --packet-size N       write every answer in packets of at most N bytes\n"
+    "  --packet-gap MS       wait MS between those packets (default 1)\n"
     "  --index-base N        number the messages from N (0 or 1; default 1)\n"
     "  --descending          list messages in descending index order\n"
     "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
@@ -82,10 +89,38 @@ bool ParseUssdForm(const char* text, sim::UssdForm* form) {
   return false;
 }
 
+// "SM:30" or "ME:100:ucs2" -> storage, count and (when allowed) whether the alphabet is GSM 7-bit.
+bool ParseStorageCount(const char* text, int high, bool alphabetAllowed, std::string* storage, int* count,
+                       bool* gsm7) {
+  std::string value = text;
+  size_t colon = value.find(':');
+  if (colon == std::string::npos || (value.compare(0, colon, "SM") != 0 && value.compare(0, colon, "ME") != 0))
+    return false;
+  *storage = value.substr(0, colon);
+  std::string number = value.substr(colon + 1);
+  size_t second = number.find(':');
+  *gsm7 = true;
+  if (second != std::string::npos) {
+    std::string alphabet = number.substr(second + 1);
+    if (!alphabetAllowed || (alphabet != "gsm" && alphabet != "ucs2"))
+      return false;
+    *gsm7 = alphabet == "gsm";
+    number.resize(second);
+  }
+  return ParseCount(number.c_str(), 1, high, count);
+}
+
+struct Fill {
+  std::string storage;
+  int count;
+  bool gsm7;
+};
+
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
-  UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk
+  UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
+  PacketSize, PacketGap
 };
 
 const option LongOptions[] = {
@@ -116,6 +151,10 @@ const option LongOptions[] = {
     {"ussd-before-ok", no_argument, nullptr, UssdBeforeOk},
     {"hangup-after", required_argument, nullptr, HangupAfter},
     {"help", no_argument, nullptr, Help},
+    {"fill", required_argument, nullptr, FillOption},
+    {"capacity", required_argument, nullptr, Capacity},
+    {"packet-size", required_argument, nullptr, PacketSize},
+    {"packet-gap", required_argument, nullptr, PacketGap},
     {nullptr, 0, nullptr, 0}};
 
 }  // namespace
@@ -123,6 +162,7 @@ const option LongOptions[] = {
 int main(int argc, char** argv) {
   sim::Options opts;
   std::string store, link, logPath;
+  std::vector<Fill> fills;
   double exitAfter = 0;
   constexpr int Big = 1000000;
   for (int id; (id = getopt_long(argc, argv, "", LongOptions, nullptr)) != -1;) {
@@ -159,6 +199,22 @@ int main(int argc, char** argv) {
       case UssdStatus: ok = ParseCount(optarg, 0, 9, &opts.ussdStatus); break;
       case UssdBeforeOk: opts.ussdBeforeOk = true; break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
+      case FillOption: {
+        Fill fill;
+        ok = ParseStorageCount(optarg, 255, true, &fill.storage, &fill.count, &fill.gsm7);
+        fills.push_back(fill);
+        break;
+      }
+      case Capacity: {
+        std::string storage;
+        int total = 0;
+        bool unused;
+        ok = ParseStorageCount(optarg, 999, false, &storage, &total, &unused);
+        (storage == "SM" ? opts.capacitySm : opts.capacityMe) = total;
+        break;
+      }
+      case PacketSize: ok = ParseCount(optarg, 0, Big, &opts.packetSize); break;
+      case PacketGap: ok = ParseCount(optarg, 0, Big, &opts.packetGapMs); break;
       case Help: fputs(UsageText, stdout); return 0;
       default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong
     }
@@ -190,6 +246,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "modem-sim: %s\n", modem.LastError().c_str());
     return 1;
   }
+  for (const Fill& fill : fills)
+    modem.FillStorage(fill.storage, fill.count, fill.gsm7);
   if (!modem.Start()) {
     fprintf(stderr, "modem-sim: cannot open a pseudo-terminal: %s\n", strerror(errno));
     return 1;

@@ -116,7 +116,7 @@ std::vector<std::string> SplitParameters(const std::string& list) {
 
 // Received messages as SMS-DELIVER, stored outgoing ones as SMS-SUBMIT to the "sender" field.
 Pdu EncodeMessage(const Message& m) {
-  return StatusCode(m.status) < 2 ? BuildDeliverPdu(m.sender, m.date, m.text) : BuildSubmitPdu(m.sender, m.text);
+  return StatusCode(m.status) < 2 ? BuildDeliverPdu(m.sender, m.date, m.text, m.gsm7) : BuildSubmitPdu(m.sender, m.text);
 }
 
 }  // namespace
@@ -179,6 +179,35 @@ void Modem::AddMessage(const std::string& storage, Message m) {
   auto store = stores_.find(storage);
   if (store != stores_.end())
     store->second[m.index] = std::move(m);
+}
+
+void Modem::FillStorage(const std::string& storage, int count, bool gsm7) {
+  // Cyrillic has no GSM 7-bit form: the UCS-2 texts are Russian, the 7-bit ones English.
+  const std::string filler = gsm7 ? "The quick brown fox jumps over the lazy dog. " : "Съешь же ещё этих мягких булок. ";
+  const size_t length = gsm7 ? 160 : 70;  // characters; every one here is one septet or one UTF-16 unit
+  for (int place = 1; place <= count && place < IndexLimit; ++place) {
+    Message m;
+    m.index = place - 1 + opts_.indexBase;
+    m.status = place % 2 ? "REC UNREAD" : "REC READ";
+    m.sender = "+4917012" + std::to_string(10000 + place);
+    char date[32];
+    snprintf(date, sizeof date, "24/%02d/%02d,%02d:%02d:00+08", place / 28 % 12 + 1, place % 28 + 1, place % 24,
+             place % 60);
+    m.date = date;
+    std::string text = (gsm7 ? "Message " : "Сообщение ") + std::to_string(place) + (gsm7 ? " of " : " из ") +
+                       std::to_string(count) + " (" + storage + "): ";
+    size_t characters = 0;
+    for (unsigned char c : text)
+      characters += (c & 0xC0) != 0x80;  // not a UTF-8 continuation byte
+    for (size_t i = 0; characters < length; ++characters) {
+      do
+        text += filler[i++ % filler.size()];
+      while ((filler[i % filler.size()] & 0xC0) == 0x80);
+    }
+    m.text = text;
+    m.gsm7 = gsm7;
+    AddMessage(storage, m);
+  }
 }
 
 std::vector<Message> Modem::Messages(const std::string& storage) const {
@@ -442,8 +471,9 @@ std::string Modem::SelectStorage(const std::string& argument) {
   storage_ = names[0];
   std::string answer = "\r\n+CPMS: ";
   for (size_t i = 0; i < 3; ++i) {
-    const auto& store = stores_[i < names.size() ? names[i] : storage_];
-    size_t total = std::max<size_t>(storage_ == "SM" ? 30 : 100, store.size());
+    const std::string& name = i < names.size() ? names[i] : storage_;
+    const auto& store = stores_[name];
+    size_t total = std::max<size_t>(name == "SM" ? opts_.capacitySm : opts_.capacityMe, store.size());
     answer += std::to_string(store.size()) + "," + std::to_string(total) + (i < 2 ? "," : "");
   }
   return answer + "\r\n" + Ok;
@@ -580,11 +610,21 @@ void Modem::Queue(int delayMs, const std::string& bytes) {
   if (!queue_.empty())
     due = std::max(due, queue_.back().due);  // answers never overtake each other
   if (opts_.pieceDelayMs > 0 && bytes.size() > 1) {
-    queue_.push_back({due, bytes.substr(0, bytes.size() / 2)});
-    queue_.push_back({due + std::chrono::milliseconds(opts_.pieceDelayMs), bytes.substr(bytes.size() / 2)});
+    QueuePackets(due, bytes.substr(0, bytes.size() / 2));
+    QueuePackets(due + std::chrono::milliseconds(opts_.pieceDelayMs), bytes.substr(bytes.size() / 2));
   } else {
-    queue_.push_back({due, bytes});
+    QueuePackets(due, bytes);
   }
+}
+
+void Modem::QueuePackets(Clock::time_point due, const std::string& bytes) {
+  if (opts_.packetSize <= 0) {
+    queue_.push_back({due, bytes});
+    return;
+  }
+  const size_t size = static_cast<size_t>(opts_.packetSize);
+  for (size_t at = 0; at < bytes.size(); at += size, due += std::chrono::milliseconds(opts_.packetGapMs))
+    queue_.push_back({due, bytes.substr(at, size)});
 }
 
 void Modem::Flush() {

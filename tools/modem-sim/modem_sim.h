@@ -21,6 +21,7 @@ struct Message {
   std::string sender;  // number, "+" number, alphanumeric name or empty; the destination of a stored outgoing one
   std::string date;    // "24/05/01,10:20:30+08"
   std::string text;    // UTF-8
+  bool gsm7 = false;   // received ones: listed with the GSM 7-bit alphabet (160 characters) instead of UCS-2 (70)
 };
 
 struct SentSms {
@@ -60,9 +61,13 @@ struct Options {
   int pieceDelayMs = 0;           // if >0: every answer is written in two pieces (first half, delay, second half)
   int answerDelayMs = 0;          // delay before every answer
   bool unsolicitedAfterOk = false;  // 20 ms after every answer that ends in OK: "+CMTI", "^RSSI" or "RING", in turn
+  int packetSize = 0;             // if >0: every answer (or piece) is written in packets of at most this many bytes
+  int packetGapMs = 1;            // ... packetGapMs apart, as a USB modem hands over its output
   // storage
   int indexBase = 1;              // 0: storages number their messages from 0
   bool descending = false;        // AT+CMGL lists in descending index order
+  int capacitySm = 30;            // the totals AT+CPMS gives (never below the messages held)
+  int capacityMe = 100;
   // sending
   bool noPrompt = false;          // AT+CMGS gets no ">" at all
   int latePrompt = 0;             // N>0: N unsolicited answers, 0.7 s apart, come before the ">" prompt
@@ -94,6 +99,9 @@ class Modem {
   bool LoadStore(const std::string& file);
   std::string LastError() const;
   void AddMessage(const std::string& storage, Message m);  // storage "SM" or "ME"; replaces the same index
+  // Fills places 1 to count (1 to 255) of a storage with received messages of full length: 160 GSM
+  // 7-bit characters, or 70 UCS-2 ones; each text says its place ("Message 7 of 30 on SM: ...").
+  void FillStorage(const std::string& storage, int count, bool gsm7);
   std::vector<Message> Messages(const std::string& storage) const;  // ascending index order
 
   bool Start();                    // openpty and the service thread; false on failure
@@ -127,6 +135,7 @@ class Modem {
   void Deliver(const SentSms& sms);
   void Answer(const std::string& echo, const std::string& answer);
   void Queue(int delayMs, const std::string& bytes);
+  void QueuePackets(Clock::time_point due, const std::string& bytes);
   void Flush();
   void Log(const std::string& line) const;
 

@@ -359,14 +359,21 @@ bool UnpackUssd(const std::string& hex, std::string* text) {
   return true;
 }
 
-Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text) {
-  std::string ud = Ucs2UserData(text);
+Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7) {
+  std::string septets = gsm7 ? Utf8ToGsm7(text) : "";
+  if (septets.size() > MaxUserData * 8 / 7) {
+    septets.resize(MaxUserData * 8 / 7);
+    if (septets.back() == '\x1b')
+      septets.pop_back();  // an escape without the character it escapes
+  }
+  std::string ud = gsm7 ? PackSeptets(septets) : Ucs2UserData(text);
   std::string tpdu;
   tpdu.push_back(0x04);  // SMS-DELIVER, TP-MMS: no more messages waiting
   tpdu += EncodeAddress(sender, false);
-  tpdu += std::string("\x00\x08", 2);  // TP-PID, TP-DCS UCS-2
+  tpdu.push_back(0x00);                      // TP-PID
+  tpdu.push_back(gsm7 ? 0x00 : 0x08);        // TP-DCS: GSM 7-bit or UCS-2
   tpdu += EncodeTimestamp(date);
-  tpdu.push_back(static_cast<char>(ud.size()));
+  tpdu.push_back(static_cast<char>(gsm7 ? septets.size() : ud.size()));  // TP-UDL counts septets for 7-bit
   return Finish(tpdu + ud);
 }
 

@@ -29,7 +29,8 @@ struct Pdu {
   std::string hex;      // SMSC part included
   int tpduLength = 0;   // octets after the SMSC part, as +CMGL and +CMGR give it
 };
-Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text);
+// The text as UCS-2 (DCS 08), cut to 70 UTF-16 units, or as GSM 7-bit (DCS 00), cut to 160 septets.
+Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7 = false);
 Pdu BuildSubmitPdu(const std::string& destination, const std::string& text);
 
 // Reads an SMS-SUBMIT that starts with its SMSC part; fills destination, dcs and text of sms.
