@@ -20,7 +20,6 @@ enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll
 constexpr int LineSpeed = 9600;
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
-// A failure is explained on standard error once the operation has ended (ReportFailure).
 int RunSend(int port, int storage, char** argv) { return SendMessage(port, argv[4], argv[5], 1, storage); }
 int RunList(int port, int storage, char**) { return ListMessages(port, storage); }
 int RunDeleteAll(int port, int storage, char**) { return DeleteAllMessages(port, storage); }

@@ -31,10 +31,11 @@ void PrintReply(const UssdReply& reply) {
     PrintUssdReply(stderr, &reply);
   else if (!reply.received)
     fputs("atsms: the network sent no reply\n", stderr);
-  else if (reply.status < 0)  // "+CUSD:" alone
-    fputs("atsms: the network ended the request without text\n", stderr);
-  else
-    fprintf(stderr, "atsms: the network ended the request without text (status %d)\n", reply.status);
+  else {
+    fputs("atsms: the network ended the request without text", stderr);
+    if (reply.status >= 0) fprintf(stderr, " (status %d)", reply.status);  // none after "+CUSD:" alone
+    fputc('\n', stderr);
+  }
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST(DescribeAnswer, CapturedAnswers) {
 // Each family reads its own table: 11 is a SIM PIN under +CME, a reserved cause under +CMS.
 TEST(ErrorMeaning, EachFamilyItsOwnCodes) {
   const struct { ErrorFamily family; int code; const char* text; } cases[] = {
-      {CmeError, 3, "operation not allowed"}, {CmeError, 100, "unknown"},
+      {CmeError, 3, "operation not allowed"}, {CmeError, 100, "unknown"},        {CmeError, 107, nullptr},
       {CmeError, 11, "SIM PIN required"},     {CmsError, 11, nullptr},
       {CmsError, 1, "unassigned (unallocated) number"}, {CmsError, 255, "unspecified error cause"},
       {CmsError, 302, "operation not allowed"}, {CmsError, 340, "no +CNMA acknowledgement expected"},
