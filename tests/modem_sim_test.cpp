@@ -253,6 +253,36 @@ TEST(ModemSim, AnswersPreparationCommands) {
   EXPECT_EQ(std::size(rows), modem.Commands().size());
 }
 
+// A locked or missing SIM: the storage and message commands are refused, the others answered.
+TEST(ModemSim, SimLockedOrMissing) {
+  struct Row { bool simPin, noSim, cme; const char* error; };
+  const Row rows[] = {
+      {true, false, false, "\r\n+CMS ERROR: 311\r\n"},
+      {false, true, false, "\r\n+CMS ERROR: 310\r\n"},
+      {true, false, true, "\r\n+CME ERROR: 11\r\n"},
+      {true, true, true, "\r\n+CME ERROR: 10\r\n"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.error);
+    sim::Options o;
+    o.simPin = r.simPin;
+    o.noSim = r.noSim;
+    o.cmeErrors = r.cme;
+    sim::Modem modem(o);
+    modem.AddMessage("SM", {1, "REC READ", "+1", "24/05/01,10:20:30+08", "one"});
+    auto port = Connect(modem);
+    for (const char* command : {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", "AT+CMGL=4\r", "AT+CMGR=1\r", "AT+CMGD=1\r",
+                                "AT+CMGS=14\r", "AT+CMGW=14\r"}) {
+      SCOPED_TRACE(command);
+      port->Write(command);
+      EXPECT_EQ(r.error, port->ReadUntil(r.error, 2000));
+    }
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT+CMGF=0\r"));
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT+CSCS=\"UCS2\"\r"));
+    EXPECT_EQ(1u, modem.Messages("SM").size());
+  }
+}
+
 TEST(ModemSim, ReadsTextModeInTheCharsetChosen) {
   sim::Modem modem;
   modem.AddMessage("SM", {3, "REC UNREAD", "+1234", "24/05/01,10:20:30+08", "Hi"});

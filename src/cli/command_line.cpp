@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "modem/answers.h"
+#include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
@@ -23,7 +24,8 @@ int RunSend(int port, int storage, char** argv) { return SendMessage(port, argv[
 int RunList(int port, int storage, char**) { return ListMessages(port, storage); }
 int RunDeleteAll(int port, int storage, char**) { return DeleteAllMessages(port, storage); }
 int RunDeleteOne(int port, int storage, char** argv) {
-  DeleteMessage(port, ReadDecimal(argv[4]), storage);  // the listing that follows shows the outcome
+  // The listing that follows shows the outcome; a refusal is said before it.
+  if (DeleteMessage(port, ReadDecimal(argv[4]), storage) < 0) ReportFailure(argv[1]);
   return ListMessages(port, storage);
 }
 int RunUssd(int port, int, char** argv) { return SendUssd(port, argv[3]); }
@@ -178,6 +180,7 @@ int RunCommandLine(int argc, char** argv) {
   int port = OpenPort(argv[1], LineSpeed);
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, argv);
+  if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded
   ClosePort(port);
   return result;
 }

@@ -4,6 +4,7 @@
 
 #include "modem/answers.h"
 #include "modem/commands.h"
+#include "modem/failure.h"
 #include "modem/prepare.h"
 #include "serial/exchange.h"
 
@@ -27,7 +28,31 @@ int ForEachIndex(int port, int first, int last, int (*visit)(int port, int index
   return PortLost() ? -1 : last;
 }
 
-int DeleteUnprepared(int port, int index) { return DeleteMessage(port, index, -1); }
+// One AT+CMGD, its line formatted into command (CommandSize bytes): true once the modem said "OK".
+bool Deleted(int port, int index, char* command) {
+  snprintf(command, CommandSize, CmdDeleteFormat, index);
+  Exchange(port, command);
+  return ResponseHas(AnsOk);
+}
+
+// Some modems refuse to delete an empty index: that is no failure of "del all".
+int DeleteUnprepared(int port, int index) {
+  char command[CommandSize];
+  return Deleted(port, index, command) ? 0 : -1;
+}
+
+// Why a listing gave no index, unless it is an empty storage's ("OK" and no "+CMGL:" line).
+void NoteBadListing(const ListingScan& scan, long total) {
+  if (scan.ended) {
+    if (scan.highest >= 0 || scan.waiting || scan.endedAtO)  // a "+CMGL:" line without its index
+      NoteFailure("the answer to %s could not be read", CmdListAll);
+  } else if (!NoteErrorAnswer(CmdListAll)) {
+    if (total == 0)
+      NoteRefusal(CmdListAll);
+    else
+      NoteFailure("the answer to %s ended without OK", CmdListAll);
+  }
+}
 
 }  // namespace
 
@@ -35,7 +60,10 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
   if (zeroInUse) *zeroInUse = false;
   PrepareModem(port, 1, storage);  // not judged: the answers below decide
   Exchange(port, CmdPduMode);
-  if (!ResponseHas(AnsOk)) return -1;
+  if (!ResponseHas(AnsOk)) {
+    NoteRefusal(CmdPduMode);
+    return -1;
+  }
   SendCmd(port, CmdListAll);
   // A full storage answers with far more than ResponseBuffer holds: scan it piece by piece, the
   // complete lines of each piece, carrying a cut line over to the next, and read to the end so
@@ -48,6 +76,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
     total += count - keep;
     if (total > ListingLimit) {  // -1 stops the callers: nothing more is asked of this modem
       fprintf(stderr, "atsms: the message listing went past %d KiB; it is taken as broken\n", ListingLimit / 1024);
+      NoteExplained();
       return -1;
     }
     if (count < ResponseBufferSize) {  // silence: the answer is complete
@@ -58,7 +87,9 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
     if (keep == count) keep = 0;  // a line longer than the buffer is scanned as it is
     ScanListingPiece(&scan, ResponseBuffer, count - keep);
   }
-  return EndListingScan(&scan, zeroInUse);
+  const int highest = EndListingScan(&scan, zeroInUse);
+  if (highest < 0) NoteBadListing(scan, total);
+  return highest;
 }
 
 int ReadMessage(int port, int index) {
@@ -73,7 +104,10 @@ int ListMessages(int port, int storage) {
   int last = LastMessageIndex(port, storage, &zeroInUse);
   if (last < 0 || (last == 0 && !zeroInUse)) return last;
   Exchange(port, CmdTextMode);
-  if (!ResponseHas(AnsOk)) return -1;
+  if (!ResponseHas(AnsOk)) {
+    NoteRefusal(CmdTextMode);
+    return -1;
+  }
   fputs("num\ttype\tsender\tdate\tmsg\n", stdout);
   return ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
 }
@@ -81,9 +115,9 @@ int ListMessages(int port, int storage) {
 int DeleteMessage(int port, int index, int storage) {
   if (storage != -1) PrepareModem(port, 1, storage);  // not judged: the answer below decides
   char command[CommandSize];
-  snprintf(command, sizeof command, CmdDeleteFormat, index);
-  Exchange(port, command);
-  return ResponseHas(AnsOk) ? 0 : -1;
+  if (Deleted(port, index, command)) return 0;
+  NoteRefusal(command);
+  return -1;
 }
 
 int DeleteAllMessages(int port, int storage) {

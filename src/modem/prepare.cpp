@@ -1,17 +1,20 @@
 #include "modem/prepare.h"
 
 #include "modem/commands.h"
+#include "modem/failure.h"
 #include "serial/exchange.h"
 
 namespace {
 
 constexpr int ProbeTries = 5;
 
-// One command, judged only by an "OK" in what comes back.
+// One command, judged only by an "OK" in what comes back; a refusal is noted for the diagnostic.
 bool Accepted(int port, const char* command) {
   SendCmd(port, command);
   ReadResponse(port);
-  return ResponseHas(AnsOk);
+  if (ResponseHas(AnsOk)) return true;
+  NoteRefusal(command);
+  return false;
 }
 
 }  // namespace
@@ -19,9 +22,22 @@ bool Accepted(int port, const char* command) {
 int PrepareModem(int port, int charset, int storage) {
   // A modem that is still starting may ignore the first probes; go on even if all of them fail,
   // the echo command then decides.
-  for (int i = 0; i < ProbeTries && !PortLost(); ++i)
-    if (SendCmd(port, CmdProbe) == 0 && ReadResponse(port) > 0 && ResponseHas(AnsOk)) break;
-  if (!Accepted(port, CmdEchoOff)) return -1;
+  bool heard = false;  // any byte at all since the first probe
+  for (int i = 0; i < ProbeTries && !PortLost(); ++i) {
+    if (SendCmd(port, CmdProbe) != 0) continue;
+    const int count = ReadResponse(port);
+    heard = heard || count > 0;
+    if (count > 0 && ResponseHas(AnsOk)) break;
+  }
+  SendCmd(port, CmdEchoOff);
+  heard = ReadResponse(port) > 0 || heard;
+  if (!ResponseHas(AnsOk)) {
+    if (heard)
+      NoteRefusal(CmdEchoOff);
+    else
+      NoteSilence();  // not one byte: most likely a port that takes no AT commands
+    return -1;
+  }
   if (!Accepted(port, charset ? CmdCharsetUcs2 : CmdCharsetGsm)) return -1;
   if (storage < 0) return 0;
   return Accepted(port, storage ? CmdStoragePhone : CmdStorageSim) ? 0 : -1;

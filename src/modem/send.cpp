@@ -9,6 +9,7 @@
 #include "codec/ucs2_to_utf8.h"
 #include "codec/utf8_to_ucs2.h"
 #include "modem/commands.h"
+#include "modem/failure.h"
 #include "modem/prepare.h"
 #include "serial/exchange.h"
 
@@ -17,6 +18,7 @@ namespace {
 constexpr int AddressDigitsSize = 20;
 constexpr int MaxPhoneDigits = 18;
 constexpr int AnswerTries = 10;
+constexpr int CommandSize = 32;  // "AT+CMGS=<octets>\r"
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
 
@@ -60,12 +62,13 @@ void SwapSemiOctets(char* out, const char* digits, int count) {
 }
 
 // Reads answers until one contains text; it counts only within the first AnswerTries answers,
-// and at most AnswerTries + 1 are read.
-bool WaitFor(int port, const char* text) {
+// and at most AnswerTries + 1 are read. An error line on the way is noted as step's refusal.
+bool WaitFor(int port, const char* text, const char* step) {
   Awaited awaited = strcmp(text, AnsPrompt) == 0 ? AwaitPrompt : AwaitFinalResult;  // for quick mode
   for (int counter = AnswerTries; counter >= 0 && !PortLost(); --counter) {
     ReadResponseFor(port, awaited);
     if (ResponseHas(text)) return counter > 0;
+    NoteErrorAnswer(step);
   }
   return false;
 }
@@ -83,12 +86,20 @@ bool IsLowSurrogate(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 // Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once confirmed.
 bool SendPdu(int port, const char* pdu, int pduLength) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
-  snprintf(ResponseBuffer, ResponseBufferSize, CmdSendFormat, (pduLength - 1) / 2);
-  SendCmd(port, ResponseBuffer);
-  if (!WaitFor(port, AnsPrompt)) return false;
+  char command[CommandSize];
+  const int length = snprintf(command, sizeof command, CmdSendFormat, (pduLength - 1) / 2);
+  SendCmd(port, command);
+  if (!WaitFor(port, AnsPrompt, command)) {
+    NoteFailure("the modem gave no prompt for %s", command);
+    return false;
+  }
   snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, pdu);
   SendCmd(port, ResponseBuffer);
-  return WaitFor(port, AnsOk);
+  char step[CommandSize + 32];
+  snprintf(step, sizeof step, "the PDU sent after %.*s", length - 1, command);  // without the CR
+  if (WaitFor(port, AnsOk, step)) return true;
+  NoteFailure("the modem did not confirm %s", step);
+  return false;
 }
 
 int Fail() {
@@ -169,12 +180,16 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     fputs("atsms: ", stderr);
     fputs(problem, stderr);
     fputc('\n', stderr);
+    NoteExplained();
     return Fail();
   }
   if (PrepareModem(port, charset, storage) < 0) return -1;
   SendCmd(port, CmdPduMode);
   ReadResponse(port);
-  if (!ResponseHas(AnsOk)) return -1;
+  if (!ResponseHas(AnsOk)) {
+    NoteRefusal(CmdPduMode);
+    return -1;
+  }
 
   // Tells this message's parts from those of the previous long message to the same phone.
   int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
@@ -183,9 +198,11 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     PartHeader part = {reference, total, i + 1};
     int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part);
     if (SendPdu(port, message, pduLength)) continue;
-    if (total > 1)  // the parts sent already wait on the phone for the rest
+    if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
               i == 1 ? "part was sent" : "parts were sent");
+      NoteExplained();
+    }
     return Fail();
   }
   fputs(ResultOk, stdout);

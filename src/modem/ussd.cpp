@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "modem/commands.h"
+#include "modem/failure.h"
 #include "modem/prepare.h"
 #include "modem/ussd_reply.h"
 #include "serial/exchange.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr int AnswerTries = 10;
+constexpr int CommandSize = PackedUssdSize + sizeof CmdUssdFormat;
 
 // The network's answer, kept as the answers come: every read overwrites ResponseBuffer.
 UssdReply Reply;
@@ -21,6 +23,19 @@ void ReadTraced(int port, int counter, Awaited awaited) {
   ReadResponseFor(port, awaited);
   fprintf(stderr, "%s - %d\n", ResponseBuffer, counter);
   ReadUssdReply(&Reply, ResponseBuffer);
+}
+
+// After a request the modem accepted: the network's answer, or why there is none to show.
+void PrintReply(const UssdReply& reply) {
+  if (reply.hasText)
+    PrintUssdReply(stderr, &reply);
+  else if (!reply.received)
+    fputs("atsms: the network sent no reply\n", stderr);
+  else {
+    fputs("atsms: the network ended the request without text", stderr);
+    if (reply.status >= 0) fprintf(stderr, " (status %d)", reply.status);  // none after "+CUSD:" alone
+    fputc('\n', stderr);
+  }
 }
 
 }  // namespace
@@ -56,13 +71,15 @@ int SendUssd(int port, const char* code) {
   char packed[PackedUssdSize];
   if (PackUssd(packed, code) < 0) {  // refused before a byte reaches the modem
     fputs("atsms: the USSD string is longer than 72 characters\n", stderr);
+    NoteExplained();
     fputs(ResultError, stdout);
     return -1;
   }
   if (PrepareModem(port, 0, -1) < 0) return -1;
-  snprintf(ResponseBuffer, ResponseBufferSize, CmdUssdFormat, packed);
-  fprintf(stderr, "%s\n", ResponseBuffer);
-  SendCmd(port, ResponseBuffer);
+  char command[CommandSize];  // kept for the diagnostic: the answers overwrite ResponseBuffer
+  snprintf(command, sizeof command, CmdUssdFormat, packed);
+  fprintf(stderr, "%s\n", command);
+  SendCmd(port, command);
 
   Reply = UssdReply{};
   int counter = AnswerTries;
@@ -71,6 +88,10 @@ int SendUssd(int port, const char* code) {
     if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
   }
   if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
+    if (ResponseHas(AnsOk) && !ResponseHas(AnsError))
+      NoteFailure("the modem accepted %s too late", command);
+    else
+      NoteRefusal(command);
     PrintUssdReply(stderr, &Reply);
     fputs(ResultError, stdout);
     return -1;
@@ -81,11 +102,12 @@ int SendUssd(int port, const char* code) {
     ReadTraced(port, counter, AwaitUssdResult);
     if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
   }
-  PrintUssdReply(stderr, &Reply);
   if (PortLost()) {
+    PrintUssdReply(stderr, &Reply);
     fputs(ResultError, stdout);
     return -1;
   }
+  PrintReply(Reply);
   fputs(ResultOk, stdout);
   return 0;
 }

@@ -191,10 +191,11 @@ TEST(Prepare, ProbesUntilTheModemAnswers) {
 }
 
 TEST(Prepare, RefusedCharsetStopsBeforeTheStorage) {
-  struct Case { Lines args; Lines commands; };
+  struct Case { Lines args; Lines commands; std::string err; };
   const Case cases[] = {
-      {{"sim", "send", "+491701234567", "Hi"}, {Probe, EchoOff, CharsetUcs2}},
-      {{"ussd", "*100#"}, {Probe, EchoOff, CharsetGsm}},
+      {{"sim", "send", "+491701234567", "Hi"}, {Probe, EchoOff, CharsetUcs2},
+       "atsms: the modem refused AT+CSCS=\"UCS2\": ERROR\n"},
+      {{"ussd", "*100#"}, {Probe, EchoOff, CharsetGsm}, "atsms: the modem refused AT+CSCS=\"GSM\": ERROR\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1]);
@@ -207,7 +208,7 @@ TEST(Prepare, RefusedCharsetStopsBeforeTheStorage) {
     RunResult run = RunAtsms(args);
     EXPECT_EQ(255, run.exitStatus);
     EXPECT_EQ("", run.out);  // a failed preparation prints no result block
-    EXPECT_EQ("", run.err);
+    EXPECT_EQ(c.err, run.err);
     EXPECT_EQ(c.commands, modem.Commands());
   }
 }
@@ -259,7 +260,7 @@ TEST(Prepare, SilentModemGetsFiveProbesAndOneEchoOff) {
   RunResult run = RunAtsms({modem.SlavePath(), "sim", "send", "+491701234567", "Hi"});
   EXPECT_EQ(255, run.exitStatus);
   EXPECT_EQ("", run.out);
-  EXPECT_EQ("", run.err);
+  EXPECT_EQ("atsms: the modem does not answer on " + modem.SlavePath() + "; is it the AT-command port?\n", run.err);
   EXPECT_EQ((Lines{Probe, Probe, Probe, Probe, Probe, EchoOff}), modem.Commands());
   EXPECT_GE(run.seconds, 8.9);  // six collections of 1.5 s each: select never returns early
 }

@@ -234,7 +234,8 @@ TEST(Ussd, ErrorReplyGivesTheErrorBlock) {
   RunResult run = RunAtsms({modem.SlavePath(), "ussd", "*100#"});
   EXPECT_EQ(255, run.exitStatus);
   EXPECT_EQ(ResultError, run.out);
-  EXPECT_EQ(UssdStar100 + "\n\r\nERROR\r\n - 10\n", run.err);
+  EXPECT_EQ(UssdStar100 + "\n\r\nERROR\r\n - 10\n" + "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR\n",
+            run.err);
 }
 
 TEST(Ussd, OkThenSilenceTracesElevenEmptyAnswers) {
@@ -247,7 +248,7 @@ TEST(Ussd, OkThenSilenceTracesElevenEmptyAnswers) {
   EXPECT_EQ(ResultOk, run.out);
   std::string trace = UssdStar100 + "\n\r\nOK\r\n - 10\n";
   for (int counter = 10; counter >= 0; --counter) trace += " - " + std::to_string(counter) + "\n";
-  EXPECT_EQ(trace, run.err);
+  EXPECT_EQ(trace + "atsms: the network sent no reply\n", run.err);
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ std::vector<ArgumentCase> Cases() {
       {"EmptyUssd", Port::Modem, "", {"ussd", ""}, 0, ResultOk, UssdTrace(""), 4, "AT+CUSD=1,\"\",15\r"},
       {"EmptyNumber", Port::Modem, "", {"sim", "send", "", "Hi"}, 255, ResultError, BadNumber, 0},
       {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 0, ResultOk, "", 7, "AT+CMGS=10\r", "", ""},
-      {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, Listing, "", -1, "AT+CMGD=0\r"},
+      {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, Listing,
+       "atsms: the modem refused AT+CMGD=0: +CMS ERROR: 321 (invalid memory index)\n", -1, "AT+CMGD=0\r"},
       // The longest arguments Linux passes.
       {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, Listing, "", -1,
        "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
@@ -98,7 +99,8 @@ std::vector<ArgumentCase> Cases() {
       {"LongNumber", Port::Modem, "", {"sim", "send", Huge(LongestArgument, '1'), "Hi"}, 255, ResultError, BadNumber, 0},
       {"LongText", Port::Modem, "", {"sim", "send", "12345", Huge(LongestArgument, 'A')}, 255, ResultError,
        "atsms: the text is longer than 1023 bytes\n", 0},
-      {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, Listing, "", -1,
+      {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, Listing,
+       "atsms: the modem refused AT+CMGD=2147483647: ERROR\n", -1,
        "AT+CMGD=2147483647\r"},
       {"ManyLongArguments", Port::Modem, "", manyLong, 1, Listing, "", -1, "AT+CMGR=1\r"},
       // Text that is not UTF-8 is refused whole, never sent cut at the bad byte.

@@ -29,6 +29,9 @@ const UnplugCase UnplugCases[] = {
     {"SendWaitingForConfirmation", {"sim", "send", "12345", "'Hi'"}, 7, "00010005912143F500080400480069\x1a",
      ResultError},
     {"UssdWaitingForReply", {"ussd", "*100#"}, 4, "AT+CUSD=1,\"AA180C3602\",15\r", ResultError},
+    // A text of three parts: the first was accepted; gone, not "part 2 of 3 was not accepted".
+    {"LongSendWaitingForSecondPrompt", {"sim", "send", "12345", std::string(150, 'a')}, 8, "AT+CMGS=150\r",
+     ResultError},
 };
 
 void PrintTo(const UnplugCase& c, std::ostream* os) { *os << c.name; }
@@ -59,11 +62,13 @@ TEST_P(Unplug, EndsPromptlyWithOneLine) {
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
   EXPECT_EQ(255, outcome.exitStatus);
   EXPECT_EQ(c.out, outcome.out);
-  // Exactly one "gone" line, whatever else was reported on the way.
+  // Exactly one "gone" line, whatever else was reported on the way, and no other line of atsms's own.
   const std::string gonePrefix = "atsms: the modem is gone: ";
   const size_t at = outcome.err.find(gonePrefix);
   ASSERT_NE(std::string::npos, at) << "stderr: " << outcome.err;
   EXPECT_EQ(std::string::npos, outcome.err.find(gonePrefix, at + 1)) << "stderr: " << outcome.err;
+  EXPECT_EQ(std::string::npos, outcome.err.find("atsms: ", at + 1)) << "stderr: " << outcome.err;
+  EXPECT_TRUE(at == 0 || outcome.err.rfind("atsms: ", at - 1) == std::string::npos) << "stderr: " << outcome.err;
   const size_t end = outcome.err.find('\n', at);
   ASSERT_NE(std::string::npos, end);
   EXPECT_GT(end, at + gonePrefix.size()) << "no reason given";

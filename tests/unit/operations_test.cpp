@@ -11,6 +11,7 @@
 
 #include "fake_exchange.h"
 #include "modem/commands.h"
+#include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"
 #include "modem/send.h"
@@ -358,7 +359,7 @@ struct UssdCase { const char* source; Lines answers; int want; Lines replyTrace;
 const char BalanceLine[] = "USSD reply: Balance 5.00\n";
 const UssdCase UssdCases[] = {
     {"OK, then the network's answer", {Ok, CusdReply}, 0, {Ok}, {CusdReply}, BalanceLine},
-    {"OK, then silence", {Ok}, 0, {Ok}, Repeat("", 11), ""},
+    {"OK, then silence", {Ok}, 0, {Ok}, Repeat("", 11), "atsms: the network sent no reply\n"},
     {"OK in the 10th answer", Repeat("", 9) + Lines{Ok, CusdReply}, 0, Repeat("", 9) + Lines{Ok}, {CusdReply},
      BalanceLine},
     {"OK in the 11th answer", Repeat("", 10) + Lines{Ok, CusdReply}, -1, Repeat("", 10) + Lines{Ok}, {}, ""},
@@ -370,7 +371,7 @@ const UssdCase UssdCases[] = {
     {"CUSD in an answer before the OK", {"\r\n+CUSD: 1,\"x\",15\r\n", Ok, CusdReply}, 0,
      {"\r\n+CUSD: 1,\"x\",15\r\n", Ok}, {}, "USSD reply: x [reply expected]\n"},
     {"CUSD without text in the OK answer", {"\r\nOK\r\n\r\n+CUSD: 2\r\n", CusdReply}, 0,
-     {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, {}, ""},
+     {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, {}, "atsms: the network ended the request without text (status 2)\n"},
 };
 
 TEST(SendUssd, ReplyAndResultWaits) {
@@ -425,6 +426,65 @@ TEST(SendUssd, OverlongCodeIsRefusedBeforeTheModem) {
   EXPECT_EQ(ResultError, run.out);
   EXPECT_EQ(Lines{}, LinesSent());
   EXPECT_FALSE(run.err.empty());
+}
+
+// The one line the front end adds once an operation has yielded -1: the first refusal of the run,
+// or a line of its own; nothing when the failure has its line already, or for an empty storage.
+int ListSim() { return ListMessages(FakePort, 0); }
+int SendHi() {
+  char text[] = "Hi";
+  return SendMessage(FakePort, "12345", text, 1, 0);
+}
+int SendLong() {
+  std::string text(150, 'a');
+  return SendMessage(FakePort, "12345", &text[0], 1, 0);
+}
+int Ussd() { return SendUssd(FakePort, "*100#"); }
+const std::string Locked = "\r\n+CME ERROR: 11\r\n";
+struct FailureCase { const char* source; int (*operation)(); Lines answers; std::string lines; };
+const FailureCase FailureCases[] = {
+    {"not a byte to the probes and ATE0", ListSim, {},
+     "atsms: the modem does not answer on /dev/ttyUSB1; is it the AT-command port?\n"},
+    {"a probe answered, ATE0 not", ListSim, {"AT\r"}, "atsms: the modem gave no answer to ATE0\n"},
+    {"SIM locked: the storage, not the listing", ListSim, {Ok, Ok, Ok, Locked, Ok, Locked},
+     "atsms: the modem refused AT+CPMS=\"SM\",\"SM\",\"SM\": +CME ERROR: 11 (SIM PIN required)\n"},
+    {"no answer to the listing", ListSim, Prepared, "atsms: the modem gave no answer to AT+CMGL=4\n"},
+    {"listing cut off", ListSim, Prepared + Lines{"\r\n+CMGL: 1,1,,23\r\n0791"},
+     "atsms: the answer to AT+CMGL=4 ended without OK\n"},
+    {"listing line without its index", ListSim, Prepared + Lines{"\r\n+CMGL: \r\n\r\nOK\r\n"},
+     "atsms: the answer to AT+CMGL=4 could not be read\n"},
+    {"empty storage", ListSim, Prepared + Lines{Ok}, ""},
+    {"listing bound after a refusal: the bound's line only", ListSim,
+     {Ok, Ok, Ok, Locked, Ok, LongCmglOfSize(255, ListingLimit + 1)}, TooLong},
+    {"PDU not confirmed", SendHi, Prepared + Lines{Prompt}, "atsms: the modem did not confirm the PDU sent after AT+CMGS=14\n"},
+    {"part refused after an error line: the part line only", SendLong,
+     Prepared + Lines{Prompt, Confirmed, Prompt, "\r\n+CMS ERROR: 500\r\n"},
+     "atsms: part 2 of 3 was not accepted; 1 part was sent\n"},
+    {"USSD accepted in the 11th answer", Ussd, Lines{Ok, Ok, Ok} + Repeat("", 10) + Lines{Ok},
+     "atsms: the modem accepted AT+CUSD=1,\"AA180C3602\",15 too late\n"},
+};
+
+TEST(ReportFailure, OneLineForTheFirstFailure) {
+  for (const FailureCase& c : FailureCases) {
+    SCOPED_TRACE(c.source);
+    ForgetFailure();
+    PlayAnswers(c.answers);
+    Captured run = Capture([&] {
+      const int result = c.operation();
+      if (result == -1) {
+        ReportFailure("/dev/ttyUSB1");
+        ReportFailure("/dev/ttyUSB1");  // once per run
+      }
+      return result;
+    });
+    std::string lines;  // the USSD trace left out
+    for (size_t at = 0, end; at < run.err.size(); at = end + 1) {
+      end = run.err.find('\n', at);
+      if (end == std::string::npos) end = run.err.size();
+      if (run.err.compare(at, 7, "atsms: ") == 0) lines += run.err.substr(at, end + 1 - at);
+    }
+    EXPECT_EQ(c.lines, lines);
+  }
 }
 
 }  // namespace

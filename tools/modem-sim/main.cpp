@@ -55,6 +55,12 @@ const char UsageText[] =
     "  --ussd-error          answer ERROR to AT+CUSD\n"
     "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
     "  --hangup-after N      close the modem right after the Nth command line\n"
+    "SIM:\n"
+    "  --sim-pin             answer +CMS ERROR: 311 (SIM PIN required) to every storage\n"
+    "                        and message command (AT+CPMS, AT+CMGL, AT+CMGR, AT+CMGD,\n"
+    "                        AT+CMGS, AT+CMGW)\n"
+    "  --no-sim              the same with +CMS ERROR: 310 (SIM not inserted)\n"
+    "  --cme-errors          with --sim-pin or --no-sim: +CME ERROR: 11 or 10 instead\n"
     "  --help                show this text\n";
 
 volatile sig_atomic_t StopRequested = 0;
@@ -120,7 +126,7 @@ enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
-  PacketSize, PacketGap
+  PacketSize, PacketGap, SimPin, NoSim, CmeErrors
 };
 
 const option LongOptions[] = {
@@ -150,6 +156,9 @@ const option LongOptions[] = {
     {"ussd-status", required_argument, nullptr, UssdStatus},
     {"ussd-before-ok", no_argument, nullptr, UssdBeforeOk},
     {"hangup-after", required_argument, nullptr, HangupAfter},
+    {"sim-pin", no_argument, nullptr, SimPin},
+    {"no-sim", no_argument, nullptr, NoSim},
+    {"cme-errors", no_argument, nullptr, CmeErrors},
     {"help", no_argument, nullptr, Help},
     {"fill", required_argument, nullptr, FillOption},
     {"capacity", required_argument, nullptr, Capacity},
@@ -199,6 +208,9 @@ int main(int argc, char** argv) {
       case UssdStatus: ok = ParseCount(optarg, 0, 9, &opts.ussdStatus); break;
       case UssdBeforeOk: opts.ussdBeforeOk = true; break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
+      case SimPin: opts.simPin = true; break;
+      case NoSim: opts.noSim = true; break;
+      case CmeErrors: opts.cmeErrors = true; break;
       case FillOption: {
         Fill fill;
         ok = ParseStorageCount(optarg, 255, true, &fill.storage, &fill.count, &fill.gsm7);

@@ -31,6 +31,8 @@ constexpr int UnsolicitedAfterOkMs = 20;
 constexpr int IndexLimit = 1000;                     // CMGD and CMGR refuse indexes from here on
 constexpr size_t LineLimit = 8192;
 const char* const Statuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};  // <stat> 0..3
+// What a modem refuses while its SIM is locked or missing: the storage and message commands.
+const char* const SimCommands[] = {"AT+CPMS", "AT+CMGL", "AT+CMGR", "AT+CMGD", "AT+CMGS", "AT+CMGW"};
 
 int StatusCode(const std::string& status) {
   for (int i = 0; i < 4; ++i)
@@ -432,6 +434,11 @@ std::string Modem::Execute(const std::string& command) {
   size_t equals = command.find('=');
   std::string name = command.substr(0, equals);
   std::string argument = equals == std::string::npos ? "" : command.substr(equals + 1);
+  if ((opts_.simPin || opts_.noSim) && std::count(std::begin(SimCommands), std::end(SimCommands), name)) {
+    if (opts_.cmeErrors)
+      return opts_.noSim ? "\r\n+CME ERROR: 10\r\n" : "\r\n+CME ERROR: 11\r\n";
+    return CmsError(opts_.noSim ? 310 : 311);  // SIM not inserted, SIM PIN required
+  }
   if (name == "AT+CSCS") {
     std::vector<std::string> charset = SplitParameters(argument);
     if (charset.size() != 1 || (charset[0] != "UCS2" && charset[0] != "GSM"))

@@ -63,6 +63,12 @@ struct Options {
   bool unsolicitedAfterOk = false;  // 20 ms after every answer that ends in OK: "+CMTI", "^RSSI" or "RING", in turn
   int packetSize = 0;             // if >0: every answer (or piece) is written in packets of at most this many bytes
   int packetGapMs = 1;            // ... packetGapMs apart, as a USB modem hands over its output
+  // SIM: every storage or message command (AT+CPMS, AT+CMGL, AT+CMGR, AT+CMGD, AT+CMGS, AT+CMGW) is
+  // answered "+CMS ERROR: 311" (PIN required) or, without a SIM, "+CMS ERROR: 310"; with cmeErrors
+  // "+CME ERROR: 11" or "+CME ERROR: 10" instead. noSim wins over simPin.
+  bool simPin = false;
+  bool noSim = false;
+  bool cmeErrors = false;
   // storage
   int indexBase = 1;              // 0: storages number their messages from 0
   bool descending = false;        // AT+CMGL lists in descending index order

@@ -1,0 +1,154 @@
+#include "modem/failure.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "modem/answers.h"
+#include "modem/error_codes.h"
+#include "serial/exchange.h"
+
+namespace {
+
+enum Record { NoRecord, Refusal, Fixed, Silence };
+
+constexpr int CommandSize = 160;              // the longest command line: AT+CUSD with 126 hex digits
+constexpr int StepSize = CommandSize + 64;    // a command and our words around it
+constexpr int AnswerSize = 96;                // the modem's line, cut; a numbered error with its meaning fits
+constexpr char CmeLine[] = "+CME ERROR:";
+constexpr char CmsLine[] = "+CMS ERROR:";
+
+Record Recorded = NoRecord;
+bool Explained = false;
+bool Reported = false;
+char Step[StepSize];      // Refusal: the command without its CR; Fixed: the whole line
+char Answer[AnswerSize];  // Refusal: what the modem said
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool StartsWith(const char* text, const char* end, const char* prefix) {
+  const size_t length = strlen(prefix);
+  return (size_t)(end - text) >= length && memcmp(text, prefix, length) == 0;
+}
+
+bool IsErrorLine(const char* line, const char* end) {
+  return (end - line == 5 && memcmp(line, "ERROR", 5) == 0) || StartsWith(line, end, CmeLine) ||
+         StartsWith(line, end, CmsLine);
+}
+
+// The meaning of "+CME ERROR: <n>" or "+CMS ERROR: <n>"; nullptr for words or an unnamed code.
+const char* MeaningOf(const char* line, const char* end) {
+  const ErrorFamily family = StartsWith(line, end, CmeLine) ? CmeError : CmsError;
+  const char* p = line + strlen(CmeLine);
+  while (p < end && IsBlank(*p)) ++p;
+  const char* const digits = p;
+  int code = 0;
+  for (; p < end && IsDigit(*p) && p - digits < 6; ++p) code = code * 10 + (*p - '0');
+  return p > digits && p == end ? ErrorMeaning(family, code) : nullptr;
+}
+
+// text (length bytes) into dest, cut to fit with "..." behind, never inside a UTF-8 character.
+void CopyCut(char* dest, int size, const char* text, int length) {
+  if (length < size) {
+    memcpy(dest, text, (size_t)length);
+    dest[length] = '\0';
+    return;
+  }
+  int keep = size - 4;
+  while (keep > 0 && ((unsigned char)text[keep] & 0xC0) == 0x80) --keep;
+  memcpy(dest, text, (size_t)keep);
+  memcpy(dest + keep, "...", 4);
+}
+
+// command without the CR that ends a command line.
+void CopyCommand(char* dest, int size, const char* command) {
+  const size_t length = strcspn(command, "\r");
+  snprintf(dest, (size_t)size, "%.*s", (int)length, command);
+}
+
+}  // namespace
+
+int DescribeAnswer(char* dest, int size, const char* answer) {
+  const char* found = nullptr;
+  const char* foundEnd = nullptr;
+  int kind = 0;
+  for (const char* line = answer; *line;) {
+    const char* end = line + strcspn(line, "\r\n");
+    const char* start = line;
+    while (start < end && IsBlank(*start)) ++start;
+    const char* stop = end;
+    while (stop > start && IsBlank(stop[-1])) --stop;
+    if (start < stop) {
+      const int lineKind = IsErrorLine(start, stop) ? 2 : 1;
+      if (lineKind >= kind) {  // a later error line, or any later line while no error line came
+        found = start;
+        foundEnd = stop;
+        kind = lineKind;
+      }
+    }
+    line = *end ? end + 1 : end;
+  }
+  dest[0] = '\0';
+  if (!found) return 0;
+  const char* meaning = kind == 2 && *found == '+' ? MeaningOf(found, foundEnd) : nullptr;
+  if (meaning)
+    snprintf(dest, (size_t)size, "%.*s (%s)", (int)(foundEnd - found), found, meaning);
+  else
+    CopyCut(dest, size, found, (int)(foundEnd - found));
+  return kind;
+}
+
+void NoteRefusal(const char* command) {
+  if (Recorded != NoRecord) return;
+  if (DescribeAnswer(Answer, AnswerSize, ResponseBuffer) == 0) {
+    NoteFailure("the modem gave no answer to %s", command);
+    return;
+  }
+  CopyCommand(Step, StepSize, command);
+  Recorded = Refusal;
+}
+
+bool NoteErrorAnswer(const char* command) {
+  char line[AnswerSize];
+  if (DescribeAnswer(line, sizeof line, ResponseBuffer) != 2) return false;
+  NoteRefusal(command);
+  return true;
+}
+
+void NoteFailure(const char* format, const char* command) {
+  if (Recorded != NoRecord) return;
+  char bare[CommandSize];
+  CopyCommand(bare, sizeof bare, command);
+  snprintf(Step, sizeof Step, format, bare);
+  Recorded = Fixed;
+}
+
+void NoteSilence() {
+  if (Recorded == NoRecord) Recorded = Silence;
+}
+
+void NoteExplained() { Explained = true; }
+
+void ReportFailure(const char* port) {
+  if (Recorded == NoRecord || Explained || Reported || PortLost()) return;
+  Reported = true;
+  fputs("atsms: ", stderr);
+  if (Recorded == Silence) {
+    fputs("the modem does not answer on ", stderr);
+    PrintEscaped(stderr, port);
+    fputs("; is it the AT-command port?", stderr);
+  } else if (Recorded == Refusal) {
+    fputs("the modem refused ", stderr);
+    PrintEscaped(stderr, Step);
+    fputs(": ", stderr);
+    PrintEscaped(stderr, Answer);
+  } else {
+    PrintEscaped(stderr, Step);
+  }
+  fputc('\n', stderr);
+}
+
+void ForgetFailure() {
+  Recorded = NoRecord;
+  Explained = false;
+  Reported = false;
+}
