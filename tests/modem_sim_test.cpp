@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "modem_sim.h"
+#include "sim_pdu.h"
 
 namespace {
 
@@ -269,6 +270,125 @@ TEST(ModemSim, ReadsTextModeInTheCharsetChosen) {
   port->Exchange("AT+CSCS=\"GSM\"\r");
   EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"+1234\",,\"24/05/01,10:20:30+08\"\r\nHi\r\n\r\nOK\r\n", port->Exchange("AT+CMGR=3\r"));
   EXPECT_EQ("REC READ", modem.Messages("SM")[0].status);
+}
+
+// Recorded from a real network: 7-bit, IE 00 with reference 0x4C, part 1 of 2.
+const char CapturedPart[] =
+    "07912160130320F5440B916171056429F5000021405291650569A00500034C0201A9E8F41C949E83C2207B599E07B1DFEE33885E9E"
+    "D341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3D3F4BC0B94A483E6E8779D4D06CDD1EF3B"
+    "A80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3F369F71954768FDFE4B4FB0C9297"
+    "E1F2F2BCECA6CF41";
+const char CapturedText[] =
+    "This is a very long test designed to exercise multi part capability. It should show up as one message, "
+    "not as two, as the underlying encoding represents ";
+const char EightBitPdu[] = "00040B919471103254F6000442501001020380040102ABCD";
+
+// The text line of a text-mode +CMGR answer.
+std::string TextLine(const std::string& answer) {
+  size_t start = answer.find("\r\n", 2) + 2;
+  return answer.substr(start, answer.find("\r\n", start) - start);
+}
+
+// What text mode shows (charset UCS2) for a captured 7-bit part, a UCS-2 part the simulator stored
+// (header 0500034C0101) and 8-bit data, under each header form.
+TEST(ModemSim, ShowsUserDataHeadersInTextModeAsAsked) {
+  const std::string userData = std::string(CapturedPart).substr(54);  // after TP-UDL
+  const std::string text = sim::Utf8ToUcs2Hex(CapturedText);
+  const std::string privet = "041F04400438043204350442";
+  struct FormCase { const char* name; sim::HeaderForm form; std::string gsm7Part; std::string ucs2Part; };
+  const FormCase cases[] = {
+      {"a", sim::HeaderForm::Hex, userData, "0500034C0101" + privet},
+      {"b", sim::HeaderForm::Characters, "00E9004000F800BF00A4002000A1" + text, "0500034C0101" + privet},
+      {"c", sim::HeaderForm::Ucs2Only, userData, "0500034C0101" + privet},
+      {"d", sim::HeaderForm::Stripped, text, privet},
+  };
+  for (const FormCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.headerForm = c.form;
+    sim::Modem modem(o);
+    ASSERT_TRUE(modem.AddPduMessage("SM", 1, "REC READ", CapturedPart));
+    EXPECT_EQ(1, modem.AddLongMessage("SM", {2, "REC READ", "+1", "24/05/01,10:20:30+08", "Привет"}, sim::PartCoding::Ucs2));
+    ASSERT_TRUE(modem.AddPduMessage("SM", 3, "REC READ", EightBitPdu));
+    auto port = Connect(modem);
+    port->Exchange("AT+CSCS=\"UCS2\"\r");
+    port->Exchange("AT+CMGF=1\r");
+    const std::string first = port->Exchange("AT+CMGR=1\r");
+    EXPECT_EQ(0u, first.find("\r\n+CMGR: \"REC READ\",\"" + sim::Utf8ToUcs2Hex("+16175046925") +
+                              "\",,\"12/04/25,19:56:50-16\"\r\n"));
+    EXPECT_EQ(c.gsm7Part, TextLine(first));
+    EXPECT_EQ(c.ucs2Part, TextLine(port->Exchange("AT+CMGR=2\r")));
+    EXPECT_EQ("0102ABCD", TextLine(port->Exchange("AT+CMGR=3\r")));
+  }
+}
+
+TEST(ModemSim, WritesTheAlphaFieldAsAsked) {
+  const std::string date = ",\"24/05/01,10:20:30+08\"\r\n";
+  struct AlphaCase { const char* name; sim::AlphaField field; std::string known; std::string unknown; };
+  const AlphaCase cases[] = {
+      {"empty", sim::AlphaField::Empty, ",", ","},
+      {"quoted", sim::AlphaField::Quoted, ",\"\"", ",\"\""},
+      {"absent", sim::AlphaField::Absent, "", ""},
+      {"name", sim::AlphaField::Name, ",\"004D0075006D\"", ",\"\""},
+  };
+  for (const AlphaCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.alphaField = c.field;
+    sim::Modem modem(o);
+    modem.AddPhonebookEntry("+1234", "Mum");
+    modem.AddMessage("SM", {1, "REC READ", "+1234", "24/05/01,10:20:30+08", "Hi"});
+    modem.AddMessage("SM", {2, "REC READ", "+5", "24/05/01,10:20:30+08", "Hi"});
+    auto port = Connect(modem);
+    port->Exchange("AT+CSCS=\"UCS2\"\r");
+    port->Exchange("AT+CMGF=1\r");
+    EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"002B0031003200330034\"" + c.known + date + "00480069\r\n\r\nOK\r\n",
+              port->Exchange("AT+CMGR=1\r"));
+    EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"002B0035\"" + c.unknown + date + "00480069\r\n\r\nOK\r\n",
+              port->Exchange("AT+CMGR=2\r"));
+  }
+}
+
+// Each part as full as one SMS beside its header, no escape or surrogate pair split, and every
+// part's PDU reads back to its own text.
+TEST(ModemSim, StoresLongMessagesAsParts) {
+  const std::string ya = "\xD1\x8F";  // я: one UTF-16 unit
+  auto times = [](const std::string& s, int n) { std::string out; for (int i = 0; i < n; ++i) out += s; return out; };
+  struct PartsCase { const char* name; sim::PartCoding coding; std::string text; std::vector<size_t> sizes; int ie; };
+  const PartsCase cases[] = {
+      {"7-bit, 8-bit reference", sim::PartCoding::Gsm7, std::string(306, 'a'), {153, 153}, 0x00},
+      {"7-bit, 16-bit reference", sim::PartCoding::Gsm7Wide, std::string(306, 'a'), {152, 152, 2}, 0x08},
+      {"7-bit, escape kept whole", sim::PartCoding::Gsm7, std::string(152, 'a') + "\xE2\x82\xAC" "b", {152, 4}, 0x00},
+      {"UCS-2, 8-bit reference", sim::PartCoding::Ucs2, times(ya, 134), {134, 134}, 0x00},
+      {"UCS-2, 16-bit reference", sim::PartCoding::Ucs2Wide, times(ya, 134), {132, 132, 4}, 0x08},
+      {"UCS-2, surrogate pair kept whole", sim::PartCoding::Ucs2, std::string(66, 'a') + "\xF0\x9F\x98\x80", {66, 4}, 0x00},
+  };
+  for (const PartsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Modem modem;
+    ASSERT_EQ(static_cast<int>(c.sizes.size()),
+              modem.AddLongMessage("ME", {5, "REC UNREAD", "+1", "24/05/01,10:20:30+08", c.text}, c.coding));
+    std::vector<sim::Message> parts = modem.Messages("ME");
+    ASSERT_EQ(c.sizes.size(), parts.size());
+    std::string joined;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(5 + static_cast<int>(i), parts[i].index);
+      EXPECT_EQ(c.sizes[i], parts[i].text.size());
+      ASSERT_GE(parts[i].header.size(), 6u);
+      EXPECT_EQ(c.ie, parts[i].header[1]);
+      EXPECT_EQ(static_cast<char>(parts.size()), parts[i].header[parts[i].header.size() - 2]);
+      EXPECT_EQ(static_cast<char>(i + 1), parts[i].header.back());
+      EXPECT_EQ(parts[0].header.substr(0, parts[0].header.size() - 1), parts[i].header.substr(0, parts[i].header.size() - 1));
+      sim::DeliverInfo info;
+      ASSERT_TRUE(sim::DecodeDeliverPdu(
+          sim::BuildDeliverPdu(parts[i].sender, parts[i].date, parts[i].text, parts[i].gsm7, parts[i].header).hex, &info));
+      EXPECT_EQ(parts[i].header, info.header);
+      EXPECT_EQ(parts[i].text, info.text);
+      joined += info.text;
+    }
+    EXPECT_EQ(c.text, joined);
+  }
 }
 
 // Packs like atsms: each byte's low 7 bits, first character in the low bits of the first octet.
@@ -558,9 +678,31 @@ TEST(ModemSim, LoadsStoreFiles) {
   EXPECT_EQ("+123", m.sender);
   EXPECT_EQ("a\tb\\c\nd", m.text);
 
-  const char* bad[] = {"SM\t1\tREC NEW\t+1\t24/05/01,10:20:30+08\tx\n", "XX\t1\tREC READ\t+1\td\tx\n",
-                       "SM\tone\tREC READ\t+1\td\tx\n", "SM\t1\tREC READ\t+1\td\n", "SM\t1\tREC READ\t+1\td\ta\\qb\n"};
-  for (const char* line : bad) {
+  // A raw PDU, a long message in parts and a phonebook entry.
+  sim::Modem parts;
+  ASSERT_TRUE(parts.LoadStore(WriteFile(std::string("PDU\tSM\t1\tREC UNREAD\t") + CapturedPart +
+                                        "\nLONG\tSM\t3\tREC READ\t+1\t24/05/01,10:20:30+08\tgsm7-16\t" +
+                                        std::string(200, 'x') + "\nPHONEBOOK\t+1\tMum\tand Dad\n")))
+      << parts.LastError();
+  sm = parts.Messages("SM");
+  ASSERT_EQ(3u, sm.size());
+  EXPECT_EQ("+16175046925", sm[0].sender);
+  EXPECT_EQ("12/04/25,19:56:50-16", sm[0].date);
+  EXPECT_EQ(CapturedText, sm[0].text);
+  EXPECT_EQ(CapturedPart, sm[0].pdu);
+  EXPECT_EQ((std::vector<int>{3, 4}), (std::vector<int>{sm[1].index, sm[2].index}));
+  EXPECT_EQ(std::string(200, 'x'), sm[1].text + sm[2].text);
+  EXPECT_EQ(0x08, sm[1].header[1]);
+
+  const std::string pdu = std::string("PDU\tSM\t1\t");
+  const std::string bad[] = {"SM\t1\tREC NEW\t+1\t24/05/01,10:20:30+08\tx\n", "XX\t1\tREC READ\t+1\td\tx\n",
+                             "SM\tone\tREC READ\t+1\td\tx\n", "SM\t1\tREC READ\t+1\td\n", "SM\t1\tREC READ\t+1\td\ta\\qb\n",
+                             pdu + "REC READ\t00010005912143F500080400480069\n",  // an SMS-SUBMIT
+                             pdu + "STO SENT\t" + EightBitPdu + "\n", pdu + "REC READ\t" + EightBitPdu + "0\n",
+                             "LONG\tSM\t1\tREC READ\t+1\td\tutf8\tx\n",
+                             "LONG\tSM\t998\tREC READ\t+1\td\tgsm7\t" + std::string(400, 'x') + "\n",  // parts past 999
+                             "PHONEBOOK\t\tMum\n"};
+  for (const std::string& line : bad) {
     SCOPED_TRACE(line);
     sim::Modem refused;
     EXPECT_FALSE(refused.LoadStore(WriteFile(std::string("# header\n") + line)));
