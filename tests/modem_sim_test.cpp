@@ -16,6 +16,7 @@
 
 #include "modem_sim.h"
 #include "sim_pdu.h"
+#include "captured_pdus.h"
 
 namespace {
 
@@ -272,15 +273,6 @@ TEST(ModemSim, ReadsTextModeInTheCharsetChosen) {
   EXPECT_EQ("REC READ", modem.Messages("SM")[0].status);
 }
 
-// Recorded from a real network: 7-bit, IE 00 with reference 0x4C, part 1 of 2.
-const char CapturedPart[] =
-    "07912160130320F5440B916171056429F5000021405291650569A00500034C0201A9E8F41C949E83C2207B599E07B1DFEE33885E9E"
-    "D341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3D3F4BC0B94A483E6E8779D4D06CDD1EF3B"
-    "A80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3F369F71954768FDFE4B4FB0C9297"
-    "E1F2F2BCECA6CF41";
-const char CapturedText[] =
-    "This is a very long test designed to exercise multi part capability. It should show up as one message, "
-    "not as two, as the underlying encoding represents ";
 const char EightBitPdu[] = "00040B919471103254F6000442501001020380040102ABCD";
 
 // The text line of a text-mode +CMGR answer.
@@ -292,8 +284,8 @@ std::string TextLine(const std::string& answer) {
 // What text mode shows (charset UCS2) for a captured 7-bit part, a UCS-2 part the simulator stored
 // (header 0500034C0101) and 8-bit data, under each header form.
 TEST(ModemSim, ShowsUserDataHeadersInTextModeAsAsked) {
-  const std::string userData = std::string(CapturedPart).substr(54);  // after TP-UDL
-  const std::string text = sim::Utf8ToUcs2Hex(CapturedText);
+  const std::string userData = std::string(captured::Part1Of2).substr(54);  // after TP-UDL
+  const std::string text = sim::Utf8ToUcs2Hex(captured::Part1Text);
   const std::string privet = "041F04400438043204350442";
   struct FormCase { const char* name; sim::HeaderForm form; std::string gsm7Part; std::string ucs2Part; };
   const FormCase cases[] = {
@@ -307,7 +299,7 @@ TEST(ModemSim, ShowsUserDataHeadersInTextModeAsAsked) {
     sim::Options o;
     o.headerForm = c.form;
     sim::Modem modem(o);
-    ASSERT_TRUE(modem.AddPduMessage("SM", 1, "REC READ", CapturedPart));
+    ASSERT_TRUE(modem.AddPduMessage("SM", 1, "REC READ", captured::Part1Of2));
     EXPECT_EQ(1, modem.AddLongMessage("SM", {2, "REC READ", "+1", "24/05/01,10:20:30+08", "Привет"}, sim::PartCoding::Ucs2));
     ASSERT_TRUE(modem.AddPduMessage("SM", 3, "REC READ", EightBitPdu));
     auto port = Connect(modem);
@@ -680,7 +672,7 @@ TEST(ModemSim, LoadsStoreFiles) {
 
   // A raw PDU, a long message in parts and a phonebook entry.
   sim::Modem parts;
-  ASSERT_TRUE(parts.LoadStore(WriteFile(std::string("PDU\tSM\t1\tREC UNREAD\t") + CapturedPart +
+  ASSERT_TRUE(parts.LoadStore(WriteFile(std::string("PDU\tSM\t1\tREC UNREAD\t") + captured::Part1Of2 +
                                         "\nLONG\tSM\t3\tREC READ\t+1\t24/05/01,10:20:30+08\tgsm7-16\t" +
                                         std::string(200, 'x') + "\nPHONEBOOK\t+1\tMum\tand Dad\n")))
       << parts.LastError();
@@ -688,8 +680,8 @@ TEST(ModemSim, LoadsStoreFiles) {
   ASSERT_EQ(3u, sm.size());
   EXPECT_EQ("+16175046925", sm[0].sender);
   EXPECT_EQ("12/04/25,19:56:50-16", sm[0].date);
-  EXPECT_EQ(CapturedText, sm[0].text);
-  EXPECT_EQ(CapturedPart, sm[0].pdu);
+  EXPECT_EQ(captured::Part1Text, sm[0].text);
+  EXPECT_EQ(captured::Part1Of2, sm[0].pdu);
   EXPECT_EQ((std::vector<int>{3, 4}), (std::vector<int>{sm[1].index, sm[2].index}));
   EXPECT_EQ(std::string(200, 'x'), sm[1].text + sm[2].text);
   EXPECT_EQ(0x08, sm[1].header[1]);

@@ -262,11 +262,11 @@ int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEnt
   if (p >= endMark) return -1;
   fields->given = p;
   fields->text = p;
+  // Behind a header the text comes from the PDU (what text mode shows of a header is of no use);
+  // 8-bit data stays as given.
   const ListedText listed = entry ? entry->text : NotListed;
-  if (listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, &entry->userData) >= 0)
-    fields->text = CodecBuffer;  // what the text-mode answer shows of its header is of no use
-  else if (listed != ListedGivenHex && Ucs2HexToUtf8(CodecBuffer, p) >= 0)
-    fields->text = CodecBuffer;
+  const bool ownText = listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, &entry->userData) >= 0;
+  if (ownText || (listed != ListedGivenHex && Ucs2HexToUtf8(CodecBuffer, p) >= 0)) fields->text = CodecBuffer;
   return 0;
 }
 

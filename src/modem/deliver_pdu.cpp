@@ -78,11 +78,12 @@ int UserDataText(char* dest, int size, const UserData* userData) {
   if (3 * units >= size) return -1;
   static const char Digits[] = "0123456789ABCDEF";
   char hex[2 * UserDataLimit + 1];
-  for (int i = 0; i < 2 * units; ++i) {
-    const unsigned char octet = ud.data[headerOctets + i];
-    hex[2 * i] = Digits[octet >> 4];
-    hex[2 * i + 1] = Digits[octet & 0xF];
+  char* out = hex;
+  const char* const end = hex + 4 * (size_t)units;
+  for (const unsigned char* octet = ud.data + headerOctets; out < end; ++octet) {
+    *out++ = Digits[*octet >> 4];
+    *out++ = Digits[*octet & 0xF];
   }
-  hex[4 * units] = '\0';
+  *out = '\0';
   return Ucs2HexToUtf8(dest, hex);
 }

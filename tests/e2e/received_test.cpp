@@ -2,24 +2,14 @@
 // with its own text whatever the modem makes of its header, and every form of the alpha field.
 #include <gtest/gtest.h>
 
+#include "../captured_pdus.h"
 #include "harness.h"
 
 namespace {
 
 using namespace e2e;
+using namespace captured;
 
-// Recorded from real networks: 7-bit parts with a concatenation header (IE 00).
-const char Part1Of2[] =
-    "07912160130320F5440B916171056429F5000021405291650569A00500034C0201A9E8F41C949E83C2207B599E07B1DFEE33885E9E"
-    "D341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3D3F4BC0B94A483E6E8779D4D06CDD1EF3B"
-    "A80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3F369F71954768FDFE4B4FB0C9297"
-    "E1F2F2BCECA6CF41";
-const char Part2Of2[] =
-    "07912160130320F6440B916171056429F5000021405291651569320500034C0202E9E8301D44479741F0B09C3E0785E56590BCCC0E"
-    "D3CB6410FD0D7ABBCBA0B0FB4D4797E52E10";
-const char LowerCasePart[] =
-    "07912160130300f4440b915155685703f900005240713104738a3e050003c40202da6f37881e969fcbf4b4fb0ccabfeb20f4fb0ea2"
-    "87e5e7323ded3e83dae17519747fcbd96490b95c6683d273101d5d0601";
 const char EightBit[] = "00040B919471103254F6000442501001020380040102ABCD";  // 8-bit data, no header
 
 // Long texts whose first part is exactly one SMS beside its header: 67 UTF-16 units (IE 00), 66
@@ -50,10 +40,9 @@ void StoreReceived(sim::Modem& modem) {
 // The same lines whatever the modem's text mode shows.
 const std::string ReceivedListing =
     ListHeader +
-    "1\t1\t+16175046925\t12/04/25,19:56:50-16\tThis is a very long test designed to exercise multi part "
-    "capability. It should show up as one message, not as two, as the underlying encoding represents \n"
-    "2\t0\t+16175046925\t12/04/25,19:56:51-16\tthat the parts are related to one another. \n"
-    "3\t0\t+15558675309\t25/04/17,13:40:37-28\tmon targeting you how targeting make world feel is the \n"
+    "1\t1\t+16175046925\t12/04/25,19:56:50-16\t" + Part1Text + "\n"
+    "2\t0\t+16175046925\t12/04/25,19:56:51-16\t" + Part2Text + "\n"
+    "3\t0\t+15558675309\t25/04/17,13:40:37-28\t" + LowerCaseText + "\n"
     "4\t1\t+79161234567\t24/05/02,09:15:00+12\t" + Ucs2First + "\n"
     "5\t1\t+79161234567\t24/05/02,09:15:00+12\t" + Ucs2Second + "\n"
     "6\t0\t+491701234567\t24/05/03,10:00:00+08\tYour parcel 4711 is on its way. Costs: 12 € {incl. tax} "

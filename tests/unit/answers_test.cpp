@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "modem/answers.h"
+#include "../captured_pdus.h"
 #include "serial/exchange.h"
 
 namespace {
+
+using namespace captured;
 
 // The parsers write into the answer: each call gets its own copy, sized like ResponseBuffer.
 std::vector<char> Writable(const std::string& answer) {
@@ -94,10 +97,16 @@ std::string Entries(const std::vector<ListedEntry>& entries) {
   int plain = 0;
   for (int i = 0; i < ListedIndexes; ++i) {
     char text[UserDataTextSize] = "";
-    if (entries[i].text == ListedOwnText) UserDataText(text, sizeof text, &entries[i].userData);
-    if (entries[i].text == ListedPlain) ++plain;
-    if (entries[i].text == ListedOwnText || entries[i].text == ListedGivenHex || entries[i].text == ListedTwice)
-      out += std::to_string(i) + ":" + (entries[i].text == ListedGivenHex ? "hex" : entries[i].text == ListedTwice ? "twice" : text) + "|";
+    switch (entries[i].text) {
+      case NotListed: break;
+      case ListedPlain: ++plain; break;
+      case ListedOwnText:
+        UserDataText(text, sizeof text, &entries[i].userData);
+        out += std::to_string(i) + ":" + text + "|";
+        break;
+      case ListedGivenHex: out += std::to_string(i) + ":hex|"; break;
+      case ListedTwice: out += std::to_string(i) + ":twice|"; break;
+    }
   }
   return out + std::to_string(plain) + " plain";
 }
@@ -120,23 +129,12 @@ Scanned ScanInPieces(const std::string& answer, const std::vector<size_t>& cuts)
   return result;
 }
 
-// Captured parts (7-bit, IE 00), an 8-bit data message and a PDU line that is no PDU.
-const char Part1Of2[] =
-    "07912160130320F5440B916171056429F5000021405291650569A00500034C0201A9E8F41C949E83C2207B599E07B1DFEE33885E9E"
-    "D341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3D3F4BC0B94A483E6E8779D4D06CDD1EF3B"
-    "A80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3F369F71954768FDFE4B4FB0C9297"
-    "E1F2F2BCECA6CF41";
-const char LowerCasePart[] =
-    "07912160130300f4440b915155685703f900005240713104738a3e050003c40202da6f37881e969fcbf4b4fb0ccabfeb20f4fb0ea2"
-    "87e5e7323ded3e83dae17519747fcbd96490b95c6683d273101d5d0601";
 const char EightBit[] = "00040B919471103254F6000442501001020380040102ABCD";
 const std::string PartsListing = std::string("\r\n") +
     "+CMGL: 0,1,,159\r\n" + Part1Of2 + "\r\n+CMGL: 0,1,,159\r\n" + Part1Of2 + "\r\n" +  // both parts at 0
     "+CMGL: 3,0,,61\r\n" + LowerCasePart + "\r\n+CMGL: 4,1,,21\r\n" + EightBit + "\r\n" +
     "+CMGL: 5,1,,159\r\n" + FullPdu + "\r\n+CMGL: 6,1,,159\r\n" + std::string(Part1Of2).insert(60, " ") + "\r\n" +
     "+CMGL: 7,1,,159\r\n" + Part1Of2 + "\r\n+CMGL: 300,1,,61\r\n" + LowerCasePart + "\r\n\r\nOK\r\n";
-const char Part1Text[] = "This is a very long test designed to exercise multi part capability. It should show up as one "
-                         "message, not as two, as the underlying encoding represents ";
 
 struct SplitCase { const char* source; std::string answer; Scanned want; };
 const SplitCase SplitAnswers[] = {
@@ -144,14 +142,15 @@ const SplitCase SplitAnswers[] = {
     {"numbered from 0, descending", FullListing({12, 11, 3, 0}), {12, true, 4, "4 plain"}},
     {"digits run into the OK", FullListing(Range(1, 12), "+CMGL: 13OK\r\n"), {-1, false, 12, "12 plain"}},
     {"no digits before the OK", FullListing(Range(1, 12), "+CMGL: ,\r\nOK\r\n"), {-1, false, 12, "12 plain"}},
-    {"the skip crosses a line to the next digits", FullListing({4}, "+CMGL: ,\r\n1\r\nOK\r\n"), {4, false, 2, "1 plain"}},
+    {"the skip crosses a line to the next digits", FullListing({4}, "+CMGL: ,\r\n1\r\nOK\r\n"),
+     {4, false, 2, "1 plain"}},
     {"index ended by an O that is no OK", FullListing({5}, "+CMGL: 17O\r\nAB\r\nOK\r\n"), {17, false, 2, "2 plain"}},
     {"no OK", FullListing(Range(1, 12), "\r\n"), {-1, false, 12, "12 plain"}},
     {"NUL before the OK", FullListing(Range(1, 12), std::string("\r\n\0\r\nOK\r\n", 9)), {-1, false, 12, "12 plain"}},
-    {"higher index after the OK", FullListing(Range(1, 12), "\r\nOK\r\n+CMGL: 99,1,,159\r\n"), {12, false, 12, "12 plain"}},
+    {"higher index after the OK", FullListing(Range(1, 12), "\r\nOK\r\n+CMGL: 99,1,,159\r\n"),
+     {12, false, 12, "12 plain"}},
     {"parts of long messages; 0 twice, 300 past the table", PartsListing,
-     {300, true, 8, std::string("0:twice|3:mon targeting you how targeting make world feel is the |4:hex|7:") +
-                        Part1Text + "|2 plain"}},
+     {300, true, 8, std::string("0:twice|3:") + LowerCaseText + "|4:hex|7:" + Part1Text + "|2 plain"}},
 };
 
 // However the answer is cut, every piece gives what FindHighestIndex gives for the whole of it.
@@ -263,17 +262,16 @@ ListedEntry Entry(ListedText text, const char* pduHex = "") {
   ListedEntry entry{};
   entry.text = text;
   std::vector<unsigned char> pdu;
-  for (const char* p = pduHex; p[0] && p[1]; p += 2) pdu.push_back((unsigned char)std::stoi(std::string(p, 2), nullptr, 16));
+  for (const char* p = pduHex; p[0] && p[1]; p += 2)
+    pdu.push_back((unsigned char)std::stoi(std::string(p, 2), nullptr, 16));
   ReadDeliverPdu(pdu.data(), (int)pdu.size(), &entry.userData);  // a PDU that did not read fails the rows
   return entry;
 }
-const char Part2Of2[] = "07912160130320F6440B916171056429F5000021405291651569320500034C0202E9E8301D44479741F0B09C"
-                        "3E0785E56590BCCC0ED3CB6410FD0D7ABBCBA0B0FB4D4797E52E10";
-const char Part2Hex[] = "0500034C0202E9E8301D44479741F0B09C3E0785E56590BCCC0ED3CB6410FD0D7ABBCBA0B0FB4D4797E52E10";
+const std::string Part2Hex = std::string(Part2Of2).substr(54);  // its user data, after TP-UDL
 
 struct EntryCase { const char* source; ListedEntry entry; const char* text; const char* want; };
 const EntryCase EntryAnswers[] = {
-    {"own text from the PDU", Entry(ListedOwnText, Part2Of2), Part2Hex, "that the parts are related to one another. "},
+    {"own text from the PDU", Entry(ListedOwnText, Part2Of2), Part2Hex.c_str(), Part2Text},
     {"8-bit data: the hex as given", Entry(ListedGivenHex), "00480069", "00480069"},
     {"no header", Entry(ListedPlain), "00480069", "Hi"},
     {"listed twice", Entry(ListedTwice, Part2Of2), "00480069", "Hi"},

@@ -8,24 +8,12 @@
 
 #include "codec/ucs2_to_utf8.h"
 #include "modem/deliver_pdu.h"
+#include "../captured_pdus.h"
 
 namespace {
 
-// Parts of long messages recorded from real networks (7-bit, IE 00).
-const char Part1Of2[] =
-    "07912160130320F5440B916171056429F5000021405291650569A00500034C0201A9E8F41C949E83C2207B599E07B1DFEE33885E9E"
-    "D341E4F23C7D7697C920FA1B54C697E5E3F4BC0C6AD7D9F434081E96D341E3303C2C4EB3D3F4BC0B94A483E6E8779D4D06CDD1EF3B"
-    "A80E0785E7A0B7BB0C6A97E7F3F0B9CC02B9DF7450780EA2DFDF2C50780EA2A3CBA0BA9B5C96B3F369F71954768FDFE4B4FB0C9297"
-    "E1F2F2BCECA6CF41";
-const char Part2Of2[] =
-    "07912160130320F6440B916171056429F5000021405291651569320500034C0202E9E8301D44479741F0B09C3E0785E56590BCCC0E"
-    "D3CB6410FD0D7ABBCBA0B0FB4D4797E52E10";
-const char LowerCasePart[] =
-    "07912160130300f4440b915155685703f900005240713104738a3e050003c40202da6f37881e969fcbf4b4fb0ccabfeb20f4fb0ea2"
-    "87e5e7323ded3e83dae17519747fcbd96490b95c6683d273101d5d0601";
-const char Part1Text[] =
-    "This is a very long test designed to exercise multi part capability. It should show up as one message, "
-    "not as two, as the underlying encoding represents ";
+using namespace captured;
+
 
 std::vector<unsigned char> Octets(const std::string& hex) {
   std::vector<unsigned char> octets;
@@ -38,9 +26,8 @@ std::vector<unsigned char> Octets(const std::string& hex) {
 struct PduCase { const char* source; std::string pdu; int want; int alphabet; bool header; int length; const char* text; };
 const PduCase PduCases[] = {
     {"7-bit, IE 00 ref 0x4C, part 1 of 2", Part1Of2, 0, AlphabetGsm7, true, 160, Part1Text},
-    {"7-bit, part 2 of 2", Part2Of2, 0, AlphabetGsm7, true, 50, "that the parts are related to one another. "},
-    {"7-bit, lower-case hex, part 2 of 2 (ref 0xC4)", LowerCasePart, 0, AlphabetGsm7, true, 62,
-     "mon targeting you how targeting make world feel is the "},
+    {"7-bit, part 2 of 2", Part2Of2, 0, AlphabetGsm7, true, 50, Part2Text},
+    {"7-bit, lower-case hex, part 2 of 2 (ref 0xC4)", LowerCasePart, 0, AlphabetGsm7, true, 62, LowerCaseText},
     {"UCS-2, IE 08: the text starts at an odd octet", "00440B919471103254F60008425010010203801906080412340201041F0440"
      "04380432043504420020D83DDE00", 0, AlphabetUcs2, true, 25, "Привет 😀"},
     {"UCS-2, an odd last octet", "00440B919471103254F60008425010010203800B050003210202004F006B41", 0, AlphabetUcs2,
