@@ -341,48 +341,6 @@ TEST(ModemSim, WritesTheAlphaFieldAsAsked) {
   }
 }
 
-// Each part as full as one SMS beside its header, no escape or surrogate pair split, and every
-// part's PDU reads back to its own text.
-TEST(ModemSim, StoresLongMessagesAsParts) {
-  const std::string ya = "\xD1\x8F";  // я: one UTF-16 unit
-  auto times = [](const std::string& s, int n) { std::string out; for (int i = 0; i < n; ++i) out += s; return out; };
-  struct PartsCase { const char* name; sim::PartCoding coding; std::string text; std::vector<size_t> sizes; int ie; };
-  const PartsCase cases[] = {
-      {"7-bit, 8-bit reference", sim::PartCoding::Gsm7, std::string(306, 'a'), {153, 153}, 0x00},
-      {"7-bit, 16-bit reference", sim::PartCoding::Gsm7Wide, std::string(306, 'a'), {152, 152, 2}, 0x08},
-      {"7-bit, escape kept whole", sim::PartCoding::Gsm7, std::string(152, 'a') + "\xE2\x82\xAC" "b", {152, 4}, 0x00},
-      {"UCS-2, 8-bit reference", sim::PartCoding::Ucs2, times(ya, 134), {134, 134}, 0x00},
-      {"UCS-2, 16-bit reference", sim::PartCoding::Ucs2Wide, times(ya, 134), {132, 132, 4}, 0x08},
-      {"UCS-2, surrogate pair kept whole", sim::PartCoding::Ucs2, std::string(66, 'a') + "\xF0\x9F\x98\x80", {66, 4}, 0x00},
-  };
-  for (const PartsCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::Modem modem;
-    ASSERT_EQ(static_cast<int>(c.sizes.size()),
-              modem.AddLongMessage("ME", {5, "REC UNREAD", "+1", "24/05/01,10:20:30+08", c.text}, c.coding));
-    std::vector<sim::Message> parts = modem.Messages("ME");
-    ASSERT_EQ(c.sizes.size(), parts.size());
-    std::string joined;
-    for (size_t i = 0; i < parts.size(); ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(5 + static_cast<int>(i), parts[i].index);
-      EXPECT_EQ(c.sizes[i], parts[i].text.size());
-      ASSERT_GE(parts[i].header.size(), 6u);
-      EXPECT_EQ(c.ie, parts[i].header[1]);
-      EXPECT_EQ(static_cast<char>(parts.size()), parts[i].header[parts[i].header.size() - 2]);
-      EXPECT_EQ(static_cast<char>(i + 1), parts[i].header.back());
-      EXPECT_EQ(parts[0].header.substr(0, parts[0].header.size() - 1), parts[i].header.substr(0, parts[i].header.size() - 1));
-      sim::DeliverInfo info;
-      ASSERT_TRUE(sim::DecodeDeliverPdu(
-          sim::BuildDeliverPdu(parts[i].sender, parts[i].date, parts[i].text, parts[i].gsm7, parts[i].header).hex, &info));
-      EXPECT_EQ(parts[i].header, info.header);
-      EXPECT_EQ(parts[i].text, info.text);
-      joined += info.text;
-    }
-    EXPECT_EQ(c.text, joined);
-  }
-}
-
 // Packs like atsms: each byte's low 7 bits, first character in the low bits of the first octet.
 std::string PackUssd(const std::string& text) {
   std::string hex;
