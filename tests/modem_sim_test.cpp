@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "modem_sim.h"
+#include "sim_pdu.h"
+#include "captured_pdus.h"
 
 namespace {
 
@@ -299,6 +301,74 @@ TEST(ModemSim, ReadsTextModeInTheCharsetChosen) {
   port->Exchange("AT+CSCS=\"GSM\"\r");
   EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"+1234\",,\"24/05/01,10:20:30+08\"\r\nHi\r\n\r\nOK\r\n", port->Exchange("AT+CMGR=3\r"));
   EXPECT_EQ("REC READ", modem.Messages("SM")[0].status);
+}
+
+const char EightBitPdu[] = "00040B919471103254F6000442501001020380040102ABCD";
+
+// The text line of a text-mode +CMGR answer.
+std::string TextLine(const std::string& answer) {
+  size_t start = answer.find("\r\n", 2) + 2;
+  return answer.substr(start, answer.find("\r\n", start) - start);
+}
+
+// What text mode shows (charset UCS2) for a captured 7-bit part, a UCS-2 part the simulator stored
+// (header 0500034C0101) and 8-bit data, under each header form.
+TEST(ModemSim, ShowsUserDataHeadersInTextModeAsAsked) {
+  const std::string userData = std::string(captured::Part1Of2).substr(54);  // after TP-UDL
+  const std::string text = sim::Utf8ToUcs2Hex(captured::Part1Text);
+  const std::string privet = "041F04400438043204350442";
+  struct FormCase { const char* name; sim::HeaderForm form; std::string gsm7Part; std::string ucs2Part; };
+  const FormCase cases[] = {
+      {"a", sim::HeaderForm::Hex, userData, "0500034C0101" + privet},
+      {"b", sim::HeaderForm::Characters, "00E9004000F800BF00A4002000A1" + text, "0500034C0101" + privet},
+      {"c", sim::HeaderForm::Ucs2Only, userData, "0500034C0101" + privet},
+      {"d", sim::HeaderForm::Stripped, text, privet},
+  };
+  for (const FormCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.headerForm = c.form;
+    sim::Modem modem(o);
+    ASSERT_TRUE(modem.AddPduMessage("SM", 1, "REC READ", captured::Part1Of2));
+    EXPECT_EQ(1, modem.AddLongMessage("SM", {2, "REC READ", "+1", "24/05/01,10:20:30+08", "Привет"}, sim::PartCoding::Ucs2));
+    ASSERT_TRUE(modem.AddPduMessage("SM", 3, "REC READ", EightBitPdu));
+    auto port = Connect(modem);
+    port->Exchange("AT+CSCS=\"UCS2\"\r");
+    port->Exchange("AT+CMGF=1\r");
+    const std::string first = port->Exchange("AT+CMGR=1\r");
+    EXPECT_EQ(0u, first.find("\r\n+CMGR: \"REC READ\",\"" + sim::Utf8ToUcs2Hex("+16175046925") +
+                              "\",,\"12/04/25,19:56:50-16\"\r\n"));
+    EXPECT_EQ(c.gsm7Part, TextLine(first));
+    EXPECT_EQ(c.ucs2Part, TextLine(port->Exchange("AT+CMGR=2\r")));
+    EXPECT_EQ("0102ABCD", TextLine(port->Exchange("AT+CMGR=3\r")));
+  }
+}
+
+TEST(ModemSim, WritesTheAlphaFieldAsAsked) {
+  const std::string date = ",\"24/05/01,10:20:30+08\"\r\n";
+  struct AlphaCase { const char* name; sim::AlphaField field; std::string known; std::string unknown; };
+  const AlphaCase cases[] = {
+      {"empty", sim::AlphaField::Empty, ",", ","},
+      {"quoted", sim::AlphaField::Quoted, ",\"\"", ",\"\""},
+      {"absent", sim::AlphaField::Absent, "", ""},
+      {"name", sim::AlphaField::Name, ",\"004D0075006D\"", ",\"\""},
+  };
+  for (const AlphaCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options o;
+    o.alphaField = c.field;
+    sim::Modem modem(o);
+    modem.AddPhonebookEntry("+1234", "Mum");
+    modem.AddMessage("SM", {1, "REC READ", "+1234", "24/05/01,10:20:30+08", "Hi"});
+    modem.AddMessage("SM", {2, "REC READ", "+5", "24/05/01,10:20:30+08", "Hi"});
+    auto port = Connect(modem);
+    port->Exchange("AT+CSCS=\"UCS2\"\r");
+    port->Exchange("AT+CMGF=1\r");
+    EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"002B0031003200330034\"" + c.known + date + "00480069\r\n\r\nOK\r\n",
+              port->Exchange("AT+CMGR=1\r"));
+    EXPECT_EQ("\r\n+CMGR: \"REC READ\",\"002B0035\"" + c.unknown + date + "00480069\r\n\r\nOK\r\n",
+              port->Exchange("AT+CMGR=2\r"));
+  }
 }
 
 // Packs like atsms: each byte's low 7 bits, first character in the low bits of the first octet.
@@ -588,9 +658,31 @@ TEST(ModemSim, LoadsStoreFiles) {
   EXPECT_EQ("+123", m.sender);
   EXPECT_EQ("a\tb\\c\nd", m.text);
 
-  const char* bad[] = {"SM\t1\tREC NEW\t+1\t24/05/01,10:20:30+08\tx\n", "XX\t1\tREC READ\t+1\td\tx\n",
-                       "SM\tone\tREC READ\t+1\td\tx\n", "SM\t1\tREC READ\t+1\td\n", "SM\t1\tREC READ\t+1\td\ta\\qb\n"};
-  for (const char* line : bad) {
+  // A raw PDU, a long message in parts and a phonebook entry.
+  sim::Modem parts;
+  ASSERT_TRUE(parts.LoadStore(WriteFile(std::string("PDU\tSM\t1\tREC UNREAD\t") + captured::Part1Of2 +
+                                        "\nLONG\tSM\t3\tREC READ\t+1\t24/05/01,10:20:30+08\tgsm7-16\t" +
+                                        std::string(200, 'x') + "\nPHONEBOOK\t+1\tMum\tand Dad\n")))
+      << parts.LastError();
+  sm = parts.Messages("SM");
+  ASSERT_EQ(3u, sm.size());
+  EXPECT_EQ("+16175046925", sm[0].sender);
+  EXPECT_EQ("12/04/25,19:56:50-16", sm[0].date);
+  EXPECT_EQ(captured::Part1Text, sm[0].text);
+  EXPECT_EQ(captured::Part1Of2, sm[0].pdu);
+  EXPECT_EQ((std::vector<int>{3, 4}), (std::vector<int>{sm[1].index, sm[2].index}));
+  EXPECT_EQ(std::string(200, 'x'), sm[1].text + sm[2].text);
+  EXPECT_EQ(0x08, sm[1].header[1]);
+
+  const std::string pdu = std::string("PDU\tSM\t1\t");
+  const std::string bad[] = {"SM\t1\tREC NEW\t+1\t24/05/01,10:20:30+08\tx\n", "XX\t1\tREC READ\t+1\td\tx\n",
+                             "SM\tone\tREC READ\t+1\td\tx\n", "SM\t1\tREC READ\t+1\td\n", "SM\t1\tREC READ\t+1\td\ta\\qb\n",
+                             pdu + "REC READ\t00010005912143F500080400480069\n",  // an SMS-SUBMIT
+                             pdu + "STO SENT\t" + EightBitPdu + "\n", pdu + "REC READ\t" + EightBitPdu + "0\n",
+                             "LONG\tSM\t1\tREC READ\t+1\td\tutf8\tx\n",
+                             "LONG\tSM\t998\tREC READ\t+1\td\tgsm7\t" + std::string(400, 'x') + "\n",  // parts past 999
+                             "PHONEBOOK\t\tMum\n"};
+  for (const std::string& line : bad) {
     SCOPED_TRACE(line);
     sim::Modem refused;
     EXPECT_FALSE(refused.LoadStore(WriteFile(std::string("# header\n") + line)));

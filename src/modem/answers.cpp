@@ -6,10 +6,9 @@
 #include "codec/codec_buffer.h"
 #include "codec/ucs2_to_utf8.h"
 #include "modem/commands.h"
+#include "modem/deliver_pdu.h"
 
 namespace {
-
-constexpr int FieldSize = 128;  // sender and date: 127 characters and a NUL
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // isalnum in the POSIX locale, without the locale and without sign trouble.
@@ -34,11 +33,47 @@ namespace {
 
 void CountIndex(ListingScan* scan, long long end) {
   const int index = scan->value > INT_MAX ? INT_MAX : (int)scan->value;
+  scan->entryIndex = index;  // kept to the end of its line; each "+CMGL:" starts afresh
   if (index == 0) scan->zeroInUse = true;
   if (index > scan->highest) {
     scan->highest = index;
     scan->highestEnd = end;
   }
+}
+
+ListedEntry* EntryOf(const ListingScan* scan, int index) {
+  return scan->entries && index >= 0 && index < ListedIndexes ? &scan->entries[index] : nullptr;
+}
+
+// At the end of a "+CMGL:" line: its index is listed (once more, perhaps), and the next line is its PDU.
+void NoteListed(ListingScan* scan) {
+  scan->pduIndex = scan->entryIndex;
+  ListedEntry* entry = EntryOf(scan, scan->entryIndex);
+  if (entry) entry->text = entry->text == NotListed ? ListedPlain : ListedTwice;
+}
+
+void CollectPduDigit(ListingScan* scan, char c) {
+  if (c == '\r') return;
+  const int digit = HexDigitValue(c);
+  if (digit < 0 || scan->pduOctets == DeliverPduLimit) {
+    scan->pduBroken = true;
+  } else if (scan->pduNibble < 0) {
+    scan->pduNibble = digit;
+  } else {
+    scan->pdu[scan->pduOctets++] = (unsigned char)(scan->pduNibble << 4 | digit);
+    scan->pduNibble = -1;
+  }
+}
+
+// At the end of a PDU line: a header or 8-bit data decide how the text of its index is shown.
+void NotePdu(ListingScan* scan) {
+  ListedEntry* entry = EntryOf(scan, scan->pduIndex);
+  if (!entry || entry->text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
+  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &entry->userData) < 0) return;
+  if (entry->userData.alphabet == Alphabet8Bit)
+    entry->text = ListedGivenHex;
+  else if (entry->userData.header)
+    entry->text = ListedOwnText;
 }
 
 void ScanListingByte(ListingScan* scan, char c) {
@@ -79,20 +114,37 @@ void ScanListingByte(ListingScan* scan, char c) {
     scan->matched = 0;
     scan->waiting = true;
     scan->entryLine = true;
+    scan->entryIndex = -1;
   }
-  if (c == '\n') {
-    if (scan->pduLine) ++scan->pduLines;
-    scan->pduLine = scan->entryLine;
-    scan->entryLine = false;
+  if (c != '\n') {
+    if (scan->pduLine) CollectPduDigit(scan, c);
+    return;
   }
+  if (scan->pduLine) {
+    ++scan->pduLines;
+    NotePdu(scan);
+  }
+  scan->pduIndex = -1;
+  if (scan->entryLine) NoteListed(scan);
+  scan->pduLine = scan->entryLine;
+  scan->entryLine = false;
+  scan->entryIndex = -1;
+  scan->pduOctets = 0;
+  scan->pduNibble = -1;
+  scan->pduBroken = false;
 }
 
 }  // namespace
 
-void BeginListingScan(ListingScan* scan) {
+void BeginListingScan(ListingScan* scan, ListedEntry* entries) {
   memset(scan, 0, sizeof *scan);
   scan->highest = -1;
   scan->result = -1;
+  scan->entries = entries;
+  scan->entryIndex = -1;
+  scan->pduIndex = -1;
+  scan->pduNibble = -1;
+  for (int i = 0; entries && i < ListedIndexes; ++i) entries[i].text = NotListed;
 }
 
 void ScanListingPiece(ListingScan* scan, const char* piece, size_t length) {
@@ -127,7 +179,43 @@ void PrintEscaped(FILE* out, const char* text) {
   }
 }
 
-int PrintMessage(FILE* out, int index, char* answer) {
+namespace {
+
+// "24/05/01,10:20:30+08" as modems give the date: digits, "/", ",", ":" and a sign, never a hex name.
+bool LooksLikeDate(const char* field, const char* end) {
+  bool slash = false, colon = false;
+  for (; field < end; ++field) {
+    if (*field == '/')
+      slash = true;
+    else if (*field == ':')
+      colon = true;
+    else if (!IsDigit(*field) && *field != ',' && *field != '+' && *field != '-')
+      return false;
+  }
+  return slash && colon;
+}
+
+// Where the date starts, after the sender (p is past its digits), or null. After the sender's
+// closing quote: ,"<date>" (no alpha field), ,"<alpha>","<date>" (a name, or "") or ,,"<date>".
+char* FindDate(char* p, const char* endMark) {
+  char* quote = p;
+  while (quote < endMark && *quote != '"') ++quote;
+  if (quote < endMark && strncmp(quote + 1, ",\"", 2) == 0) {
+    char* const field = quote + 3;
+    char* close = field;
+    while (close < endMark && *close != '"') ++close;
+    if (close < endMark) {
+      if (LooksLikeDate(field, close)) return field;
+      if (strncmp(close + 1, ",\"", 2) == 0) return close + 3;  // that was the alpha field
+    }
+  }
+  char* const empty = strstr(p, AnsNoAlpha);
+  return empty ? empty + strlen(AnsNoAlpha) : nullptr;
+}
+
+}  // namespace
+
+int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEntry* entry) {
   char* const ok = strstr(answer, AnsOk);
   if (!ok || ok == answer) return -1;  // no header can stand before the "OK"
   // Trim what follows the text (line ends, the closing quote of an empty text) back to the last
@@ -137,49 +225,64 @@ int PrintMessage(FILE* out, int index, char* answer) {
 
   char* const header = strstr(answer, AnsReadLine);
   if (!header) return -1;
-  int type;
   char* p;
   char* status = strstr(header, AnsUnread);
   if (status) {
-    type = 1;
+    fields->unread = true;
     p = status + strlen(AnsUnread);
   } else if ((status = strstr(answer, AnsRead)) != nullptr) {
-    type = 0;
+    fields->unread = false;
     p = status + strlen(AnsRead);
   } else {
     return -1;  // "STO SENT", "STO UNSENT" and unknown states are no received message
   }
+  fields->index = index;
 
-  char sender[FieldSize] = {};
+  char* const sender = fields->sender;
+  memset(sender, 0, MessageFieldSize);
   for (int n = 0; p < endMark && IsAlnum(*p); ++p)
-    if (n < FieldSize - 1) sender[n++] = *p;
+    if (n < MessageFieldSize - 1) sender[n++] = *p;
   if (p >= endMark) return -1;
   int decoded = Ucs2HexToUtf8(CodecBuffer, sender);
   if (decoded >= 0) {  // otherwise the sender stays as the modem gave it
-    memset(sender, 0, sizeof sender);
-    memcpy(sender, CodecBuffer, decoded < FieldSize - 1 ? decoded : FieldSize - 1);
+    memset(sender, 0, MessageFieldSize);
+    memcpy(sender, CodecBuffer, decoded < MessageFieldSize - 1 ? decoded : MessageFieldSize - 1);
   }
 
-  p = strstr(p, AnsNoAlpha);  // an alpha field between sender and date is not understood
+  p = FindDate(p, endMark);
   if (!p) return -1;
-  p += strlen(AnsNoAlpha);
-  char date[FieldSize] = {};
+  char* const date = fields->date;
+  memset(date, 0, MessageFieldSize);
   for (int n = 0; *p != '"'; ++p) {
     if (p >= endMark) return -1;
-    if (n < FieldSize - 1) date[n++] = *p;
+    if (n < MessageFieldSize - 1) date[n++] = *p;
   }
 
   while (p < endMark && !IsAlnum(*p)) ++p;
   if (p >= endMark) return -1;
-  const char* text = p;
-  if (Ucs2HexToUtf8(CodecBuffer, p) >= 0) text = CodecBuffer;  // else shown as the modem gave it
+  fields->given = p;
+  fields->text = p;
+  // Behind a header the text comes from the PDU (what text mode shows of a header is of no use);
+  // 8-bit data stays as given.
+  const ListedText listed = entry ? entry->text : NotListed;
+  const bool ownText = listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, &entry->userData) >= 0;
+  if (ownText || (listed != ListedGivenHex && Ucs2HexToUtf8(CodecBuffer, p) >= 0)) fields->text = CodecBuffer;
+  return 0;
+}
 
-  fprintf(out, "%d\t%d\t", index, type);
-  PrintEscaped(out, sender);
+void PrintMessageLine(FILE* out, const MessageFields* fields) {
+  fprintf(out, "%d\t%d\t", fields->index, fields->unread ? 1 : 0);
+  PrintEscaped(out, fields->sender);
   fputc('\t', out);
-  PrintEscaped(out, date);
+  PrintEscaped(out, fields->date);
   fputc('\t', out);
-  PrintEscaped(out, text);
+  PrintEscaped(out, fields->text);
   fputc('\n', out);
+}
+
+int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry) {
+  MessageFields fields;
+  if (ParseMessage(answer, index, &fields, entry) < 0) return -1;
+  PrintMessageLine(out, &fields);
   return 0;
 }

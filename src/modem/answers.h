@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include "modem/deliver_pdu.h"
+
 // A decimal integer in the manner of atoi (leading blanks, a sign, digits; no digits gives 0),
 // saturated at the int range instead of overflowing.
 int ReadDecimal(const char* text);
@@ -12,8 +14,23 @@ int ReadDecimal(const char* text);
 // *zeroInUse (may be null) tells whether one of those lines carries index 0.
 int FindHighestIndex(char* answer, bool* zeroInUse);
 
+// What the listing says about the text of one index, for its read in text mode.
+enum ListedText : unsigned char {
+  NotListed,
+  ListedPlain,     // the text as the text-mode answer gives it
+  ListedOwnText,   // a user data header: the text after it, from the PDU
+  ListedGivenHex,  // 8-bit data: the hex the text-mode answer gives, not decoded
+  ListedTwice,     // the index came more than once: which entry a read shows is unknown, so as given
+};
+struct ListedEntry {
+  ListedText text;
+  UserData userData;  // with ListedOwnText
+};
+constexpr int ListedIndexes = 256;  // indexes 0 to 255 have an entry; higher ones are read as given
+
 // The same reading of a listing too long for one buffer, fed in pieces split anywhere: the result
 // is what FindHighestIndex gives for the whole answer (up to its first NUL byte). Fixed size.
+// With entries (ListedIndexes of them), it also notes what each listed index's PDU line says.
 struct ListingScan {
   long long offset;      // bytes of the answer scanned so far
   long long highestEnd;  // offset of the first byte after the highest index's digits
@@ -30,17 +47,45 @@ struct ListingScan {
   bool entryLine;        // the current line holds a "+CMGL:"
   bool pduLine;          // the current line follows such a line (it holds that entry's PDU)
   int pduLines;          // complete lines that followed a "+CMGL:" line, before the end mark
+  ListedEntry* entries;  // null, or where the listed indexes are noted
+  int entryIndex;        // the index on the current "+CMGL:" line, or -1
+  int pduIndex;          // the index whose PDU line this is, or -1
+  int pduOctets;         // octets of that line so far
+  int pduNibble;         // the first hex digit of the next octet, or -1
+  bool pduBroken;        // the line is no PDU: a character that is no hex digit, or too long
+  unsigned char pdu[DeliverPduLimit];
 };
 
-void BeginListingScan(ListingScan* scan);
+// entries (may be null): ListedIndexes of them, all set to NotListed here.
+void BeginListingScan(ListingScan* scan, ListedEntry* entries = nullptr);
 void ScanListingPiece(ListingScan* scan, const char* piece, size_t length);
 // The highest index, or -1 (no "OK", a NUL before it, no "+CMGL:", or a line without its index).
 int EndListingScan(const ListingScan* scan, bool* zeroInUse);
 
+constexpr int MessageFieldSize = 128;  // sender and date: 127 characters and a NUL
+
+// One received message, as read in text mode.
+struct MessageFields {
+  int index;
+  bool unread;                    // "REC UNREAD"; "REC READ" otherwise
+  char sender[MessageFieldSize];  // UTF-8 (as given when it is no UCS-2 hex)
+  char date[MessageFieldSize];    // as given
+  const char* text;               // UTF-8: in CodecBuffer, or as given when it is no UCS-2 hex
+  const char* given;              // the text as the modem gave it, in the answer
+};
+
 // +CMGR: "REC UNREAD","<sender hex>",,"<date>"\r\n<text hex>\r\n\r\nOK
-// Prints "index\ttype\tsender\tdate\ttext\n" to out and yields 0, or prints nothing and yields -1.
-// Trims the answer in place and uses CodecBuffer.
-int PrintMessage(FILE* out, int index, char* answer);
+// The alpha field after the sender may also be "", a name (its UCS-2 hex) or left out.
+// Fills fields and yields 0, or -1 when the answer holds no received message. Trims the answer in
+// place and uses CodecBuffer. With entry (the listing's entry for this index; may be null), the text
+// is the one the entry says.
+int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEntry* entry = nullptr);
+
+// "index\ttype\tsender\tdate\ttext\n", escaped as PrintEscaped does.
+void PrintMessageLine(FILE* out, const MessageFields* fields);
+
+// ParseMessage, then PrintMessageLine: 0 after one line, or -1 with nothing printed.
+int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry = nullptr);
 
 // Writes text with backslash, tab, carriage return and line feed escaped, so that one message
 // stays on one line of the listing.

@@ -12,6 +12,9 @@ namespace {
 
 constexpr int CommandSize = 64;
 
+// What the latest listing said about each index, for the reads in text mode that follow it.
+ListedEntry ListedEntries[ListedIndexes];
+
 // Each step is judged by the answer alone: a failed write shows up as a missing "OK".
 void Exchange(int port, const char* command) {
   SendCmd(port, command);
@@ -69,7 +72,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
   // complete lines of each piece, carrying a cut line over to the next, and read to the end so
   // that none of it is left for the next answer.
   ListingScan scan;
-  BeginListingScan(&scan);
+  BeginListingScan(&scan, ListedEntries);
   long total = 0;
   int keep = 0;
   for (int count = ReadResponse(port);; count = ContinueResponse(port, keep)) {
@@ -96,7 +99,8 @@ int ReadMessage(int port, int index) {
   char command[CommandSize];
   snprintf(command, sizeof command, CmdReadFormat, index);
   Exchange(port, command);
-  return PrintMessage(stdout, index, ResponseBuffer);
+  const ListedEntry* entry = index >= 0 && index < ListedIndexes ? &ListedEntries[index] : nullptr;
+  return PrintMessage(stdout, index, ResponseBuffer, entry);
 }
 
 int ListMessages(int port, int storage) {

@@ -21,7 +21,8 @@ namespace {
 const char UsageText[] =
     "usage: modem-sim [OPTION...]\n"
     "Runs a simulated GSM modem on a pseudo-terminal and prints the port's path as the first line.\n"
-    "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT)\n"
+    "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT;\n"
+    "                        lines PDU, LONG and PHONEBOOK: see the manual page)\n"
     "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
     "  --log FILE            write the log to FILE instead of standard error\n"
     "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"
@@ -29,6 +30,12 @@ const char UsageText[] =
     "  --fill STORAGE:N[:gsm|ucs2]  fill places 1 to N (up to 255) of SM or ME with messages of\n"
     "                        full length: 160 GSM 7-bit characters (default) or 70 UCS-2 ones\n"
     "  --capacity STORAGE:N  the total AT+CPMS gives for SM or ME (defaults 30 and 100)\n"
+    "text mode:\n"
+    "  --header-form a|b|c|d how a message with a user data header shows: a: its user data in hex\n"
+    "                        (default); b: header and text read as characters; c: UCS-2 parts as\n"
+    "                        in b, 7-bit ones as in a; d: the header left out\n"
+    "  --alpha-field FORM    the field between sender and date: empty (default), quoted (\"\"),\n"
+    "                        absent, or name (the sender's PHONEBOOK name from the store file)\n"
     "misbehaviour:\n"
     "  --silent              never answer anything\n"
     "  --ok-on-at N          answer \"AT\" only from the Nth probe on\n"
@@ -95,6 +102,26 @@ bool ParseUssdForm(const char* text, sim::UssdForm* form) {
   return false;
 }
 
+bool ParseHeaderForm(const char* text, sim::HeaderForm* form) {
+  const sim::HeaderForm forms[] = {sim::HeaderForm::Hex, sim::HeaderForm::Characters, sim::HeaderForm::Ucs2Only,
+                                   sim::HeaderForm::Stripped};
+  if (strlen(text) != 1 || text[0] < 'a' || text[0] > 'd')
+    return false;
+  *form = forms[text[0] - 'a'];
+  return true;
+}
+
+bool ParseAlphaField(const char* text, sim::AlphaField* field) {
+  const struct { const char* name; sim::AlphaField field; } fields[] = {{"empty", sim::AlphaField::Empty},
+      {"quoted", sim::AlphaField::Quoted}, {"absent", sim::AlphaField::Absent}, {"name", sim::AlphaField::Name}};
+  for (const auto& f : fields)
+    if (strcmp(text, f.name) == 0) {
+      *field = f.field;
+      return true;
+    }
+  return false;
+}
+
 // "SM:30" or "ME:100:ucs2" -> storage, count and (when allowed) whether the alphabet is GSM 7-bit.
 bool ParseStorageCount(const char* text, int high, bool alphabetAllowed, std::string* storage, int* count,
                        bool* gsm7) {
@@ -126,7 +153,7 @@ enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
-  PacketSize, PacketGap, SimPin, NoSim, CmeErrors
+  PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption
 };
 
 const option LongOptions[] = {
@@ -164,6 +191,8 @@ const option LongOptions[] = {
     {"capacity", required_argument, nullptr, Capacity},
     {"packet-size", required_argument, nullptr, PacketSize},
     {"packet-gap", required_argument, nullptr, PacketGap},
+    {"header-form", required_argument, nullptr, HeaderFormOption},
+    {"alpha-field", required_argument, nullptr, AlphaFieldOption},
     {nullptr, 0, nullptr, 0}};
 
 }  // namespace
@@ -227,6 +256,8 @@ int main(int argc, char** argv) {
       }
       case PacketSize: ok = ParseCount(optarg, 0, Big, &opts.packetSize); break;
       case PacketGap: ok = ParseCount(optarg, 0, Big, &opts.packetGapMs); break;
+      case HeaderFormOption: ok = ParseHeaderForm(optarg, &opts.headerForm); break;
+      case AlphaFieldOption: ok = ParseAlphaField(optarg, &opts.alphaField); break;
       case Help: fputs(UsageText, stdout); return 0;
       default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong
     }

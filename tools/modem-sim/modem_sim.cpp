@@ -118,7 +118,64 @@ std::vector<std::string> SplitParameters(const std::string& list) {
 
 // Received messages as SMS-DELIVER, stored outgoing ones as SMS-SUBMIT to the "sender" field.
 Pdu EncodeMessage(const Message& m) {
-  return StatusCode(m.status) < 2 ? BuildDeliverPdu(m.sender, m.date, m.text, m.gsm7) : BuildSubmitPdu(m.sender, m.text);
+  if (!m.pdu.empty())
+    return Pdu{m.pdu, TpduLength(m.pdu)};
+  return StatusCode(m.status) < 2 ? BuildDeliverPdu(m.sender, m.date, m.text, m.gsm7, m.header)
+                                  : BuildSubmitPdu(m.sender, m.text);
+}
+
+// The parts of m's text as a concatenated message, from m.index on.
+std::vector<Message> LongMessageParts(const Message& m, PartCoding coding, int reference) {
+  const bool gsm7 = coding == PartCoding::Gsm7 || coding == PartCoding::Gsm7Wide;
+  const bool wide = coding == PartCoding::Gsm7Wide || coding == PartCoding::Ucs2Wide;
+  const std::vector<std::string> texts = SplitIntoParts(m.text, gsm7, wide ? 7 : 6);
+  std::vector<Message> parts;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    Message part = m;
+    part.index = m.index + static_cast<int>(i);
+    part.text = texts[i];
+    part.gsm7 = gsm7;
+    part.header = ConcatenationHeader(wide ? 0x4C00 | reference : reference, wide, static_cast<int>(texts.size()),
+                                      static_cast<int>(i) + 1);
+    parts.push_back(part);
+  }
+  return parts;
+}
+
+// A received message given as its PDU: sender, date and text are what the PDU holds.
+bool PduMessage(const std::string& pdu, Message* m) {
+  DeliverInfo info;
+  if (!DecodeDeliverPdu(pdu, &info))
+    return false;
+  m->sender = info.sender;
+  m->date = info.date;
+  m->text = info.text;
+  m->gsm7 = info.alphabet == 0;
+  m->header = info.header;
+  m->pdu = pdu;
+  return true;
+}
+
+bool ParseCoding(const std::string& text, PartCoding* coding) {
+  const struct { const char* name; PartCoding coding; } codings[] = {
+      {"gsm7", PartCoding::Gsm7}, {"gsm7-16", PartCoding::Gsm7Wide}, {"ucs2", PartCoding::Ucs2},
+      {"ucs2-16", PartCoding::Ucs2Wide}};
+  for (const auto& c : codings)
+    if (text == c.name) {
+      *coding = c.coding;
+      return true;
+    }
+  return false;
+}
+
+// The first count - 1 fields end at a TAB, the last one takes the rest of the line.
+std::vector<std::string> SplitFields(const std::string& line, size_t count) {
+  std::vector<std::string> field;
+  size_t start = 0;
+  for (size_t tab; field.size() + 1 < count && (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+    field.push_back(line.substr(start, tab - start));
+  field.push_back(line.substr(start));
+  return field;
 }
 
 }  // namespace
@@ -137,37 +194,78 @@ bool Modem::LoadStore(const std::string& file) {
     error_ = file + ": cannot open";
     return false;
   }
+  // STORAGE, INDEX and STATUS of a line into m.
+  auto place = [this](const std::vector<std::string>& field, size_t at, Message* m) {
+    int index = 0;
+    if (field.size() < at + 3 || !stores_.count(field[at]) || !ParseNumber(field[at + 1], &index) || index < 1 ||
+        index >= IndexLimit || StatusCode(field[at + 2]) < 0)
+      return false;
+    m->index = index - 1 + opts_.indexBase;  // file indexes count from 1
+    m->status = field[at + 2];
+    return true;
+  };
   std::vector<std::pair<std::string, Message>> loaded;
+  std::map<std::string, std::string> phonebook;
+  int reference = partReference_;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#')
       continue;
-    std::vector<std::string> field;  // the first five end at a TAB, TEXT takes the rest
-    size_t start = 0;
-    for (size_t tab; field.size() < 5 && (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      field.push_back(line.substr(start, tab - start));
-    field.push_back(line.substr(start));
-    int index = 0;
-    bool ok = field.size() == 6 && stores_.count(field[0]) && ParseNumber(field[1], &index) && index >= 1 &&
-              index < IndexLimit && StatusCode(field[2]) >= 0;
+    const std::string kind = line.substr(0, line.find('\t'));
+    std::vector<std::string> field;
     Message m;
-    if (ok) {
-      m.index = index - 1 + opts_.indexBase;  // file indexes count from 1
-      m.status = field[2];
-      m.sender = field[3];
-      m.date = field[4];
-      m.text = Unescape(field[5], &ok);
+    bool ok = true;
+    std::string expected;
+    if (kind == "PHONEBOOK") {
+      field = SplitFields(line, 3);
+      ok = field.size() == 3 && !field[1].empty();
+      if (ok)
+        phonebook[field[1]] = field[2];
+      expected = "PHONEBOOK<TAB>NUMBER<TAB>NAME";
+    } else if (kind == "PDU") {
+      field = SplitFields(line, 5);
+      ok = field.size() == 5 && place(field, 1, &m) && StatusCode(m.status) < 2 && PduMessage(field[4], &m);
+      if (ok)
+        loaded.emplace_back(field[1], m);
+      expected = "PDU<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>HEX, a received message's SMS-DELIVER";
+    } else if (kind == "LONG") {
+      field = SplitFields(line, 8);
+      PartCoding coding = PartCoding::Gsm7;
+      ok = field.size() == 8 && place(field, 1, &m) && StatusCode(m.status) < 2 && ParseCoding(field[6], &coding);
+      if (ok) {
+        m.sender = field[4];
+        m.date = field[5];
+        m.text = Unescape(field[7], &ok);
+        reference = (reference + 1) & 0xFF;
+        std::vector<Message> parts = LongMessageParts(m, coding, reference);
+        ok = ok && parts.back().index < IndexLimit;
+        for (const Message& part : parts)
+          loaded.emplace_back(field[1], part);
+      }
+      expected = "LONG<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>gsm7|gsm7-16|ucs2|ucs2-16<TAB>TEXT";
+    } else {
+      field = SplitFields(line, 6);  // the first five end at a TAB, TEXT takes the rest
+      ok = field.size() == 6 && place(field, 0, &m);
+      if (ok) {
+        m.sender = field[3];
+        m.date = field[4];
+        m.text = Unescape(field[5], &ok);
+        loaded.emplace_back(field[0], m);
+      }
+      expected = "STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>TEXT";
     }
     if (!ok) {
-      error_ = file + ":" + std::to_string(number) + ": expected STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>TEXT";
+      error_ = file + ":" + std::to_string(number) + ": expected " + expected;
       return false;
     }
-    loaded.emplace_back(field[0], m);
   }
   for (const auto& [storage, m] : loaded)
     stores_[storage][m.index] = m;
+  for (const auto& [number, name] : phonebook)
+    phonebook_[number] = name;
+  partReference_ = reference;
   return true;
 }
 
@@ -181,6 +279,33 @@ void Modem::AddMessage(const std::string& storage, Message m) {
   auto store = stores_.find(storage);
   if (store != stores_.end())
     store->second[m.index] = std::move(m);
+}
+
+int Modem::AddLongMessage(const std::string& storage, Message m, PartCoding coding) {
+  int reference;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reference = partReference_ = (partReference_ + 1) & 0xFF;
+  }
+  std::vector<Message> parts = LongMessageParts(m, coding, reference);
+  for (const Message& part : parts)
+    AddMessage(storage, part);
+  return static_cast<int>(parts.size());
+}
+
+bool Modem::AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu) {
+  Message m;
+  m.index = index;
+  m.status = status;
+  if (!PduMessage(pdu, &m))
+    return false;
+  AddMessage(storage, m);
+  return true;
+}
+
+void Modem::AddPhonebookEntry(const std::string& number, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  phonebook_[number] = name;
 }
 
 void Modem::FillStorage(const std::string& storage, int count, bool gsm7) {
@@ -523,9 +648,18 @@ std::string Modem::ReadMessage(const std::string& argument) {
   std::string answer;
   if (textMode_) {
     std::string sender = ucs2_ ? Utf8ToUcs2Hex(m.sender) : m.sender;
-    std::string text = ucs2_ ? Utf8ToUcs2Hex(m.text) : m.text;
+    std::string alpha = ",";  // left empty
+    if (opts_.alphaField == AlphaField::Quoted) {
+      alpha = ",\"\"";
+    } else if (opts_.alphaField == AlphaField::Absent) {
+      alpha = "";
+    } else if (opts_.alphaField == AlphaField::Name) {
+      auto entry = phonebook_.find(m.sender);
+      std::string name = entry == phonebook_.end() ? "" : entry->second;
+      alpha = ",\"" + (ucs2_ ? Utf8ToUcs2Hex(name) : name) + "\"";
+    }
     std::string date = stat < 2 ? ",\"" + m.date + "\"" : "";  // stored outgoing ones have no date
-    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"," + date + "\r\n" + text + "\r\n" + Ok;
+    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" + TextModeText(m) + "\r\n" + Ok;
   } else {
     Pdu pdu = EncodeMessage(m);
     answer = "\r\n+CMGR: " + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex +
@@ -534,6 +668,28 @@ std::string Modem::ReadMessage(const std::string& argument) {
   if (stat == 0)
     m.status = Statuses[1];
   return answer;
+}
+
+// The text as text mode shows it: like any text (UCS-2 hex with charset UCS2), but user data with a
+// header as the header form says, and 8-bit data as hex (TS 27.005 3.1).
+std::string Modem::TextModeText(const Message& m) const {
+  auto shown = [this](const std::string& text) { return ucs2_ ? Utf8ToUcs2Hex(text) : text; };
+  DeliverInfo info;
+  if ((m.header.empty() && m.pdu.empty()) || !DecodeDeliverPdu(EncodeMessage(m).hex, &info))
+    return shown(m.text);
+  if (info.alphabet == 1)
+    return HexEncode(info.ud);
+  if (info.header.empty())
+    return shown(m.text);
+  // The header read as if it were text: every septet from the first bit, or every 16-bit unit.
+  const std::string characters = info.alphabet == 0 ? Gsm7ToUtf8(UnpackSeptets(info.ud, info.udl)) : Ucs2ToUtf8(info.ud);
+  switch (opts_.headerForm) {
+    case HeaderForm::Hex: break;
+    case HeaderForm::Characters: return shown(characters);
+    case HeaderForm::Ucs2Only: return info.alphabet == 2 ? shown(characters) : HexEncode(info.ud);
+    case HeaderForm::Stripped: return shown(m.text);
+  }
+  return HexEncode(info.ud);
 }
 
 // OK for an empty index as well, like real modems; only <delflag> 0 is known.

@@ -22,7 +22,13 @@ struct Message {
   std::string date;    // "24/05/01,10:20:30+08"
   std::string text;    // UTF-8
   bool gsm7 = false;   // received ones: listed with the GSM 7-bit alphabet (160 characters) instead of UCS-2 (70)
+  std::string header = {};  // received ones: a user data header (UDHL first) before the text, as in a part
+  std::string pdu = {};     // received ones: the SMS-DELIVER (hex, SMSC part first) listed as it is; sender,
+                            // date and text then say what it holds
 };
+
+// How a concatenated message's parts are coded: the alphabet and the size of the reference.
+enum class PartCoding { Gsm7, Gsm7Wide, Ucs2, Ucs2Wide };
 
 struct SentSms {
   int lengthArg = 0;        // the n of "AT+CMGS=n"
@@ -52,6 +58,22 @@ enum class UssdForm {
   Unquoted,  // the packed hex without quotes and without DCS
 };
 
+// How text mode shows the user data of a message with a header (8-bit data always shows as hex).
+enum class HeaderForm {
+  Hex,         // (a) the user data in hex, header included (TS 27.005 3.1): 7-bit parts packed
+  Characters,  // (b) the user data read as characters from its first bit, header and fill bits included
+  Ucs2Only,    // (c) UCS-2 parts as in (b), so their header shows as three characters; 7-bit parts as in (a)
+  Stripped,    // (d) the header left out: the part's own text
+};
+
+// How the text-mode header writes the alpha field between sender and date.
+enum class AlphaField {
+  Empty,   // "<sender>",,"<date>"
+  Quoted,  // "<sender>","","<date>"
+  Absent,  // "<sender>","<date>"
+  Name,    // "<sender>","<phonebook name>","<date>"; "" for a sender without an entry
+};
+
 struct Options {
   // misbehaviour
   bool silent = false;            // never answer anything
@@ -74,6 +96,8 @@ struct Options {
   bool descending = false;        // AT+CMGL lists in descending index order
   int capacitySm = 30;            // the totals AT+CPMS gives (never below the messages held)
   int capacityMe = 100;
+  HeaderForm headerForm = HeaderForm::Hex;
+  AlphaField alphaField = AlphaField::Empty;
   // sending
   bool noPrompt = false;          // AT+CMGS gets no ">" at all
   int latePrompt = 0;             // N>0: N unsolicited answers, 0.7 s apart, come before the ">" prompt
@@ -105,6 +129,13 @@ class Modem {
   bool LoadStore(const std::string& file);
   std::string LastError() const;
   void AddMessage(const std::string& storage, Message m);  // storage "SM" or "ME"; replaces the same index
+  // Stores m's text as a concatenated message, one part per index from m.index on, each with its
+  // own header and as much text as fits; yields the number of parts.
+  int AddLongMessage(const std::string& storage, Message m, PartCoding coding);
+  // Stores a received message given as its SMS-DELIVER PDU (hex, SMSC part first); false when it
+  // does not decode.
+  bool AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu);
+  void AddPhonebookEntry(const std::string& number, const std::string& name);
   // Fills places 1 to count (1 to 255) of a storage with received messages of full length: 160 GSM
   // 7-bit characters, or 70 UCS-2 ones; each text says its place ("Message 7 of 30 on SM: ...").
   void FillStorage(const std::string& storage, int count, bool gsm7);
@@ -133,6 +164,7 @@ class Modem {
   std::string Execute(const std::string& command);
   std::string ListMessages(const std::string& argument);
   std::string ReadMessage(const std::string& argument);
+  std::string TextModeText(const Message& m) const;
   std::string DeleteMessage(const std::string& argument);
   std::string SelectStorage(const std::string& argument);
   std::string StartSend(const std::string& argument);
@@ -154,6 +186,8 @@ class Modem {
   // Parts of concatenated messages still missing some: destination, reference, total -> sequence -> text.
   std::map<std::tuple<std::string, int, int>, std::map<int, std::string>> pending_;
   std::vector<std::string> ussd_;
+  std::map<std::string, std::string> phonebook_;  // number -> name
+  int partReference_ = 0x4B;  // the last reference given to a concatenated message
   std::string error_;
 
   // Modem state, touched only by the service thread (under mutex_ while a line is handled).

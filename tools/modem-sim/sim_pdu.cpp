@@ -77,11 +77,11 @@ std::u16string Utf16Units(const std::string& text) {
   return units;
 }
 
-// UCS-2 user data, cut to one SMS without splitting a surrogate pair.
-std::string Ucs2UserData(const std::string& text) {
+// UCS-2 user data, cut to room octets (one SMS) without splitting a surrogate pair.
+std::string Ucs2UserData(const std::string& text, size_t room = MaxUserData) {
   std::u16string units = Utf16Units(text);
-  if (units.size() > MaxUserData / 2) {
-    units.resize(MaxUserData / 2);
+  if (units.size() > room / 2) {
+    units.resize(room / 2);
     if (units.back() >= 0xD800 && units.back() < 0xDC00)
       units.pop_back();
   }
@@ -156,6 +156,42 @@ std::string EncodeTimestamp(const std::string& date) {
   if (sign == '-')
     octets[6] = static_cast<char>(octets[6] | 0x08);  // sign bit of the time zone
   return octets;
+}
+
+// "yy/MM/dd,hh:mm:ss±zz" from TP-SCTS; the first semi-octet of the time zone carries its sign in bit 3.
+std::string DecodeTimestamp(const std::string& scts) {
+  auto value = [&scts](int i) { return (scts[i] & 0x0F) * 10 + (scts[i] >> 4 & 0x0F); };
+  char date[32];
+  snprintf(date, sizeof date, "%02d/%02d/%02d,%02d:%02d:%02d%c%02d", value(0), value(1), value(2), value(3),
+           value(4), value(5), scts[6] & 0x08 ? '-' : '+', (scts[6] & 0x07) * 10 + (scts[6] >> 4 & 0x0F));
+  return date;
+}
+
+// The septets packed after a user data header, from the next septet boundary on.
+std::string PackAfterHeader(const std::string& header, const std::string& septets) {
+  if (header.empty())
+    return PackSeptets(septets);
+  const size_t start = (header.size() * 8 + 6) / 7 * 7;  // bits of the header and its fill bits
+  std::string octets = header;
+  octets.resize((start + septets.size() * 7 + 7) / 8, '\0');
+  for (size_t i = 0; i < septets.size(); ++i)
+    for (size_t k = 0; k < 7; ++k)
+      if (septets[i] >> k & 1) {
+        size_t bit = start + i * 7 + k;
+        octets[bit / 8] = static_cast<char>(octets[bit / 8] | 1 << bit % 8);
+      }
+  return octets;
+}
+
+// TS 23.038 4, for what a phone receives: 0 GSM 7-bit, 1 8-bit data, 2 UCS-2, 3 compressed or reserved.
+int DeliverAlphabet(int dcs) {
+  if (dcs < 0x80)  // 00xx and 01xx: the general data coding indication
+    return dcs & 0x20 ? 3 : dcs >> 2 & 0x3;
+  if (dcs >= 0xC0 && dcs < 0xE0)  // message waiting, discard or store
+    return 0;
+  if (dcs >= 0xE0 && dcs < 0xF0)  // message waiting, store, UCS-2
+    return 2;
+  return dcs >= 0xF0 ? dcs >> 2 & 0x1 : 3;
 }
 
 Pdu Finish(const std::string& tpdu) {
@@ -359,22 +395,104 @@ bool UnpackUssd(const std::string& hex, std::string* text) {
   return true;
 }
 
-Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7) {
+Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7,
+                    const std::string& header) {
+  const size_t headerSeptets = (header.size() * 8 + 6) / 7;
   std::string septets = gsm7 ? Utf8ToGsm7(text) : "";
-  if (septets.size() > MaxUserData * 8 / 7) {
-    septets.resize(MaxUserData * 8 / 7);
+  if (septets.size() > MaxUserData * 8 / 7 - headerSeptets) {
+    septets.resize(MaxUserData * 8 / 7 - headerSeptets);
     if (septets.back() == '\x1b')
       septets.pop_back();  // an escape without the character it escapes
   }
-  std::string ud = gsm7 ? PackSeptets(septets) : Ucs2UserData(text);
+  std::string ud = gsm7 ? PackAfterHeader(header, septets) : header + Ucs2UserData(text, MaxUserData - header.size());
   std::string tpdu;
-  tpdu.push_back(0x04);  // SMS-DELIVER, TP-MMS: no more messages waiting
+  tpdu.push_back(header.empty() ? 0x04 : 0x44);  // SMS-DELIVER, TP-MMS: no more messages waiting; TP-UDHI
   tpdu += EncodeAddress(sender, false);
   tpdu.push_back(0x00);                      // TP-PID
   tpdu.push_back(gsm7 ? 0x00 : 0x08);        // TP-DCS: GSM 7-bit or UCS-2
   tpdu += EncodeTimestamp(date);
-  tpdu.push_back(static_cast<char>(gsm7 ? septets.size() : ud.size()));  // TP-UDL counts septets for 7-bit
+  // TP-UDL counts septets for 7-bit, the header's and its fill bits' included
+  tpdu.push_back(static_cast<char>(gsm7 ? headerSeptets + septets.size() : ud.size()));
   return Finish(tpdu + ud);
+}
+
+int TpduLength(const std::string& hex) {
+  std::string octets;
+  if (!HexDecode(hex, &octets) || octets.empty() || static_cast<unsigned char>(octets[0]) >= octets.size())
+    return -1;
+  return static_cast<int>(octets.size()) - 1 - static_cast<unsigned char>(octets[0]);
+}
+
+std::string ConcatenationHeader(int reference, bool wideReference, int total, int sequence) {
+  std::string header = wideReference ? std::string{6, 0x08, 4, static_cast<char>(reference >> 8)} : std::string{5, 0x00, 3};
+  header += {static_cast<char>(reference & 0xFF), static_cast<char>(total), static_cast<char>(sequence)};
+  return header;
+}
+
+std::vector<std::string> SplitIntoParts(const std::string& text, bool gsm7, size_t headerOctets) {
+  const size_t room = gsm7 ? MaxUserData * 8 / 7 - (headerOctets * 8 + 6) / 7 : (MaxUserData - headerOctets) / 2;
+  std::vector<std::string> parts;
+  std::string part;
+  size_t used = 0;
+  for (char32_t c : DecodeUtf8(text)) {
+    std::string character;
+    AppendUtf8(&character, c);
+    const size_t cost = gsm7 ? Utf8ToGsm7(character).size() : c >= 0x10000 ? 2 : 1;
+    if (used + cost > room) {
+      parts.push_back(part);
+      part.clear();
+      used = 0;
+    }
+    part += character;
+    used += cost;
+  }
+  if (!part.empty() || parts.empty())
+    parts.push_back(part);
+  return parts;
+}
+
+bool DecodeDeliverPdu(const std::string& hex, DeliverInfo* info) {
+  std::string octets;
+  if (!HexDecode(hex, &octets))
+    return false;
+  OctetReader in{octets};
+  in.Take(in.Octet());  // SMSC part
+  const int first = in.Octet();
+  const int digits = in.Octet();
+  const int type = in.Octet();
+  const std::string address = in.Take((digits + 1) / 2);
+  in.Octet();  // TP-PID
+  info->alphabet = DeliverAlphabet(in.Octet());
+  const std::string scts = in.Take(7);
+  info->udl = in.Octet();
+  if (!in.ok || (first & 0x03) != 0 || info->alphabet == 3)  // TP-MTI 00: SMS-DELIVER
+    return false;
+  info->ud = in.Take(info->alphabet == 0 ? (info->udl * 7 + 7) / 8 : info->udl);
+  if (!in.ok || in.at != octets.size() || info->ud.size() > MaxUserData)
+    return false;
+  if ((type & 0x70) == 0x50)
+    info->sender = Gsm7ToUtf8(UnpackSeptets(address, digits * 4 / 7));
+  else
+    info->sender = (type == 0x91 ? "+" : "") + ReadSemiOctets(address, digits);
+  info->date = DecodeTimestamp(scts);
+  info->header.clear();
+  if (first & 0x40) {  // TP-UDHI
+    if (info->ud.empty() || static_cast<unsigned char>(info->ud[0]) + 1u > info->ud.size())
+      return false;
+    info->header = info->ud.substr(0, static_cast<unsigned char>(info->ud[0]) + 1u);
+  }
+  if (info->alphabet == 0) {
+    std::string septets = UnpackSeptets(info->ud, info->udl);
+    size_t skip = (info->header.size() * 8 + 6) / 7;
+    if (skip > septets.size())
+      return false;
+    info->text = Gsm7ToUtf8(septets.substr(skip));
+  } else if (info->alphabet == 2) {
+    info->text = Ucs2ToUtf8(info->ud.substr(info->header.size()));
+  } else {
+    info->text = HexEncode(info->ud);
+  }
+  return true;
 }
 
 Pdu BuildSubmitPdu(const std::string& destination, const std::string& text) {

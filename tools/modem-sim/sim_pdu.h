@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "modem_sim.h"
 
@@ -29,8 +30,32 @@ struct Pdu {
   std::string hex;      // SMSC part included
   int tpduLength = 0;   // octets after the SMSC part, as +CMGL and +CMGR give it
 };
-// The text as UCS-2 (DCS 08), cut to 70 UTF-16 units, or as GSM 7-bit (DCS 00), cut to 160 septets.
-Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7 = false);
+// The text as UCS-2 (DCS 08), cut to 70 UTF-16 units, or as GSM 7-bit (DCS 00), cut to 160 septets;
+// after a user data header (UDHL first) when one is given, with fill bits up to the next septet.
+Pdu BuildDeliverPdu(const std::string& sender, const std::string& date, const std::string& text, bool gsm7 = false,
+                    const std::string& header = "");
+// Tells the octets of a hex PDU after its SMSC part; -1 when it is no hex or its SMSC part runs past it.
+int TpduLength(const std::string& hex);
+
+// The header of one part of a concatenated message: IE 00 with an 8-bit reference or IE 08 with a
+// 16-bit one (TS 23.040 9.2.3.24.1 and .8), UDHL first.
+std::string ConcatenationHeader(int reference, bool wideReference, int total, int sequence);
+// The texts of the parts a text is sent in beside a header of headerOctets: as many septets or UTF-16
+// units as fit, never splitting an escape or a surrogate pair.
+std::vector<std::string> SplitIntoParts(const std::string& text, bool gsm7, size_t headerOctets);
+
+// An SMS-DELIVER as a phone reads it.
+struct DeliverInfo {
+  std::string sender;  // "+" and the digits for an international number, or the alphanumeric name
+  std::string date;    // "yy/MM/dd,hh:mm:ss±zz", zz in quarters of an hour
+  int alphabet = 0;    // from the DCS (TS 23.038 4): 0 GSM 7-bit, 1 8-bit data, 2 UCS-2
+  int udl = 0;         // TP-UDL
+  std::string ud;      // the user data octets, header included
+  std::string header;  // the user data header (UDHL first), empty without TP-UDHI
+  std::string text;    // UTF-8 of what follows the header; 8-bit data as hex
+};
+// False when hex (SMSC part first) is no SMS-DELIVER of a known alphabet or has octets left over.
+bool DecodeDeliverPdu(const std::string& hex, DeliverInfo* info);
 Pdu BuildSubmitPdu(const std::string& destination, const std::string& text);
 
 // Reads an SMS-SUBMIT that starts with its SMSC part; fills destination, dcs and text of sms.

@@ -1,0 +1,89 @@
+#include "modem/deliver_pdu.h"
+
+#include <string.h>
+
+#include "codec/gsm7.h"
+#include "codec/ucs2_to_utf8.h"
+
+namespace {
+
+constexpr int AddressDigitsLimit = 20;  // TP-OA: at most 10 octets of semi-octets
+constexpr int TimestampOctets = 7;      // TP-SCTS
+
+// TS 23.038 section 4: the alphabet a data coding scheme names, or -1 for compressed text and
+// reserved codings.
+int AlphabetOf(int dcs) {
+  const int group = dcs >> 4;
+  if (group <= 0x7) {  // 00xx general data coding; 01xx the same, marked for automatic deletion
+    const int alphabet = dcs >> 2 & 0x3;       // 00 GSM 7-bit, 01 8-bit, 10 UCS-2, 11 reserved
+    return (dcs & 0x20) || alphabet == 3 ? -1 : alphabet;  // bit 5: compressed
+  }
+  if (group == 0xC || group == 0xD) return AlphabetGsm7;  // message waiting, discard or store
+  if (group == 0xE) return AlphabetUcs2;                   // message waiting, store, UCS-2
+  if (group == 0xF) return dcs & 0x04 ? Alphabet8Bit : AlphabetGsm7;  // data coding/message class
+  return -1;                                               // 1000 to 1011: reserved
+}
+
+// The septets a header of this many octets takes, with the fill bits up to the next septet boundary.
+int HeaderSeptets(int headerOctets) { return (headerOctets * 8 + 6) / 7; }
+
+// UDHL + 1, 0 without a header, or -1 when the header does not fit the user data.
+int HeaderOctets(const UserData& ud) {
+  if (!ud.header) return 0;
+  if (ud.octets < 1 || ud.data[0] + 1 > ud.octets) return -1;
+  if (ud.alphabet == AlphabetGsm7 && HeaderSeptets(ud.data[0] + 1) > ud.length) return -1;
+  return ud.data[0] + 1;
+}
+
+}  // namespace
+
+int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData) {
+  if (length < 1 || length > DeliverPduLimit) return -1;
+  int at = 1 + pdu[0];  // the SMSC part: its length in octets, then the address
+  if (at >= length) return -1;
+  const int first = pdu[at++];
+  if ((first & 0x03) != 0) return -1;  // TP-MTI 00: SMS-DELIVER
+  if (at + 2 > length || pdu[at] > AddressDigitsLimit) return -1;
+  at += 2 + (pdu[at] + 1) / 2;  // TP-OA: its length in semi-octets (digits), type, value
+  if (at + 2 + TimestampOctets + 1 > length) return -1;
+  const int alphabet = AlphabetOf(pdu[at + 1]);  // after TP-PID
+  at += 2 + TimestampOctets;
+  const int udl = pdu[at++];
+  if (alphabet < 0) return -1;
+  const int octets = alphabet == AlphabetGsm7 ? (udl * 7 + 7) / 8 : udl;
+  if (octets > UserDataLimit || length - at != octets) return -1;
+  userData->alphabet = alphabet;
+  userData->header = (first & 0x40) != 0;  // TP-UDHI
+  userData->length = udl;
+  userData->octets = octets;
+  memcpy(userData->data, pdu + at, octets);
+  return HeaderOctets(*userData) < 0 ? -1 : 0;
+}
+
+int UserDataText(char* dest, int size, const UserData* userData) {
+  if (size <= 0) return -1;
+  dest[0] = '\0';
+  const UserData& ud = *userData;
+  if (ud.octets < 0 || ud.octets > UserDataLimit) return -1;
+  const int headerOctets = HeaderOctets(ud);
+  if (headerOctets < 0) return -1;
+  if (ud.alphabet == AlphabetGsm7) {
+    // Headers are skipped whatever they hold: a national language shift changes no table here.
+    const int skip = HeaderSeptets(headerOctets);
+    return Gsm7ToUtf8(dest, size, ud.data, ud.octets, 7 * skip, ud.length - skip, false);
+  }
+  if (ud.alphabet != AlphabetUcs2) return -1;
+  // A 7-octet header (16-bit reference) leaves the text at an odd octet: units count from there.
+  const int units = (ud.octets - headerOctets) / 2;
+  if (3 * units >= size) return -1;
+  static const char Digits[] = "0123456789ABCDEF";
+  char hex[2 * UserDataLimit + 1];
+  char* out = hex;
+  const char* const end = hex + 4 * (size_t)units;
+  for (const unsigned char* octet = ud.data + headerOctets; out < end; ++octet) {
+    *out++ = Digits[*octet >> 4];
+    *out++ = Digits[*octet & 0xF];
+  }
+  *out = '\0';
+  return Ucs2HexToUtf8(dest, hex);
+}

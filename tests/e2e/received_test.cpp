@@ -1,0 +1,109 @@
+// Received messages as real modems show them in text mode: every part of a long message listed
+// with its own text whatever the modem makes of its header, and every form of the alpha field.
+#include <gtest/gtest.h>
+
+#include "../captured_pdus.h"
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+using namespace captured;
+
+const char EightBit[] = "00040B919471103254F6000442501001020380040102ABCD";  // 8-bit data, no header
+
+// Long texts whose first part is exactly one SMS beside its header: 67 UTF-16 units (IE 00), 66
+// (IE 08, so the text starts at an odd octet) and 152 septets (IE 08).
+const std::string Ucs2First = "Привет! Это длинное сообщение из двух частей 😀, первая часть тут, ";
+const std::string Ucs2Second = "а вторая — здесь.";
+const std::string OddFirst = "Ответ с 16-битной ссылкой: текст начинается с нечётного октета 👍 ";
+const std::string OddSecond = "и второй части.";
+const std::string Gsm7First =
+    "Your parcel 4711 is on its way. Costs: 12 € {incl. tax} [see ~ ^ | \\ page]. We deliver it tomorrow "
+    "between 8:00 and 12:00, be at home then! OK ";
+const std::string Gsm7Second = "and sign for it.";
+
+void StoreReceived(sim::Modem& modem) {
+  modem.AddPduMessage("SM", 1, "REC UNREAD", Part1Of2);
+  modem.AddPduMessage("SM", 2, "REC READ", Part2Of2);
+  modem.AddPduMessage("SM", 3, "REC READ", LowerCasePart);
+  modem.AddLongMessage("SM", {4, "REC UNREAD", "+79161234567", "24/05/02,09:15:00+12", Ucs2First + Ucs2Second},
+                       sim::PartCoding::Ucs2);
+  modem.AddLongMessage("SM", {6, "REC READ", "+491701234567", "24/05/03,10:00:00+08", Gsm7First + Gsm7Second},
+                       sim::PartCoding::Gsm7Wide);
+  modem.AddLongMessage("SM", {8, "REC UNREAD", "+4930123456", "24/05/04,11:00:00+08", OddFirst + OddSecond},
+                       sim::PartCoding::Ucs2Wide);
+  modem.AddPduMessage("SM", 10, "REC READ", EightBit);
+  modem.AddMessage("SM", {11, "REC READ", "+4912345", "24/05/05,12:00:00+08", "no header here"});
+}
+
+// The same lines whatever the modem's text mode shows.
+const std::string ReceivedListing =
+    ListHeader +
+    "1\t1\t+16175046925\t12/04/25,19:56:50-16\t" + Part1Text + "\n"
+    "2\t0\t+16175046925\t12/04/25,19:56:51-16\t" + Part2Text + "\n"
+    "3\t0\t+15558675309\t25/04/17,13:40:37-28\t" + LowerCaseText + "\n"
+    "4\t1\t+79161234567\t24/05/02,09:15:00+12\t" + Ucs2First + "\n"
+    "5\t1\t+79161234567\t24/05/02,09:15:00+12\t" + Ucs2Second + "\n"
+    "6\t0\t+491701234567\t24/05/03,10:00:00+08\tYour parcel 4711 is on its way. Costs: 12 € {incl. tax} "
+    "[see ~ ^ | \\\\ page]. We deliver it tomorrow between 8:00 and 12:00, be at home then! OK \n"
+    "7\t0\t+491701234567\t24/05/03,10:00:00+08\t" + Gsm7Second + "\n"
+    "8\t1\t+4930123456\t24/05/04,11:00:00+08\t" + OddFirst + "\n"
+    "9\t1\t+4930123456\t24/05/04,11:00:00+08\t" + OddSecond + "\n"
+    "10\t0\t+49170123456\t24/05/01,10:20:30+08\t0102ABCD\n"
+    "11\t0\t+4912345\t24/05/05,12:00:00+08\tno header here\n";
+
+struct HeaderCase { const char* name; sim::HeaderForm form; };
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+class HeaderForms : public ::testing::TestWithParam<HeaderCase> {};
+
+// Whatever the modem shows of a header, with the same commands as a listing without headers.
+TEST_P(HeaderForms, EveryPartListedWithItsOwnText) {
+  sim::Options options = SimOptions();
+  options.headerForm = GetParam().form;
+  sim::Modem modem(options);
+  StoreReceived(modem);
+  START_MODEM(modem);
+  RunResult run = RunAtsms({"-q", modem.SlavePath(), "sim", "list"});
+  EXPECT_EQ(11, run.exitStatus);
+  EXPECT_EQ(ReceivedListing, run.out);
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 11)}), modem.Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, HeaderForms,
+                         ::testing::Values(HeaderCase{"a_hex", sim::HeaderForm::Hex},
+                                           HeaderCase{"b_characters", sim::HeaderForm::Characters},
+                                           HeaderCase{"c_ucs2_characters", sim::HeaderForm::Ucs2Only},
+                                           HeaderCase{"d_stripped", sim::HeaderForm::Stripped}),
+                         [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+
+struct AlphaCase { const char* name; sim::AlphaField field; };
+void PrintTo(const AlphaCase& c, std::ostream* os) { *os << c.name; }
+class AlphaFields : public ::testing::TestWithParam<AlphaCase> {};
+
+// The sender column keeps the number; a phonebook name is not shown.
+TEST_P(AlphaFields, EveryMessageListed) {
+  sim::Options options = SimOptions();
+  options.alphaField = GetParam().field;
+  sim::Modem modem(options);
+  modem.AddPhonebookEntry("+1234", "Mum");
+  modem.AddMessage("SM", {1, "REC UNREAD", "+1234", "24/05/01,10:20:30+08", "Hi, it's Mum"});
+  modem.AddMessage("SM", {2, "REC READ", "+5678", "15/10/08,13:18:40-20", "Not in the phonebook"});
+  START_MODEM(modem);
+  RunResult run = RunAtsms({"-q", modem.SlavePath(), "sim", "list"});
+  EXPECT_EQ(2, run.exitStatus);
+  EXPECT_EQ(ListHeader +
+                "1\t1\t+1234\t24/05/01,10:20:30+08\tHi, it's Mum\n"
+                "2\t0\t+5678\t15/10/08,13:18:40-20\tNot in the phonebook\n",
+            run.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modems, AlphaFields,
+                         ::testing::Values(AlphaCase{"empty", sim::AlphaField::Empty},
+                                           AlphaCase{"quoted", sim::AlphaField::Quoted},
+                                           AlphaCase{"absent", sim::AlphaField::Absent},
+                                           AlphaCase{"phonebook_name", sim::AlphaField::Name}),
+                         [](const ::testing::TestParamInfo<AlphaCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
