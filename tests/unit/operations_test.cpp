@@ -406,8 +406,6 @@ TEST(SendUssd, ReplyAndResultWaits) {
 struct UssdJsonCase { const char* source; Lines answers; std::string out; };
 const UssdJsonCase UssdJsonCases[] = {
     {"the network's answer", {Ok, CusdReply}, "\n{\n \"msg\":\"OK\",\n \"reply\":\"Balance 5.00\",\n \"status\":0\n}\n"},
-    {"a menu waiting for an answer", {Ok, "\r\n+CUSD: 1,\"1. \"Top\" up\r\n2. \\Exit\",15\r\n"},
-     "\n{\n \"msg\":\"OK\",\n \"reply\":\"1. \\\"Top\\\" up\\r\\n2. \\\\Exit\",\n \"status\":1\n}\n"},
     {"no reply", {Ok}, ResultOk},
     {"a reply without text", {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, ResultOk},
     {"ERROR after a reply with text", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, ResultError},
