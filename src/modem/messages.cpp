@@ -12,8 +12,16 @@ namespace {
 
 constexpr int CommandSize = 64;
 
+// The start of a JSON listing; "]}\n" closes it.
+constexpr char JsonListingSm[] = "{\"storage\":\"SM\",\"messages\":[";
+constexpr char JsonListingMe[] = "{\"storage\":\"ME\",\"messages\":[";
+
 // What the latest listing said about each index, for the reads in text mode that follow it.
 ListedEntry ListedEntries[ListedIndexes];
+
+// How those reads print: TSV lines, or the objects of a JSON document, and how many so far.
+bool ListingJson = false;
+int ListingObjects = 0;
 
 // Each step is judged by the answer alone: a failed write shows up as a missing "OK".
 void Exchange(int port, const char* command) {
@@ -44,23 +52,26 @@ int DeleteUnprepared(int port, int index) {
   return Deleted(port, index, command) ? 0 : -1;
 }
 
-// Why a listing gave no index, unless it is an empty storage's ("OK" and no "+CMGL:" line).
-void NoteBadListing(const ListingScan& scan, long total) {
+// Why a listing gave no index; false, with nothing noted, for an empty storage's ("OK" and no
+// "+CMGL:" line).
+bool NoteBadListing(const ListingScan& scan, long total) {
   if (scan.ended) {
-    if (scan.highest >= 0 || scan.waiting || scan.endedAtO)  // a "+CMGL:" line without its index
-      NoteFailure("the answer to %s could not be read", CmdListAll);
+    if (scan.highest < 0 && !scan.waiting && !scan.endedAtO) return false;
+    NoteFailure("the answer to %s could not be read", CmdListAll);  // a "+CMGL:" line without its index
   } else if (!NoteErrorAnswer(CmdListAll)) {
     if (total == 0)
       NoteRefusal(CmdListAll);
     else
       NoteFailure("the answer to %s ended without OK", CmdListAll);
   }
+  return true;
 }
 
 }  // namespace
 
-int LastMessageIndex(int port, int storage, bool* zeroInUse) {
+int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   if (zeroInUse) *zeroInUse = false;
+  if (empty) *empty = false;
   PrepareModem(port, 1, storage);  // not judged: the answers below decide
   Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) {
@@ -91,7 +102,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse) {
     ScanListingPiece(&scan, ResponseBuffer, count - keep);
   }
   const int highest = EndListingScan(&scan, zeroInUse);
-  if (highest < 0) NoteBadListing(scan, total);
+  if (highest < 0 && !NoteBadListing(scan, total) && empty) *empty = true;
   return highest;
 }
 
@@ -100,20 +111,38 @@ int ReadMessage(int port, int index) {
   snprintf(command, sizeof command, CmdReadFormat, index);
   Exchange(port, command);
   const ListedEntry* entry = index >= 0 && index < ListedIndexes ? &ListedEntries[index] : nullptr;
-  return PrintMessage(stdout, index, ResponseBuffer, entry);
+  MessageFields fields;
+  if (ParseMessage(ResponseBuffer, index, &fields, entry) < 0) return -1;
+  if (!ListingJson) {
+    PrintMessageLine(stdout, &fields);
+  } else {
+    if (ListingObjects++ > 0) fputc(',', stdout);
+    PrintMessageObject(stdout, &fields);
+  }
+  return 0;
 }
 
-int ListMessages(int port, int storage) {
+int ListMessages(int port, int storage, bool json) {
   bool zeroInUse = false;
-  int last = LastMessageIndex(port, storage, &zeroInUse);
-  if (last < 0 || (last == 0 && !zeroInUse)) return last;
+  bool empty = false;
+  int last = LastMessageIndex(port, storage, &zeroInUse, &empty);
+  const char* const opening = storage == 1 ? JsonListingMe : JsonListingSm;
+  if (last < 0 || (last == 0 && !zeroInUse)) {
+    if (json && empty) printf("%s]}\n", opening);
+    return last;
+  }
   Exchange(port, CmdTextMode);
   if (!ResponseHas(AnsOk)) {
     NoteRefusal(CmdTextMode);
     return -1;
   }
-  fputs("num\ttype\tsender\tdate\tmsg\n", stdout);
-  return ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
+  fputs(json ? opening : "num\ttype\tsender\tdate\tmsg\n", stdout);
+  ListingJson = json;
+  ListingObjects = 0;
+  last = ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
+  ListingJson = false;
+  if (json) fputs("]}\n", stdout);  // however the reads ended (the modem gone too), so that it parses
+  return last;
 }
 
 int DeleteMessage(int port, int index, int storage) {

@@ -7,11 +7,13 @@ constexpr int ListingLimit = 256 * 1024;
 
 // Prepares the modem, lists the storage in PDU mode and yields the highest index listed, or -1
 // (also for an empty storage, or a listing past ListingLimit, with one line on standard error).
-// *zeroInUse (may be null): whether index 0 holds a message.
-int LastMessageIndex(int port, int storage, bool* zeroInUse = nullptr);
+// *zeroInUse (may be null): whether index 0 holds a message. *empty (may be null): whether the
+// storage is empty ("OK" and no "+CMGL:" line) rather than the listing failed.
+int LastMessageIndex(int port, int storage, bool* zeroInUse = nullptr, bool* empty = nullptr);
 
-// Prints the header and one line per message; yields the highest index, or -1.
-int ListMessages(int port, int storage);
+// Prints the header and one line per message, or with json one JSON document on one line (also
+// for an empty storage); yields the highest index, or -1.
+int ListMessages(int port, int storage, bool json = false);
 
 // Reads one index in text mode and prints its line: 0, or -1 when it holds nothing readable.
 int ReadMessage(int port, int index);

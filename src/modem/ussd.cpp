@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "modem/answers.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
@@ -67,7 +68,7 @@ int PackUssd(char* packed, const char* code) {
   return digits;
 }
 
-int SendUssd(int port, const char* code) {
+int SendUssd(int port, const char* code, bool json) {
   char packed[PackedUssdSize];
   if (PackUssd(packed, code) < 0) {  // refused before a byte reaches the modem
     fputs("atsms: the USSD string is longer than 72 characters\n", stderr);
@@ -108,6 +109,12 @@ int SendUssd(int port, const char* code) {
     return -1;
   }
   PrintReply(Reply);
-  fputs(ResultOk, stdout);
+  if (json && Reply.hasText) {
+    fputs("\n{\n \"msg\":\"OK\",\n \"reply\":", stdout);
+    PrintJsonString(stdout, Reply.text);
+    printf(",\n \"status\":%d\n}\n", Reply.textStatus);
+  } else {
+    fputs(ResultOk, stdout);
+  }
   return 0;
 }

@@ -9,4 +9,5 @@ constexpr int MaxUssdLength = 72;    // characters that pack into 63 octets
 int PackUssd(char* packed, const char* code);
 
 // Sends code, traces the exchange on standard error and writes the OK or ERROR block; 0 or -1.
-int SendUssd(int port, const char* code);
+// With json, an OK block after a reply with text also carries "reply" and "status".
+int SendUssd(int port, const char* code, bool json = false);

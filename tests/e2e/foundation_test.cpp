@@ -85,6 +85,7 @@ TEST(CommandLine, HelpVersionAndUnknownOptions) {
       {{"-x", "PORT", "sim", "list"}, 1, "", unknown("-x")},
       {{"--quiet", "PORT", "sim", "list"}, 1, "", unknown("--quiet")},
       {{"-qq", "PORT", "sim", "list"}, 1, "", unknown("-qq")},  // one option per argument
+      {{"-qj", "PORT", "sim", "list"}, 1, "", unknown("-qj")},
       {{"-q", "--Help", "PORT", "sim", "list"}, 1, "", unknown("--Help")},
       {{"-q", "PORT", "sim"}, 1, "", GeneralUsage},  // options do not count as arguments
       {{"--", "--help", "sim"}, 1, "", GeneralUsage},  // after "--", "--help" is the PORT
@@ -99,7 +100,7 @@ TEST(CommandLine, HelpVersionAndUnknownOptions) {
     EXPECT_EQ(c.status, run.exitStatus);
     EXPECT_EQ(c.outStart, run.out.substr(0, c.outStart.size()));
     if (c.outStart == help) {
-      for (const char* word : {"-q, --quick", "--help", "--version", "del all", "send PHONE TEXT", "ussd"})
+      for (const char* word : {"-q, --quick", "-j, --json", "--help", "--version", "del all", "send PHONE TEXT", "ussd"})
         EXPECT_NE(std::string::npos, run.out.find(word)) << word;
     } else {
       EXPECT_EQ(c.outStart, run.out);

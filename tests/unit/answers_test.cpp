@@ -323,6 +323,48 @@ TEST(PrintMessage, OverlongSenderAndDateStayInTheirColumns) {
   }
 }
 
+// What PrintJsonString writes for text, quotes included.
+std::string JsonString(const char* text) {
+  char* data = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&data, &size);
+  PrintJsonString(out, text);
+  fclose(out);
+  std::string printed(data, size);
+  free(data);
+  return printed;
+}
+
+#define FFFD "\xEF\xBF\xBD"
+struct JsonCase { const char* source; const char* text; const char* want; };
+const JsonCase JsonTexts[] = {
+    {"empty", "", "\"\""},
+    {"quote, backslash, slash", "say \"hi\" \\ 1/2", "\"say \\\"hi\\\" \\\\ 1/2\""},
+    {"named controls", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
+    {"other controls", "\x01\x0B\x1B\x1F", "\"\\u0001\\u000b\\u001b\\u001f\""},
+    {"DEL and printable ASCII as they are", "~\x7F ", "\"~\x7F \""},
+    {"two-, three-, four-byte characters", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\""},
+    {"lowest and highest of the narrowed ranges", "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+     "\"\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\""},
+    {"Latin-1 byte", "caf\xE9!", "\"caf" FFFD "!\""},
+    {"lone continuation bytes", "\x80\xBF", "\"" FFFD FFFD "\""},
+    {"overlong two-byte form", "\xC0\xAF\xC1\xBF", "\"" FFFD FFFD FFFD FFFD "\""},
+    {"overlong three- and four-byte forms", "\xE0\x9F\xBF\xF0\x8F\xBF\xBF",
+     "\"" FFFD FFFD FFFD FFFD FFFD FFFD FFFD "\""},
+    {"surrogate", "\xED\xA0\x80", "\"" FFFD FFFD FFFD "\""},
+    {"above U+10FFFF", "\xF4\x90\x80\x80\xF5\x80", "\"" FFFD FFFD FFFD FFFD FFFD FFFD "\""},
+    {"cut sequences: one U+FFFD each", "\xE2\x82" "A\xF0\x9F\x98\"\xC3", "\"" FFFD "A" FFFD "\\\"" FFFD "\""},
+    {"cut by a control character", "\xE2\n", "\"" FFFD "\\n\""},
+};
+#undef FFFD
+
+TEST(PrintJsonString, EscapesAndInvalidUtf8) {
+  for (const JsonCase& c : JsonTexts) {
+    SCOPED_TRACE(c.source);
+    EXPECT_EQ(c.want, JsonString(c.text));
+  }
+}
+
 TEST(ReadDecimal, AtoiWithSaturation) {
   const struct { const char* text; int want; } cases[] = {
       {"42", 42}, {"  -7", -7}, {"\t+5", 5}, {"12abc", 12}, {"abc", 0}, {"", 0}, {"007", 7},

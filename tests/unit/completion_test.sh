@@ -21,11 +21,13 @@ expect() {
     fi
 }
 
-expect "-q --quick --help --version --" -
+expect "-q --quick -j --json --help --version --" -
 expect "--quick" --q
-expect "--quick --help --version --" -q --
+expect "--quick --json --help --version --" -q --
+expect "--json" -q --j
 expect "/dev/null" /dev/nul
 expect "/dev/null" -q /dev/nul
+expect "/dev/null" -j -q /dev/nul
 expect "/dev/null" -- /dev/nul             # after "--" a "-" word is no option
 expect "sim" /dev/ttyUSB1 s
 expect "sim tel ussd" -q /dev/ttyUSB1 ""

@@ -182,27 +182,42 @@ std::string Line(int index, const char* text) {
 }
 Lines Cmgr(int from, int to) { return ForIndexes("AT+CMGR=", from, to); }
 
+std::string Object(int index, const char* text) {
+  return "{\"index\":" + std::to_string(index) +
+         ",\"unread\":false,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"" + text + "\"}";
+}
+const std::string JsonOpen = "{\"storage\":\"SM\",\"messages\":[";
+const std::string JsonClose = "]}\n";
+
 // After preparation and PDU mode: the listing, then the answers to "AT+CMGF=1" and each "AT+CMGR".
-struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out; };
+// out: the TSV; json: the same listing with -j.
+struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; };
 const ListCase ListCases[] = {
-    {"1 and 3, 2 empty", {Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420043")}, 3,
-     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3), Header + Line(1, "A") + Line(3, "BC")},
-    {"descending", {Cmgl({5, 3}), Ok}, 5, Lines{"AT+CMGF=1\r"} + Cmgr(1, 5), Header},
+    {"1 and 3, 2 empty", {Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420022005C0043")}, 3,
+     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3), Header + Line(1, "A") + Line(3, "B\"\\\\C"),
+     JsonOpen + Object(1, "A") + "," + Object(3, "B\\\"\\\\C") + JsonClose},
+    {"descending", {Cmgl({5, 3}), Ok}, 5, Lines{"AT+CMGF=1\r"} + Cmgr(1, 5), Header, JsonOpen + JsonClose},
     {"index 0 first", {Cmgl({0, 2}), Ok, Cmgr("0030"), CmsError, Cmgr("0032")}, 2,
-     Lines{"AT+CMGF=1\r"} + Cmgr(0, 2), Header + Line(0, "0") + Line(2, "2")},
-    {"index 0 alone", {Cmgl({0}), Ok, Cmgr("0030")}, 0, Lines{"AT+CMGF=1\r"} + Cmgr(0, 0), Header + Line(0, "0")},
-    {"empty storage", {Ok}, -1, {}, ""},
-    {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, ""},
+     Lines{"AT+CMGF=1\r"} + Cmgr(0, 2), Header + Line(0, "0") + Line(2, "2"),
+     JsonOpen + Object(0, "0") + "," + Object(2, "2") + JsonClose},
+    {"index 0 alone", {Cmgl({0}), Ok, Cmgr("0030")}, 0, Lines{"AT+CMGF=1\r"} + Cmgr(0, 0), Header + Line(0, "0"),
+     JsonOpen + Object(0, "0") + JsonClose},
+    {"empty storage", {Ok}, -1, {}, "", JsonOpen + JsonClose},
+    {"listing cut off", {"\r\n+CMGL: 1,1,,23\r\n0791\r\n"}, -1, {}, "", ""},
+    {"listing line without its index", {"\r\n+CMGL: \r\nOK\r\n"}, -1, {}, "", ""},
+    {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, "", ""},
 };
 
 TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
   for (const ListCase& c : ListCases) {
     SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + c.answers);
-    Captured run = Capture([] { return ListMessages(FakePort, 0); });
-    EXPECT_EQ(c.want, run.result);
-    EXPECT_EQ(PrepareSim + Listed + c.sent, LinesSent());
-    EXPECT_EQ(c.out, run.out);
+    for (bool json : {false, true}) {
+      PlayAnswers(Prepared + c.answers);
+      Captured run = Capture([json] { return ListMessages(FakePort, 0, json); });
+      EXPECT_EQ(c.want, run.result);
+      EXPECT_EQ(PrepareSim + Listed + c.sent, LinesSent());
+      EXPECT_EQ(json ? c.json : c.out, run.out);
+    }
   }
 }
 
@@ -384,6 +399,28 @@ TEST(SendUssd, ReplyAndResultWaits) {
     EXPECT_EQ(PrepareGsm + Lines{UssdLine}, LinesSent());
     EXPECT_EQ(std::string(UssdLine) + "\n" + Trace(c.replyTrace, 10) + Trace(c.resultTrace, 10) + c.line, run.err);
     EXPECT_EQ(3 + (int)(c.replyTrace.size() + c.resultTrace.size()), ReadsDone());
+  }
+}
+
+// With -j the OK block after a reply with text carries it, JSON-escaped, and its status.
+struct UssdJsonCase { const char* source; Lines answers; std::string out; };
+const UssdJsonCase UssdJsonCases[] = {
+    {"the network's answer", {Ok, CusdReply}, "\n{\n \"msg\":\"OK\",\n \"reply\":\"Balance 5.00\",\n \"status\":0\n}\n"},
+    {"no reply", {Ok}, ResultOk},
+    {"a reply without text", {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, ResultOk},
+    {"ERROR after a reply with text", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, ResultError},
+};
+
+TEST(SendUssd, JsonBlock) {
+  for (const UssdJsonCase& c : UssdJsonCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Lines{Ok, Ok, Ok} + c.answers);
+    Captured plain = Capture([] { return SendUssd(FakePort, "*100#"); });
+    PlayAnswers(Lines{Ok, Ok, Ok} + c.answers);
+    Captured json = Capture([] { return SendUssd(FakePort, "*100#", true); });
+    EXPECT_EQ(c.out, json.out);
+    EXPECT_EQ(plain.result, json.result);
+    EXPECT_EQ(plain.err, json.err);
   }
 }
 
