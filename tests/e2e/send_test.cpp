@@ -160,7 +160,9 @@ TEST(Ussd, ReplyAndLaterNetworkAnswer) {
 
 // A reply that comes with the "OK" (0.2 s after it, inside the same collection) or before it: one
 // collection, then the reply line at once, in whichever form the modem sends the text.
-struct UssdReplyCase { const char* name; sim::UssdForm form; int status; bool beforeOk; std::string text, answer, line; };
+struct UssdReplyCase {
+  const char* name; sim::UssdForm form; int status; bool beforeOk; std::string text, answer, line;
+};
 void PrintTo(const UssdReplyCase& c, std::ostream* os) { *os << c.name; }
 class UssdReply : public ::testing::TestWithParam<UssdReplyCase> {};
 
