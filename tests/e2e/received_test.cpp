@@ -35,9 +35,12 @@ void StoreReceived(sim::Modem& modem) {
                        sim::PartCoding::Ucs2Wide);
   modem.AddPduMessage("SM", 10, "REC READ", EightBit);
   modem.AddMessage("SM", {11, "REC READ", "+4912345", "24/05/05,12:00:00+08", "no header here"});
+  modem.AddPhonebookEntry("+1234", "Mum");
+  modem.AddMessage("SM", {12, "REC UNREAD", "+1234", "24/05/01,10:20:30+08", "Hi, it's Mum"});
 }
 
-// The same lines whatever the modem's text mode shows.
+// The same lines whatever the modem's text mode shows; the sender column keeps the number, a phonebook
+// name is not shown.
 const std::string ReceivedListing =
     ListHeader +
     "1\t1\t+16175046925\t12/04/25,19:56:50-16\t" + Part1Text + "\n"
@@ -51,59 +54,35 @@ const std::string ReceivedListing =
     "8\t1\t+4930123456\t24/05/04,11:00:00+08\t" + OddFirst + "\n"
     "9\t1\t+4930123456\t24/05/04,11:00:00+08\t" + OddSecond + "\n"
     "10\t0\t+49170123456\t24/05/01,10:20:30+08\t0102ABCD\n"
-    "11\t0\t+4912345\t24/05/05,12:00:00+08\tno header here\n";
+    "11\t0\t+4912345\t24/05/05,12:00:00+08\tno header here\n"
+    "12\t1\t+1234\t24/05/01,10:20:30+08\tHi, it's Mum\n";
 
-struct HeaderCase { const char* name; sim::HeaderForm form; };
-void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
-class HeaderForms : public ::testing::TestWithParam<HeaderCase> {};
+// Each row one way of showing a header and one way of writing the alpha field.
+struct FormCase { const char* name; sim::HeaderForm header; sim::AlphaField alpha; };
+void PrintTo(const FormCase& c, std::ostream* os) { *os << c.name; }
+class TextModeForms : public ::testing::TestWithParam<FormCase> {};
 
-// Whatever the modem shows of a header, with the same commands as a listing without headers.
-TEST_P(HeaderForms, EveryPartListedWithItsOwnText) {
+// Whatever the modem shows, with the same commands as a listing without headers.
+TEST_P(TextModeForms, EveryPartListedWithItsOwnText) {
   sim::Options options = SimOptions();
-  options.headerForm = GetParam().form;
+  options.headerForm = GetParam().header;
+  options.alphaField = GetParam().alpha;
   sim::Modem modem(options);
   StoreReceived(modem);
   START_MODEM(modem);
   RunResult run = RunAtsms({"-q", modem.SlavePath(), "sim", "list"});
-  EXPECT_EQ(11, run.exitStatus);
+  EXPECT_EQ(12, run.exitStatus);
   EXPECT_EQ(ReceivedListing, run.out);
   EXPECT_EQ("", run.err);
-  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 11)}), modem.Commands());
+  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 12)}), modem.Commands());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modems, HeaderForms,
-                         ::testing::Values(HeaderCase{"a_hex", sim::HeaderForm::Hex},
-                                           HeaderCase{"b_characters", sim::HeaderForm::Characters},
-                                           HeaderCase{"c_ucs2_characters", sim::HeaderForm::Ucs2Only},
-                                           HeaderCase{"d_stripped", sim::HeaderForm::Stripped}),
-                         [](const ::testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
-
-struct AlphaCase { const char* name; sim::AlphaField field; };
-void PrintTo(const AlphaCase& c, std::ostream* os) { *os << c.name; }
-class AlphaFields : public ::testing::TestWithParam<AlphaCase> {};
-
-// The sender column keeps the number; a phonebook name is not shown.
-TEST_P(AlphaFields, EveryMessageListed) {
-  sim::Options options = SimOptions();
-  options.alphaField = GetParam().field;
-  sim::Modem modem(options);
-  modem.AddPhonebookEntry("+1234", "Mum");
-  modem.AddMessage("SM", {1, "REC UNREAD", "+1234", "24/05/01,10:20:30+08", "Hi, it's Mum"});
-  modem.AddMessage("SM", {2, "REC READ", "+5678", "15/10/08,13:18:40-20", "Not in the phonebook"});
-  START_MODEM(modem);
-  RunResult run = RunAtsms({"-q", modem.SlavePath(), "sim", "list"});
-  EXPECT_EQ(2, run.exitStatus);
-  EXPECT_EQ(ListHeader +
-                "1\t1\t+1234\t24/05/01,10:20:30+08\tHi, it's Mum\n"
-                "2\t0\t+5678\t15/10/08,13:18:40-20\tNot in the phonebook\n",
-            run.out);
-}
-
-INSTANTIATE_TEST_SUITE_P(Modems, AlphaFields,
-                         ::testing::Values(AlphaCase{"empty", sim::AlphaField::Empty},
-                                           AlphaCase{"quoted", sim::AlphaField::Quoted},
-                                           AlphaCase{"absent", sim::AlphaField::Absent},
-                                           AlphaCase{"phonebook_name", sim::AlphaField::Name}),
-                         [](const ::testing::TestParamInfo<AlphaCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Modems, TextModeForms,
+    ::testing::Values(FormCase{"a_hex_alpha_empty", sim::HeaderForm::Hex, sim::AlphaField::Empty},
+                      FormCase{"b_characters_alpha_quoted", sim::HeaderForm::Characters, sim::AlphaField::Quoted},
+                      FormCase{"c_ucs2_characters_alpha_absent", sim::HeaderForm::Ucs2Only, sim::AlphaField::Absent},
+                      FormCase{"d_stripped_alpha_phonebook_name", sim::HeaderForm::Stripped, sim::AlphaField::Name}),
+    [](const ::testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

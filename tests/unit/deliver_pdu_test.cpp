@@ -14,7 +14,6 @@ namespace {
 
 using namespace captured;
 
-
 std::vector<unsigned char> Octets(const std::string& hex) {
   std::vector<unsigned char> octets;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
