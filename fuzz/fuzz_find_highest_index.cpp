@@ -69,28 +69,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The same bytes in two pieces, cut where the first byte says, and one byte at a time.
   const size_t cut = size ? data[0] % (size + 1) : 0;
   ListingScan halves, bytes;
-  static ListedEntry halvesEntries[ListedIndexes], bytesEntries[ListedIndexes];
-  BeginListingScan(&halves, halvesEntries);
+  static ListingNotes halvesNotes, bytesNotes;
+  BeginListingScan(&halves, &halvesNotes);
   ScanListingPiece(&halves, original.data(), cut);
   ScanListingPiece(&halves, original.data() + cut, size - cut);
-  BeginListingScan(&bytes, bytesEntries);
+  BeginListingScan(&bytes, &bytesNotes);
   for (size_t i = 0; i < size; ++i) ScanListingPiece(&bytes, original.data() + i, 1);
   bool halvesZero = false, bytesZero = false;
   FUZZ_CHECK(EndListingScan(&halves, &halvesZero) == index && halvesZero == zeroInUse);
   FUZZ_CHECK(EndListingScan(&bytes, &bytesZero) == index && bytesZero == zeroInUse);
   // Both note the same of every index, and every text taken from a PDU decodes into its buffer.
   for (int i = 0; i < ListedIndexes; ++i) {
-    const ListedEntry& a = halvesEntries[i];
-    const ListedEntry& b = bytesEntries[i];
-    FUZZ_CHECK(a.text == b.text);
-    if (a.text == ListedPlain || a.text == ListedOwnText || a.text == ListedTwice)
+    const ListedText kind = halvesNotes.text[i];
+    FUZZ_CHECK(kind == bytesNotes.text[i]);
+    if (kind == ListedPlain || kind == ListedOwnText || kind == ListedTwice)
       FUZZ_CHECK(original.find("+CMGL:") != std::string::npos);
-    if (a.text != ListedOwnText) continue;
-    FUZZ_CHECK(a.userData.alphabet == b.userData.alphabet && a.userData.header && b.userData.header);
-    FUZZ_CHECK(a.userData.length == b.userData.length && a.userData.octets == b.userData.octets);
-    FUZZ_CHECK(std::memcmp(a.userData.data, b.userData.data, a.userData.octets) == 0);
+    if (kind != ListedOwnText) continue;
+    const UserData& a = halvesNotes.userData[i];
+    const UserData& b = bytesNotes.userData[i];
+    FUZZ_CHECK(a.alphabet == b.alphabet && a.header && b.header);
+    FUZZ_CHECK(a.length == b.length && a.octets == b.octets);
+    FUZZ_CHECK(std::memcmp(a.data, b.data, a.octets) == 0);
     char text[UserDataTextSize];
-    FUZZ_CHECK(UserDataText(text, sizeof text, &a.userData) >= 0);
+    FUZZ_CHECK(UserDataText(text, sizeof text, &a) >= 0);
   }
   return 0;
 }

@@ -42,15 +42,16 @@ void CountIndex(ListingScan* scan, long long end) {
   }
 }
 
-ListedEntry* EntryOf(const ListingScan* scan, int index) {
-  return scan->entries && index >= 0 && index < ListedIndexes ? &scan->entries[index] : nullptr;
+// Where the note of index goes, or null.
+ListedText* NoteFor(const ListingScan* scan, int index) {
+  return scan->notes && index >= 0 && index < ListedIndexes ? &scan->notes->text[index] : nullptr;
 }
 
 // At the end of a "+CMGL:" line: its index is listed (once more, perhaps), and the next line is its PDU.
 void NoteListed(ListingScan* scan) {
   scan->pduIndex = scan->entryIndex;
-  ListedEntry* entry = EntryOf(scan, scan->entryIndex);
-  if (entry) entry->text = entry->text == NotListed ? ListedPlain : ListedTwice;
+  ListedText* text = NoteFor(scan, scan->entryIndex);
+  if (text) *text = *text == NotListed ? ListedPlain : ListedTwice;
 }
 
 void CollectPduDigit(ListingScan* scan, char c) {
@@ -68,13 +69,15 @@ void CollectPduDigit(ListingScan* scan, char c) {
 
 // At the end of a PDU line: a header or 8-bit data decide how the text of its index is shown.
 void NotePdu(ListingScan* scan) {
-  ListedEntry* entry = EntryOf(scan, scan->pduIndex);
-  if (!entry || entry->text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
-  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &entry->userData) < 0) return;
-  if (entry->userData.alphabet == Alphabet8Bit)
-    entry->text = ListedGivenHex;
-  else if (entry->userData.header)
-    entry->text = ListedOwnText;
+  ListedText* text = NoteFor(scan, scan->pduIndex);
+  if (!text || *text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
+  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData) < 0) return;
+  if (scan->userData.alphabet == Alphabet8Bit) {
+    *text = ListedGivenHex;
+  } else if (scan->userData.header) {
+    *text = ListedOwnText;
+    scan->notes->userData[scan->pduIndex] = scan->userData;
+  }
 }
 
 void ScanListingByte(ListingScan* scan, char c) {
@@ -137,15 +140,20 @@ void ScanListingByte(ListingScan* scan, char c) {
 
 }  // namespace
 
-void BeginListingScan(ListingScan* scan, ListedEntry* entries) {
+ListedEntry EntryOf(const ListingNotes* notes, int index) {
+  if (!notes || index < 0 || index >= ListedIndexes) return {NotListed, nullptr};
+  return {notes->text[index], &notes->userData[index]};
+}
+
+void BeginListingScan(ListingScan* scan, ListingNotes* notes) {
   memset(scan, 0, sizeof *scan);
   scan->highest = -1;
   scan->result = -1;
-  scan->entries = entries;
+  scan->notes = notes;
   scan->entryIndex = -1;
   scan->pduIndex = -1;
   scan->pduNibble = -1;
-  for (int i = 0; entries && i < ListedIndexes; ++i) entries[i].text = NotListed;
+  if (notes) memset(notes->text, NotListed, sizeof notes->text);
 }
 
 void ScanListingPiece(ListingScan* scan, const char* piece, size_t length) {
@@ -301,7 +309,7 @@ int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEnt
   // Behind a header the text comes from the PDU (what text mode shows of a header is of no use);
   // 8-bit data stays as given.
   const ListedText listed = entry ? entry->text : NotListed;
-  const bool ownText = listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, &entry->userData) >= 0;
+  const bool ownText = listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, entry->userData) >= 0;
   if (ownText || (listed != ListedGivenHex && Ucs2HexToUtf8(CodecBuffer, p) >= 0)) fields->text = CodecBuffer;
   return 0;
 }

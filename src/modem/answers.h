@@ -22,15 +22,24 @@ enum ListedText : unsigned char {
   ListedGivenHex,  // 8-bit data: the hex the text-mode answer gives, not decoded
   ListedTwice,     // the index came more than once: which entry a read shows is unknown, so as given
 };
+constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
+// What a listing notes of each index. The user data is written only for the indexes whose message
+// has a header, so a large storage of plain messages touches little memory.
+struct ListingNotes {
+  ListedText text[ListedIndexes];
+  UserData userData[ListedIndexes];  // with ListedOwnText
+};
+// One index's note, as the reading of its text-mode answer takes it.
 struct ListedEntry {
   ListedText text;
-  UserData userData;  // with ListedOwnText
+  const UserData* userData;  // with ListedOwnText
 };
-constexpr int ListedIndexes = 256;  // indexes 0 to 255 have an entry; higher ones are read as given
+// The note of index in notes (may be null); NotListed outside the indexes noted.
+ListedEntry EntryOf(const ListingNotes* notes, int index);
 
 // The same reading of a listing too long for one buffer, fed in pieces split anywhere: the result
 // is what FindHighestIndex gives for the whole answer (up to its first NUL byte). Fixed size.
-// With entries (ListedIndexes of them), it also notes what each listed index's PDU line says.
+// With notes, it also notes what each listed index's PDU line says.
 struct ListingScan {
   long long offset;      // bytes of the answer scanned so far
   long long highestEnd;  // offset of the first byte after the highest index's digits
@@ -47,17 +56,18 @@ struct ListingScan {
   bool entryLine;        // the current line holds a "+CMGL:"
   bool pduLine;          // the current line follows such a line (it holds that entry's PDU)
   int pduLines;          // complete lines that followed a "+CMGL:" line, before the end mark
-  ListedEntry* entries;  // null, or where the listed indexes are noted
+  ListingNotes* notes;   // null, or where the listed indexes are noted
   int entryIndex;        // the index on the current "+CMGL:" line, or -1
   int pduIndex;          // the index whose PDU line this is, or -1
   int pduOctets;         // octets of that line so far
   int pduNibble;         // the first hex digit of the next octet, or -1
   bool pduBroken;        // the line is no PDU: a character that is no hex digit, or too long
   unsigned char pdu[DeliverPduLimit];
+  UserData userData;     // that PDU's, once read
 };
 
-// entries (may be null): ListedIndexes of them, all set to NotListed here.
-void BeginListingScan(ListingScan* scan, ListedEntry* entries = nullptr);
+// notes (may be null): every index set to NotListed here.
+void BeginListingScan(ListingScan* scan, ListingNotes* notes = nullptr);
 void ScanListingPiece(ListingScan* scan, const char* piece, size_t length);
 // The highest index, or -1 (no "OK", a NUL before it, no "+CMGL:", or a line without its index).
 int EndListingScan(const ListingScan* scan, bool* zeroInUse);

@@ -17,7 +17,7 @@ constexpr char JsonListingSm[] = "{\"storage\":\"SM\",\"messages\":[";
 constexpr char JsonListingMe[] = "{\"storage\":\"ME\",\"messages\":[";
 
 // What the latest listing said about each index, for the reads in text mode that follow it.
-ListedEntry ListedEntries[ListedIndexes];
+ListingNotes Listed;
 
 // How those reads print: TSV lines, or the objects of a JSON document, and how many so far.
 bool ListingJson = false;
@@ -83,7 +83,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   // complete lines of each piece, carrying a cut line over to the next, and read to the end so
   // that none of it is left for the next answer.
   ListingScan scan;
-  BeginListingScan(&scan, ListedEntries);
+  BeginListingScan(&scan, &Listed);
   long total = 0;
   int keep = 0;
   for (int count = ReadResponse(port);; count = ContinueResponse(port, keep)) {
@@ -110,9 +110,9 @@ int ReadMessage(int port, int index) {
   char command[CommandSize];
   snprintf(command, sizeof command, CmdReadFormat, index);
   Exchange(port, command);
-  const ListedEntry* entry = index >= 0 && index < ListedIndexes ? &ListedEntries[index] : nullptr;
+  const ListedEntry entry = EntryOf(&Listed, index);
   MessageFields fields;
-  if (ParseMessage(ResponseBuffer, index, &fields, entry) < 0) return -1;
+  if (ParseMessage(ResponseBuffer, index, &fields, &entry) < 0) return -1;
   if (!ListingJson) {
     PrintMessageLine(stdout, &fields);
   } else {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,13 +80,13 @@ std::vector<int> Range(int first, int last) {
 
 // "<index>:<own text>|", "<index>:hex|" or "<index>:twice|" in index order, then the number of
 // indexes listed without a header.
-std::string Entries(const std::vector<ListedEntry>& entries) {
+std::string Entries(const ListingNotes& notes) {
   std::string out;
   int plain = 0;
   for (int i = 0; i < ListedIndexes; ++i) {
-    const ListedText kind = entries[i].text;
+    const ListedText kind = notes.text[i];
     char text[UserDataTextSize] = "";
-    if (kind == ListedOwnText) UserDataText(text, sizeof text, &entries[i].userData);
+    if (kind == ListedOwnText) UserDataText(text, sizeof text, &notes.userData[i]);
     if (kind == ListedPlain) ++plain;
     else if (kind != NotListed)
       out += std::to_string(i) + ":" + (kind == ListedGivenHex ? "hex" : kind == ListedTwice ? "twice" : text) + "|";
@@ -97,8 +98,8 @@ std::string Entries(const std::vector<ListedEntry>& entries) {
 // offsets (the last piece runs to the end).
 std::string ScanInPieces(const std::string& answer, const std::vector<size_t>& cuts) {
   ListingScan scan;
-  std::vector<ListedEntry> entries(ListedIndexes);
-  BeginListingScan(&scan, entries.data());
+  auto notes = std::make_unique<ListingNotes>();
+  BeginListingScan(&scan, notes.get());
   size_t from = 0;
   for (size_t cut : cuts) {
     ScanListingPiece(&scan, answer.data() + from, cut - from);
@@ -107,7 +108,7 @@ std::string ScanInPieces(const std::string& answer, const std::vector<size_t>& c
   ScanListingPiece(&scan, answer.data() + from, answer.size() - from);
   bool zero = false;
   const int index = EndListingScan(&scan, &zero);
-  return std::to_string(index) + (zero ? " and 0, " : ", ") + std::to_string(scan.pduLines) + ": " + Entries(entries);
+  return std::to_string(index) + (zero ? " and 0, " : ", ") + std::to_string(scan.pduLines) + ": " + Entries(*notes);
 }
 
 const char EightBit[] = "00040B919471103254F6000442501001020380040102ABCD";
@@ -236,10 +237,10 @@ TEST(PrintMessage, TextAsTheListingEntrySays) {
   std::vector<unsigned char> pdu;
   for (size_t i = 0; i + 1 < pduHex.size(); i += 2)
     pdu.push_back((unsigned char)std::stoi(pduHex.substr(i, 2), nullptr, 16));
-  ListedEntry entry{};
-  ASSERT_EQ(0, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &entry.userData));
+  UserData userData{};
+  ASSERT_EQ(0, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &userData));
   for (ListedText text : {ListedOwnText, ListedTwice}) {
-    entry.text = text;
+    const ListedEntry entry{text, &userData};
     std::vector<char> answer = Writable(Cmgr("REC READ", Plus1234, Date, "00480069"));
     MessageFields fields{};
     ASSERT_EQ(0, ParseMessage(answer.data(), 9, &fields, &entry));
