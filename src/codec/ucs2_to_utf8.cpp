@@ -10,10 +10,7 @@ int HexDigitValue(int ch) {
   return -1;
 }
 
-namespace {
-
-// One 16-bit unit from four hex digits, or -1 when any of them is not a digit.
-long ReadUnit(const char* group) {
+long ReadUcs2Unit(const char* group) {
   long unit = 0;
   for (int i = 0; i < 4; ++i) {
     int digit = HexDigitValue(group[i]);
@@ -23,8 +20,7 @@ long ReadUnit(const char* group) {
   return unit;
 }
 
-bool IsHighSurrogate(long unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(long unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+namespace {
 
 unsigned char* PutCodePoint(unsigned char* out, unsigned long cp) {
   if (cp <= 0x7F) {
@@ -54,11 +50,11 @@ int Ucs2HexToUtf8(char* dest, const char* source) {
   unsigned char* out = start;
   const char* const end = source + length;
   for (const char* in = source; in < end; in += 4) {
-    long unit = ReadUnit(in);
+    long unit = ReadUcs2Unit(in);
     if (unit <= 0) break;           // a non-digit, or "0000", ends the text
     if (unit == 0xFFFF) continue;  // not a character
     if (IsHighSurrogate(unit) && in + 4 < end) {
-      long low = ReadUnit(in + 4);
+      long low = ReadUcs2Unit(in + 4);
       if (IsLowSurrogate(low)) {
         out = PutCodePoint(out, 0x10000 + ((unsigned long)(unit - 0xD800) << 10) + (unsigned long)(low - 0xDC00));
         in += 4;

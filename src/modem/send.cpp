@@ -73,16 +73,6 @@ bool WaitFor(int port, const char* text, const char* step) {
   return false;
 }
 
-// The UTF-16 unit at index i of UCS-2 hex.
-int UnitAt(const char* ucs2Hex, int i) {
-  int unit = 0;
-  for (int k = 0; k < 4; ++k) unit = unit << 4 | (HexDigitValue(ucs2Hex[4 * i + k]) & 0xF);
-  return unit;
-}
-
-bool IsHighSurrogate(int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once confirmed.
 bool SendPdu(int port, const char* pdu, int pduLength) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
@@ -143,7 +133,8 @@ int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) 
     if (length > PartUnits) {
       length = PartUnits;
       // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
-      if (IsHighSurrogate(UnitAt(ucs2Hex, from + length - 1)) && IsLowSurrogate(UnitAt(ucs2Hex, from + length)))
+      if (IsHighSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length - 1))) &&
+          IsLowSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length))))
         --length;
     }
     partUnits[parts] = length;

@@ -41,11 +41,6 @@ bool AllDecimal(const char* text) {
   return true;
 }
 
-long Unit(const char* group) {
-  return (long)HexDigitValue(group[0]) << 12 | HexDigitValue(group[1]) << 8 | HexDigitValue(group[2]) << 4 |
-         HexDigitValue(group[3]);
-}
-
 // A control character other than CR and LF, a private-use character or a noncharacter.
 bool IsUnusual(long unit) {
   if (unit < 0x20) return unit != '\r' && unit != '\n';
@@ -61,12 +56,12 @@ bool IsUcs2Hex(const char* hex, int length, bool ordinary) {
   long highs[2] = {-1, -1};
   bool zeroHigh = false;
   for (int at = 0; at < length; at += 4) {
-    const long unit = Unit(hex + at);
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return false;  // a low half without its high half
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      const long low = at + 4 < length ? Unit(hex + at + 4) : -1;
+    const long unit = ReadUcs2Unit(hex + at);
+    if (IsLowSurrogate(unit)) return false;  // a low half without its high half
+    if (IsHighSurrogate(unit)) {
+      const long low = at + 4 < length ? ReadUcs2Unit(hex + at + 4) : -1;
       // Ordinary text has no pairs: their high octets (D8-DB, DC-DF) are two values besides 00.
-      if (ordinary || low < 0xDC00 || low > 0xDFFF) return false;
+      if (ordinary || !IsLowSurrogate(low)) return false;
       at += 4;
       continue;
     }
