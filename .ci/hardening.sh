@@ -35,7 +35,7 @@ step "sanitizer build (ASan + UBSan) and the whole test suite under it"
 # Debug (-O0): the quickest to build on two cores; the sanitizers check the same at any level.
 cmake -S . -B "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DATSMS_TESTS=ON -DATSMS_SANITIZE=ON >/dev/null
 cmake --build "$out/asan" -j"$jobs" >"$out/asan-build.log" 2>&1 || { tail -50 "$out/asan-build.log"; exit 1; }
-readelf -d "$out/asan/atsms" | grep -q 'libasan' || { echo "atsms was not built with ASan" >&2; exit 1; }
+grep -q 'libasan' <<<"$(readelf -d "$out/asan/atsms")" || { echo "atsms was not built with ASan" >&2; exit 1; }
 # A sanitizer finding ends the process with status 86, which no test expects from atsms.
 export ASAN_OPTIONS=detect_leaks=1:exitcode=86:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=86

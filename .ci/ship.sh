@@ -90,8 +90,10 @@ done
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == libc6* && $depends != *libstdc++* ]] || fail "atsms depends on: $depends"
 [ "$(dpkg-deb -f "$deb" Section)" = comm ] || fail "atsms section"
-dpkg-deb -c "$deb" | grep -q './usr/share/man/man1/atsms.1.gz$' || fail "atsms.deb has no manual page"
-dpkg-deb -c "$deb" | grep -q './usr/share/bash-completion/completions/atsms$' || fail "atsms.deb has no completion"
+# The listing is read whole first: with pipefail, "grep -q" leaving early would fail the pipe.
+contents=$(dpkg-deb -c "$deb")
+grep -q './usr/share/man/man1/atsms.1.gz$' <<<"$contents" || fail "atsms.deb has no manual page"
+grep -q './usr/share/bash-completion/completions/atsms$' <<<"$contents" || fail "atsms.deb has no completion"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(atsms --version)" = "atsms ${version%-*}" ] || fail "atsms --version: $(atsms --version), package $version"
@@ -149,7 +151,7 @@ static=$out-arm-static
 cmake -S . -B "$static" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake \
   -DCMAKE_BUILD_TYPE=Release -DATSMS_TESTS=OFF -DATSMS_STATIC=ON >/dev/null
 cmake --build "$static" -j"$(nproc)" --target atsms >/dev/null
-file -b "$static/atsms" | grep -q 'statically linked' || fail "ATSMS_STATIC=ON did not link statically"
+grep -q 'statically linked' <<<"$(file -b "$static/atsms")" || fail "ATSMS_STATIC=ON did not link statically"
 start_sim static-list "$hostsim" --store tools/modem-sim/demo-inbox.txt
 status=0
 qemu-arm "$static/atsms" "$port" sim list >"$work/static.list" || status=$?
