@@ -302,6 +302,9 @@ int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEnt
     if (n < MessageFieldSize - 1) date[n++] = *p;
   }
 
+  // A modem set to show header values (AT+CSDH=1) goes on after the date with <tooa>,<fo>,<pid>,
+  // <dcs>,<sca>,<tosca>,<length>: the text starts on the next line all the same.
+  if (p[1] == ',') p += strcspn(p, "\r\n");
   while (p < endMark && !IsAlnum(*p)) ++p;
   if (p >= endMark) return -1;
   fields->given = p;
