@@ -38,6 +38,8 @@ bool IsLineEnd(const char* answer, int length, int at) {
 
 // +CUSD: <m>[,"<str>"[,<dcs>]]\r\n from the character after the colon. A quoted string may hold
 // line breaks (a menu), so only a quote followed by the optional ",<dcs>" and CR LF closes it.
+// Without the ",<dcs>", a menu line that ends in a quote looks the same: such a quote closes the
+// string only when nothing has arrived behind its CR LF.
 bool UssdLineWhole(const char* answer, int length, int from) {
   int i = from;
   while (i < length && answer[i] != '"' && answer[i] != '\r') ++i;
@@ -50,7 +52,7 @@ bool UssdLineWhole(const char* answer, int length, int from) {
       ++j;
       while (j < length && IsDigit(answer[j])) ++j;
     }
-    if (IsLineEnd(answer, length, j)) return true;
+    if (IsLineEnd(answer, length, j) && (j > quote + 1 || j + 2 == length)) return true;
   }
   return false;
 }

@@ -30,6 +30,7 @@ const EndCase EndCases[] = {
     {"DCS without its line end", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance\",15", false},
     {"menu lines inside the quotes", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\r\n", false},
     {"whole menu", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\",15\r\n", true},
+    {"menu line ending in a quote, more behind it", AwaitUssdResult, "\r\n+CUSD: 1,\"Choose \"1\"\r\n2. B", false},
     {"OK before the network's answer", AwaitUssdResult, "\r\nOK\r\n", false},
 };
 
