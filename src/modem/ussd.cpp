@@ -85,7 +85,7 @@ int SendUssd(int port, const char* code, bool json) {
   Reply = UssdReply{};
   int counter = AnswerTries;
   for (;; --counter) {
-    ReadTraced(port, counter, AwaitFinalResult);
+    ReadTraced(port, counter, AwaitUssdAck);
     if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
   }
   if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {

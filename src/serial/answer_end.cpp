@@ -18,18 +18,36 @@ bool StartsWith(const char* text, int length, const char* prefix) {
   return length >= n && memcmp(text, prefix, n) == 0;
 }
 
-// \r\nOK\r\n, \r\nERROR\r\n, \r\n+CMS ERROR: 321\r\n (TS 27.007 5.7; <err> may also be verbose text).
-bool EndsWithFinalResult(const char* answer, int length) {
-  if (length < 2 || answer[length - 2] != '\r' || answer[length - 1] != '\n') return false;
-  int end = length - 2;
-  int start = end;
-  while (start > 0 && answer[start - 1] != '\n') --start;
-  const char* line = answer + start;
-  int n = end - start;
+// OK, ERROR, +CMS ERROR: 321 (TS 27.007 5.7; <err> may also be verbose text), without the CR LF.
+bool IsFinalResult(const char* line, int n) {
   if (Is(line, n, "OK") || Is(line, n, "ERROR")) return true;
   for (const char* prefix : FinalResultPrefixes)
     if (StartsWith(line, n, prefix) && n > (int)strlen(prefix)) return true;
   return false;
+}
+
+// The start of the line whose CR LF ends at end (the index of its CR).
+int LineStart(const char* answer, int end) {
+  int start = end;
+  while (start > 0 && answer[start - 1] != '\n') --start;
+  return start;
+}
+
+// \r\nOK\r\n, \r\nERROR\r\n, \r\n+CMS ERROR: 321\r\n
+bool EndsWithFinalResult(const char* answer, int length) {
+  if (length < 2 || answer[length - 2] != '\r' || answer[length - 1] != '\n') return false;
+  int start = LineStart(answer, length - 2);
+  return IsFinalResult(answer + start, length - 2 - start);
+}
+
+// Where the first final result line of answer ends, or -1.
+int FinalResultEnd(const char* answer, int length) {
+  for (int at = 0; at + 1 < length; ++at) {
+    if (answer[at] != '\r' || answer[at + 1] != '\n') continue;
+    int start = LineStart(answer, at);
+    if (IsFinalResult(answer + start, at - start)) return at + 2;
+  }
+  return -1;
 }
 
 bool IsLineEnd(const char* answer, int length, int at) {
@@ -72,6 +90,11 @@ bool AnswerComplete(const char* answer, int length, Awaited awaited) {
       return (length >= 2 && answer[length - 2] == '>' && answer[length - 1] == ' ') ||
              EndsWithFinalResult(answer, length);
     case AwaitUssdResult: return HoldsWholeUssdResult(answer, length);
+    case AwaitUssdAck: {
+      // The network may answer at once, so that the "+CUSD:" line comes in the read of the "OK".
+      int end = FinalResultEnd(answer, length);
+      return end >= 0 && (end == length || HoldsWholeUssdResult(answer + end, length - end));
+    }
     case AwaitFinalResult: break;
   }
   return EndsWithFinalResult(answer, length);

@@ -6,8 +6,10 @@ enum Awaited {
   AwaitFinalResult,  // "OK", "ERROR", "+CMS ERROR: <n>" or "+CME ERROR: <n>" on a line of its own
   AwaitPrompt,       // the "> " that asks for the PDU, or a final result
   AwaitUssdResult,   // a whole "+CUSD:" line
+  AwaitUssdAck,      // a final result, which the network's "+CUSD:" line may follow in the same read
 };
 
 // True when the length bytes of answer (NULs allowed) end with a whole final result line, the
-// prompt (AwaitPrompt), or hold a whole "+CUSD:" line (AwaitUssdResult).
+// prompt (AwaitPrompt), or hold a whole "+CUSD:" line (AwaitUssdResult; AwaitUssdAck when a final
+// result line came before it).
 bool AnswerComplete(const char* answer, int length, Awaited awaited);

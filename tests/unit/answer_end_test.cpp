@@ -32,6 +32,13 @@ const EndCase EndCases[] = {
     {"whole menu", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\",15\r\n", true},
     {"menu line ending in a quote, more behind it", AwaitUssdResult, "\r\n+CUSD: 1,\"Choose \"1\"\r\n2. B", false},
     {"OK before the network's answer", AwaitUssdResult, "\r\nOK\r\n", false},
+    {"request accepted", AwaitUssdAck, "\r\nOK\r\n", true},
+    {"request refused", AwaitUssdAck, "\r\n+CME ERROR: 258\r\n", true},
+    {"the network's answer in the read of the OK", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 0,\"Hi\",15\r\n", true},
+    {"its menu still coming", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 1,\"1. Balance\r\n", false},
+    {"an unsolicited line after the OK", AwaitUssdAck, "\r\nOK\r\n\r\n^RSSI: 17\r\n", false},
+    {"the answer before the OK", AwaitUssdAck, "\r\n+CUSD: 0,\"Hi\",15\r\n\r\nOK\r\n", true},
+    {"no final result yet", AwaitUssdAck, "\r\n+CUSD: 0,\"Hi\",15\r\n", false},
 };
 
 TEST(AnswerComplete, CapturedTails) {

@@ -420,7 +420,7 @@ TEST(QuickMode, EachWaitSaysWhatItAwaits) {
 
   PlayAnswers({Ok, Ok, Ok, Ok, "\r\nRING\r\n", CusdReply});
   EXPECT_EQ(0, Capture([] { return SendUssd(FakePort, "*100#"); }).result);
-  EXPECT_EQ((std::vector<Awaited>{AwaitFinalResult, AwaitFinalResult, AwaitFinalResult, AwaitFinalResult,
+  EXPECT_EQ((std::vector<Awaited>{AwaitFinalResult, AwaitFinalResult, AwaitFinalResult, AwaitUssdAck,
                                   AwaitUssdResult, AwaitUssdResult}),
             AwaitedByRead());
 }
