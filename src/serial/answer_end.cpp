@@ -68,6 +68,7 @@ bool UssdLineWhole(const char* answer, int length, int from) {
     int j = quote + 1;
     if (j < length && answer[j] == ',') {
       ++j;
+      while (j < length && answer[j] == ' ') ++j;  // some modems write ", 15"
       while (j < length && IsDigit(answer[j])) ++j;
     }
     if (IsLineEnd(answer, length, j) && (j > quote + 1 || j + 2 == length)) return true;

@@ -23,6 +23,7 @@ const EndCase EndCases[] = {
     {"unsolicited line before the prompt", AwaitPrompt, "\r\n+CREG: 1\r\n", false},
     {"AT+CMGS refused", AwaitPrompt, "\r\n+CMS ERROR: 304\r\n", true},
     {"network's answer", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", true},
+    {"a blank before the DCS", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance\", 15\r\n", true},
     {"answer without a DCS", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance\"\r\n", true},
     {"status only", AwaitUssdResult, "\r\n+CUSD: 2\r\n", true},
     {"after an unsolicited line", AwaitUssdResult, "\r\n^RSSI: 17\r\n\r\n+CUSD: 0,\"Hi\",15\r\n", true},
