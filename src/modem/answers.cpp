@@ -239,6 +239,17 @@ bool LooksLikeDate(const char* field, const char* end) {
   return slash && colon;
 }
 
+// A text in hex is one line. A line the modem sends unasked ("^RSSI: 17", "+CMTI: ...", "RING")
+// may come between it and the "OK"; the text then ends at its line end.
+void CutUnsolicitedTail(char* text) {
+  char* end = text;
+  while (HexDigitValue(*end) >= 0) ++end;
+  if ((end - text) % 2 != 0 || (*end != '\r' && *end != '\n')) return;
+  const char* next = end;
+  while (*next == '\r' || *next == '\n') ++next;
+  if (*next == '+' || *next == '^' || strncmp(next, "RING", 4) == 0) *end = '\0';
+}
+
 // Where the date starts, after the sender (p is past its digits), or null. After the sender's
 // closing quote: ,"<date>" (no alpha field), ,"<alpha>","<date>" (a name, or "") or ,,"<date>".
 char* FindDate(char* p, const char* endMark) {
@@ -307,6 +318,7 @@ int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEnt
   if (p[1] == ',') p += strcspn(p, "\r\n");
   while (p < endMark && !IsAlnum(*p)) ++p;
   if (p >= endMark) return -1;
+  CutUnsolicitedTail(p);
   fields->given = p;
   fields->text = p;
   // Behind a header the text comes from the PDU (what text mode shows of a header is of no use);
