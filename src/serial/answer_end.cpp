@@ -93,8 +93,9 @@ bool AnswerComplete(const char* answer, int length, Awaited awaited) {
     case AwaitUssdResult: return HoldsWholeUssdResult(answer, length);
     case AwaitUssdAck: {
       // The network may answer at once, so that the "+CUSD:" line comes in the read of the "OK".
+      if (EndsWithFinalResult(answer, length)) return true;
       int end = FinalResultEnd(answer, length);
-      return end >= 0 && (end == length || HoldsWholeUssdResult(answer + end, length - end));
+      return end >= 0 && HoldsWholeUssdResult(answer + end, length - end);
     }
     case AwaitFinalResult: break;
   }
