@@ -9,10 +9,13 @@
 // floor, the overhead above it, CPU time and peak RSS (from wait4). A second table puts the same
 // runs with -q (quick mode) beside them, against the -q targets. Then, for every build
 // directory given (cross builds too), the stripped size of atsms and its NEEDED libraries.
+// Then 20 runs started at once on one port (-q -w 60: list, send, USSD), which take turns: the
+// total wall time beside the sum of the runs' own times, and the hand-over gaps between them.
 // It prints figures; it fails only when it cannot run at all.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,10 +165,8 @@ void StopSimulator(pid_t pid) {
   waitpid(pid, &status, 0);
 }
 
-// Runs program with args, output to /dev/null; wall time and the child's own rusage.
-Run Measure(const std::string& program, const std::vector<std::string>& args) {
-  Run run;
-  auto start = std::chrono::steady_clock::now();
+// Starts program with args, standard streams on /dev/null; does not wait for it.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {
   pid_t pid = fork();  // not vfork: the child's peak RSS must not start from ours
   if (pid < 0)
     Die("fork: " + std::string(strerror(errno)));
@@ -181,6 +183,16 @@ Run Measure(const std::string& program, const std::vector<std::string>& args) {
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+int StatusOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
+// Runs program with args, output to /dev/null; wall time and the child's own rusage.
+Run Measure(const std::string& program, const std::vector<std::string>& args) {
+  Run run;
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = Spawn(program, args);
   int status = 0;
   rusage usage{};
   if (wait4(pid, &status, 0, &usage) != pid)
@@ -190,7 +202,7 @@ Run Measure(const std::string& program, const std::vector<std::string>& args) {
   run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
   run.maxRssKiB = usage.ru_maxrss;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.status = StatusOf(status);
   return run;
 }
 
@@ -347,6 +359,121 @@ Figures MeasureOperation(const Operation& op, bool quick, int runs, const std::s
   return f;
 }
 
+// Milliseconds since local midnight, as modem-sim stamps its log ("HH:MM:SS.mmm").
+double LocalMsOfDay(std::chrono::system_clock::time_point when) {
+  time_t seconds = std::chrono::system_clock::to_time_t(when);
+  tm local{};
+  localtime_r(&seconds, &local);
+  double millis = std::chrono::duration<double, std::milli>(when.time_since_epoch()).count();
+  return (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1e3 + std::fmod(millis, 1000.0);
+}
+
+// When each run's first command line ("AT\r", the probe) reached the simulator, in log order.
+std::vector<double> ProbeTimes(const std::string& log) {
+  std::vector<double> times;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    int h, m, sec, ms;
+    const std::string probe = " <- AT\\r";  // "HH:MM:SS.mmm" and the probe, its CR written out
+    if (line.size() == 12 + probe.size() && line.compare(12, probe.size(), probe) == 0 &&
+        sscanf(line.c_str(), "%d:%d:%d.%d", &h, &m, &sec, &ms) == 4)
+      times.push_back((h * 3600 + m * 60 + sec) * 1e3 + ms);
+  }
+  return times;
+}
+
+struct Sharing {
+  int runs = 0;
+  double wallMs = 0;       // from the first start to the last end
+  double ownMsSum = 0;     // each run's own time: from its first command to its close
+  double medianGapMs = 0;  // from one run's close to the next run's first command
+  double maxGapMs = 0;
+  int wrongStatuses = 0;
+  int deliveredSms = 0;
+  bool matched = false;    // one probe per run: the runs could be told apart in the log
+  bool byLockFile = false; // the closes were seen as the lock files' removals
+};
+
+// Runs started at once on one simulated modem, all with -q -w 60; they take turns on the port.
+Sharing MeasureSharing(const std::string& atsms, const std::string& sim, const std::string& store, const std::string& log) {
+  struct Kind { std::vector<std::string> args; int status; };
+  const Kind kinds[] = {{{"sim", "list"}, StoredMessages},
+                        {{"sim", "send", "+491701234567", "Hello from a shared port"}, 0},
+                        {{"ussd", "*100#"}, 0}};
+  constexpr int Runs = 20;
+  std::string port;
+  pid_t simPid = StartSimulator(sim, {"--log", log, "--ussd-delay", std::to_string(UssdDelayMs), "--store", store}, &port);
+  Sharing s;
+  s.runs = Runs;
+  // A run removes its lock file right before it closes the port: that is when the next may go on.
+  std::string lockName = "LCK.." + port.substr(port.rfind("/dev/", 0) == 0 ? 5 : 0);
+  std::replace(lockName.begin(), lockName.end(), '/', '_');
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && inotify_add_watch(watch, "/var/lock", IN_DELETE) < 0) {
+    close(watch);
+    watch = -1;
+  }
+  std::vector<pid_t> pids;
+  std::vector<int> want;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < Runs; ++i) {
+    const Kind& kind = kinds[i % 3];
+    std::vector<std::string> args = {"-q", "-w", "60", port};
+    args.insert(args.end(), kind.args.begin(), kind.args.end());
+    pids.push_back(Spawn(atsms, args));
+    want.push_back(kind.status);
+  }
+  std::vector<double> ends;      // local ms of day, in the order the runs ended
+  std::vector<double> releases;  // ... and the order their lock files were removed (just before the close)
+  for (int left = Runs; left > 0;) {
+    pollfd p{watch, POLLIN, 0};
+    if (watch >= 0 && poll(&p, 1, 2) > 0) {
+      alignas(inotify_event) char events[4096];
+      const ssize_t got = read(watch, events, sizeof events);
+      const double now = LocalMsOfDay(std::chrono::system_clock::now());
+      for (ssize_t at = 0; at < got;) {
+        const inotify_event* e = reinterpret_cast<const inotify_event*>(events + at);
+        if (e->len > 0 && lockName == e->name)
+          releases.push_back(now);
+        at += sizeof(inotify_event) + e->len;
+      }
+    } else if (watch < 0) {
+      usleep(1000);
+    }
+    int status = 0;
+    for (pid_t pid; left > 0 && (pid = waitpid(-1, &status, WNOHANG)) > 0; --left) {
+      ends.push_back(LocalMsOfDay(std::chrono::system_clock::now()));
+      size_t which = std::find(pids.begin(), pids.end(), pid) - pids.begin();
+      if (which == pids.size() || StatusOf(status) != want[which])
+        ++s.wrongStatuses;
+    }
+  }
+  if (watch >= 0)
+    close(watch);
+  s.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  StopSimulator(simPid);
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);)
+    s.deliveredSms += line.find(" SMS to ") != std::string::npos;
+  // The runs hold the port one after the other, so the k-th probe, the k-th release and the k-th
+  // end are one run's. Without the lock files' removals, the ends stand in for the closes.
+  const std::vector<double> probes = ProbeTimes(log);
+  s.byLockFile = releases.size() == ends.size();
+  const std::vector<double>& closes = s.byLockFile ? releases : ends;
+  s.matched = probes.size() == ends.size();
+  if (!s.matched)
+    return s;
+  std::vector<double> gaps;
+  for (size_t k = 0; k < ends.size(); ++k) {
+    s.ownMsSum += closes[k] - probes[k];
+    if (k + 1 < ends.size())
+      gaps.push_back(probes[k + 1] - closes[k]);
+  }
+  s.medianGapMs = Median(gaps);
+  s.maxGapMs = *std::max_element(gaps.begin(), gaps.end());
+  return s;
+}
+
 // "10 (as expected)" or "10 (expected 5)": the first status, and whether every run gave the wanted one.
 std::string StatusNote(const std::vector<int>& statuses, int want) {
   bool ok = true;
@@ -464,6 +591,21 @@ int main(int argc, char** argv) {
   }
   printf("\n");
 
+  const Sharing shared = MeasureSharing(atsms, sim, store, log);
+  printf("one port, %d runs started at once (-q -w 60: list, send and ussd in turn), taking turns\n", shared.runs);
+  if (shared.matched) {
+    const char* close = shared.byLockFile ? "close (its lock file removed)" : "end (exit)";
+    printf("  total wall %.1f ms; the runs' own times (first command to %s) add up to %.1f ms (%.1f %%)\n",
+           shared.wallMs, close, shared.ownMsSum, shared.ownMsSum / shared.wallMs * 100);
+    printf("  hand-over, from one run's %s to the next run's first command: median %.1f ms, longest %.1f ms\n",
+           close, shared.medianGapMs, shared.maxGapMs);
+  } else {
+    printf("  total wall %.1f ms; the runs could not be told apart in the simulator's log\n", shared.wallMs);
+  }
+  printf("  exit statuses %s; SMS the simulator logged: %d (one per send: %d)\n\n",
+         shared.wrongStatuses == 0 ? "all as expected" : (std::to_string(shared.wrongStatuses) + " unexpected").c_str(),
+         shared.deliveredSms, (shared.runs + 1) / 3);
+
   printf("%-28s %-16s %12s %20s  %s\n", "build", "machine", "atsms bytes", "stripped bytes", "NEEDED");
   bool sizeOk = false, sizeSeen = false;
   long x86Stripped = -1;
@@ -496,6 +638,8 @@ int main(int argc, char** argv) {
          quickWorst.empty() ? "" : (" (over: " + quickWorst + ")").c_str());
   if (sizeSeen)
     printf("  stripped x86-64 atsms < 40 KiB, only libc     %-3s (%ld bytes)\n", Mark(sizeOk), x86Stripped);
+  printf("  one port shared: median hand-over <= 50 ms     %-3s (%.1f ms)\n",
+         Mark(shared.matched && shared.medianGapMs <= 50), shared.medianGapMs);
 
   unlink(store.c_str());
   unlink(log.c_str());

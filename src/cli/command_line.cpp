@@ -18,6 +18,7 @@ namespace {
 enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll, OperationDeleteOne, OperationUssd };
 
 constexpr int LineSpeed = 9600;
+constexpr int MaxWaitSeconds = 3600;
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT. json: -j was given.
 int RunSend(int port, int storage, bool, char** argv) { return SendMessage(port, argv[4], argv[5], 1, storage); }
@@ -59,13 +60,14 @@ struct Settings {
   bool json = false;
   bool help = false;
   bool version = false;
+  int waitSeconds = 0;  // how long to wait while another program holds the port
 };
 
 struct Option {
   const char* shortName;  // nullptr: the long name only
-  const char* longName;
-  bool Settings::*flag;
-  const char* help;  // its lines in --help
+  const char* longName;   // with the name of its value, if it takes one
+  bool Settings::*flag;   // nullptr: it takes the seconds in the next argument
+  const char* help;       // its lines in --help
 };
 
 const Option Options[] = {
@@ -75,39 +77,66 @@ const Option Options[] = {
     {"-j", "--json", &Settings::json,
      "print the listing as one JSON document, and the USSD\n"
      "                    reply and its status in the result block"},
+    {"-w", "--wait SECONDS", nullptr,
+     "while another program holds the port, wait up to SECONDS\n"
+     "                    (0 to 3600; default 0: fail at once)"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
 
+// The long name without the value's name ("--wait" of "--wait SECONDS") is arg.
+bool IsLongName(const char* arg, const char* longName) {
+  const size_t length = strcspn(longName, " ");
+  return strncmp(arg, longName, length) == 0 && arg[length] == '\0';
+}
+
 const Option* FindOption(const char* arg) {
   for (const Option& option : Options)
-    if ((option.shortName && strcmp(arg, option.shortName) == 0) || strcmp(arg, option.longName) == 0) return &option;
+    if ((option.shortName && strcmp(arg, option.shortName) == 0) || IsLongName(arg, option.longName)) return &option;
   return nullptr;
 }
 
-// Options stand before PORT, one per argument; "--" ends them. An empty argument and a lone "-"
-// are no options: they are PORT. Yields the position of PORT in argv, or -1 when argv[*unknown]
-// is no option we know.
-int ReadOptions(int argc, char** argv, Settings* settings, int* unknown) {
+// A whole number of seconds from 0 to MaxWaitSeconds, digits only; -1 for anything else.
+int ReadSeconds(const char* text) {
+  if (!text || *text == '\0') return -1;
+  int seconds = 0;
+  for (; *text; ++text) {
+    if (*text < '0' || *text > '9') return -1;
+    seconds = seconds * 10 + (*text - '0');
+    if (seconds > MaxWaitSeconds) return -1;
+  }
+  return seconds;
+}
+
+// Options stand before PORT, one per argument (a value in the next one); "--" ends them. An empty
+// argument and a lone "-" are no options: they are PORT. Yields the position of PORT in argv, or
+// -1 when argv[*wrong] is no option we know or lacks its value.
+int ReadOptions(int argc, char** argv, Settings* settings, int* wrong) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
     if (strcmp(argv[i], "--") == 0) return i + 1;
     const Option* option = FindOption(argv[i]);
-    if (!option) {
-      *unknown = i;
-      return -1;
+    *wrong = i;
+    if (!option) return -1;
+    if (option->flag) {
+      settings->*(option->flag) = true;
+      continue;
     }
-    settings->*(option->flag) = true;
+    settings->waitSeconds = ReadSeconds(i + 1 < argc ? argv[i + 1] : nullptr);
+    if (settings->waitSeconds < 0) return -1;
+    ++i;
   }
   return i;
 }
 
 constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n";
 
-int UnknownOption(const char* option, const char* program) {
-  fputs("atsms: unknown option '", stderr);
+// An unknown option, or one without its value: one line naming it, then the usage.
+int WrongOption(const char* option, const char* program) {
+  const bool known = FindOption(option) != nullptr;
+  fputs(known ? "atsms: option '" : "atsms: unknown option '", stderr);
   fputs(option, stderr);
-  fputs("'\n", stderr);
+  fputs(known ? "' needs SECONDS, a whole number from 0 to 3600\n" : "'\n", stderr);
   return Usage(OptionsUsage, "more:\t%s --help\n", program);
 }
 
@@ -127,9 +156,11 @@ int Help(const char* program) {
         "                    \\n in TEXT is a line break\n"
         "options (before PORT, one per argument; -- ends them):\n",
         stdout);
-  for (const Option& option : Options)
-    printf("  %-2s%c %-14s%s\n", option.shortName ? option.shortName : "", option.shortName ? ',' : ' ',
-           option.longName, option.help);
+  for (const Option& option : Options) {
+    printf("  %-2s%c %-14s", option.shortName ? option.shortName : "", option.shortName ? ',' : ' ', option.longName);
+    if (strlen(option.longName) >= 14) fputs("\n                    ", stdout);  // its text below it
+    printf("%s\n", option.help);
+  }
   fputs("exit status: the highest message index for list and del, 0 after a successful\n"
         "send or ussd, 1 after a usage error, 255 after a failure.\n",
         stdout);
@@ -144,9 +175,9 @@ int RunCommandLine(int argc, char** argv) {
   ReserveStandardStreams();
   const char* program = argv[0] ? argv[0] : "atsms";
   Settings settings;
-  int unknown = 0;
-  int first = ReadOptions(argc, argv, &settings, &unknown);
-  if (first < 0) return UnknownOption(argv[unknown], program);
+  int wrong = 0;
+  int first = ReadOptions(argc, argv, &settings, &wrong);
+  if (first < 0) return WrongOption(argv[wrong], program);
   if (settings.help) return Help(program);
   if (settings.version) {
     fputs("atsms " ATSMS_VERSION "\n", stdout);
@@ -182,7 +213,7 @@ int RunCommandLine(int argc, char** argv) {
   }
 
   SetQuickMode(settings.quick);
-  int port = OpenPort(argv[1], LineSpeed);
+  int port = OpenPort(argv[1], LineSpeed, settings.waitSeconds);
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, settings.json, argv);
   if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <sys/select.h>
+#include <time.h>
 #include <unistd.h>
 
 char ResponseBuffer[ResponseBufferSize + 1];
@@ -21,27 +22,42 @@ void ReportLost(int error) {
 // Errors that mean the device itself is gone, not just a refused write.
 bool IsGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
+// How long a write may wait for the port to take more bytes before it counts as failed.
+constexpr long WriteStallMicros = 2000000;
+
+long long NowMicros() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
+
+// Waits up to micros for port to become readable (or writable); false on time-out or error.
+bool WaitFor(int port, bool writable, long long micros) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(port, &set);
+  timeval wait = {(time_t)(micros / 1000000), (suseconds_t)(micros % 1000000)};
+  return select(port + 1, writable ? nullptr : &set, writable ? &set : nullptr, nullptr, &wait) > 0;
+}
+
 // Reads behind the count bytes already in ResponseBuffer until the modem has been silent for
 // firstWaitMicros (0.5 s once data came), the buffer is full or, in quick mode, the awaited answer is
 // whole. Yields the bytes now in ResponseBuffer, NUL-terminated.
 int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
-  long waitMicros = firstWaitMicros;
+  long long windowEnd = NowMicros() + firstWaitMicros;
   // select cannot watch a descriptor at or above FD_SETSIZE: treat it as a silent modem.
   while (!Lost && port >= 0 && port < FD_SETSIZE && count < ResponseBufferSize) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(port, &readable);
-    timeval wait = {waitMicros / 1000000, waitMicros % 1000000};
-    if (select(port + 1, &readable, nullptr, nullptr, &wait) <= 0) break;
+    const long long left = windowEnd - NowMicros();
+    if (left <= 0 || !WaitFor(port, false, left)) break;
     ssize_t got = read(port, ResponseBuffer + count, ResponseBufferSize - count);
-    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // nothing yet: wait out the rest of the window
+    if (got <= 0) {
       ReportLost(got == 0 ? EIO : errno);  // readable but nothing to read: unplugged
       break;
     }
-    if (got < 0) break;
     count += (int)got;
     if (Quick && AnswerComplete(ResponseBuffer, count, awaited)) break;  // no silence to wait out
-    waitMicros = 500000;  // the modem may answer in several pieces
+    windowEnd = NowMicros() + 500000;  // the modem may answer in several pieces
   }
   ResponseBuffer[count] = '\0';
   return count;
@@ -58,12 +74,26 @@ int ReportSendError() {
 
 int SendCmd(int port, const char* text) {
   if (Lost) return -1;
-  size_t length = strlen(text);
-  ssize_t written = write(port, text, length);
-  if (written < 0 || (size_t)written != length) {
-    int error = errno;
+  const size_t length = strlen(text);
+  size_t done = 0;
+  long long stallEnd = NowMicros() + WriteStallMicros;
+  // The port is non-blocking: a full output queue takes the rest once it has room again.
+  while (done < length) {
+    const ssize_t written = write(port, text + done, length - done);
+    if (written > 0) {
+      done += (size_t)written;
+      stallEnd = NowMicros() + WriteStallMicros;
+      continue;
+    }
+    const int error = written == 0 ? EAGAIN : errno;
+    const long long left = stallEnd - NowMicros();
+    if ((error == EAGAIN || error == EINTR) && left > 0 && port < FD_SETSIZE) {
+      WaitFor(port, true, left);
+      continue;
+    }
+    errno = error;
     ReportSendError();
-    if (written < 0 && IsGone(error)) ReportLost(error);
+    if (IsGone(error)) ReportLost(error);
     return -1;
   }
   return 0;

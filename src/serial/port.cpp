@@ -7,7 +7,10 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
+
+#include "serial/port_lock.h"
 
 namespace {
 
@@ -15,6 +18,7 @@ termios SavedPortSettings;  // exactly as read at open; put back at close
 termios PortSettings;       // what the port runs with meanwhile
 volatile sig_atomic_t RestorePort = -1;  // descriptor the signal handler restores, or -1
 int WasExclusive = 0;  // exclusive use is a flag of the device, not of our descriptor
+constexpr long RetryMicros = 10000;  // while another program holds the port: how often to look again
 
 // Puts back what the run changed; safe inside a signal handler.
 void Restore(int port) {
@@ -23,6 +27,47 @@ void Restore(int port) {
 }
 
 void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, strerror(errno)); }
+
+long long NowMicros() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
+}
+
+void PauseBeforeRetry() {
+  const timespec pause = {0, RetryMicros * 1000};
+  nanosleep(&pause, nullptr);
+}
+
+// text with control characters shown as '?', so that it cannot break the line it stands in.
+void PutPrintable(const char* text) {
+  for (const unsigned char* c = (const unsigned char*)text; *c; ++c) fputc(*c < 0x20 || *c == 0x7F ? '?' : *c, stderr);
+}
+
+// "atsms: PORT is in use by NAME (pid N)", the name from /proc; without one, "by another program".
+void ReportInUse(const char* path, int holder) {
+  char name[64] = "";
+  if (holder > 0) {
+    char comm[32];
+    snprintf(comm, sizeof comm, "/proc/%d/comm", holder);
+    const int fd = open(comm, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      const ssize_t got = read(fd, name, sizeof name - 1);
+      close(fd);
+      name[got > 0 ? got : 0] = '\0';
+      name[strcspn(name, "\n")] = '\0';
+    }
+  }
+  fputs("atsms: ", stderr);
+  PutPrintable(path);
+  if (name[0] != '\0') {
+    fputs(" is in use by ", stderr);
+    PutPrintable(name);
+    fprintf(stderr, " (pid %d)\n", holder);
+  } else {
+    fputs(" is in use by another program\n", stderr);
+  }
+}
 
 speed_t SpeedCode(int speed) {
   struct { int baud; speed_t code; } const speeds[] = {
@@ -38,6 +83,7 @@ speed_t SpeedCode(int speed) {
 // and end at once, so nothing more reaches the modem.
 void RestoreAndExit(int sig) {
   if (RestorePort >= 0) Restore(RestorePort);
+  DropLockFile();
   _exit(128 + sig);
 }
 
@@ -57,17 +103,40 @@ void CatchSignals() {
 
 }  // namespace
 
-int OpenPort(const char* path, int speed) {
-  int port = open(path, O_RDWR | O_EXCL | O_NOCTTY);
-  if (port < 0) {
-    ReportOpenError();
-    return -1;
-  }
-  if (!isatty(port)) {  // a regular file, /dev/null, a fifo: refuse before writing anything
-    close(port);
-    errno = ENOTTY;
-    ReportOpenError();
-    return -1;
+int OpenPort(const char* path, int speed, int waitSeconds) {
+  CatchSignals();  // from here on a signal removes our lock file, and once the port is changed, restores it
+  const long long deadline = NowMicros() + waitSeconds * 1000000LL;
+  int port = -1;
+  for (;;) {
+    if (port < 0) {
+      // Non-blocking for the whole run: no read or write may wait past its bounds, whatever another
+      // program does to the terminal's settings (and opening waits for no carrier either).
+      port = open(path, O_RDWR | O_EXCL | O_NOCTTY | O_NONBLOCK);
+      if (port < 0) {
+        if (errno == EBUSY && NowMicros() < deadline) {  // exclusive use by a program without root
+          PauseBeforeRetry();
+          continue;
+        }
+        ReportOpenError();
+        return -1;
+      }
+      if (!isatty(port)) {  // a regular file, /dev/null, a fifo: refuse before writing anything
+        close(port);
+        errno = ENOTTY;
+        ReportOpenError();
+        return -1;
+      }
+    }
+    // Before the settings are read or changed and before anything is written. The descriptor stays
+    // open while we wait, so that the holder's close never hangs the line up.
+    int holder = 0;
+    if (TakePortLock(port, path, &holder) == LockTaken) break;
+    if (NowMicros() >= deadline) {
+      close(port);
+      ReportInUse(path, holder);
+      return -1;
+    }
+    PauseBeforeRetry();
   }
 #ifdef TIOCGEXCL
   ioctl(port, TIOCGEXCL, &WasExclusive);
@@ -75,9 +144,8 @@ int OpenPort(const char* path, int speed) {
   tcgetattr(port, &PortSettings);
   SavedPortSettings = PortSettings;
   RestorePort = port;  // from here on a signal puts the port back
-  CatchSignals();
   ioctl(port, TIOCEXCL);
-  fcntl(port, F_SETFL, 0);
+  fcntl(port, F_SETFL, O_NONBLOCK);
 
   cfmakeraw(&PortSettings);
   cfsetspeed(&PortSettings, SpeedCode(speed));
@@ -96,5 +164,6 @@ void ClosePort(int port) {
   tcdrain(port);
   Restore(port);
   RestorePort = -1;  // after Restore: a signal in between only restores once more
+  ReleasePortLock(port);  // only now: the next run must find the settings put back
   close(port);
 }

@@ -1,10 +1,13 @@
 // The modem's serial device for the length of one run.
 #pragma once
 
-// Opens path for exclusive use and switches it to raw 8N1 at speed baud (9600, 19200, ...).
-// Yields the descriptor, or -1 after one "errno(text)" line on standard error.
+// Opens path for exclusive use and switches it to raw 8N1 at speed baud (9600, 19200, ...), non-blocking.
+// Exclusive use holds for root too: flock on the device and its lock file in /var/lock. While
+// another program holds the port, it looks again until waitSeconds are up; an open refused with
+// EBUSY is retried the same way. Yields the descriptor, or -1 after one line on standard error:
+// "errno(text)" when the open fails, "atsms: PORT is in use by ..." when the port stays held.
 // A path that opens but is not a terminal is refused with ENOTTY: AT commands are never written into a file.
-int OpenPort(const char* path, int speed);
+int OpenPort(const char* path, int speed, int waitSeconds = 0);
 
-// Waits for output to drain, puts back the settings found at open and closes the port.
+// Waits for output to drain, puts back the settings found at open, unlocks and closes the port.
 void ClosePort(int port);

@@ -203,4 +203,13 @@ Lines DeleteCmds(int first, int last) {
 
 Lines Prepared(const std::string& storageCmd) { return {Probe, EchoOff, CharsetUcs2, storageCmd}; }
 
+std::string LockFileOf(const std::string& device) {
+  std::string name = device.substr(std::string("/dev/").size());
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return "/var/lock/LCK.." + name;
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
 }  // namespace e2e

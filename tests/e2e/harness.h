@@ -80,6 +80,10 @@ bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs);
 termios PortSettings(const sim::Modem& modem);
 bool SameSettings(const termios& a, const termios& b);
 
+// The lock file of a device in /dev: "/dev/pts/5" locks as "/var/lock/LCK..pts_5".
+std::string LockFileOf(const std::string& device);
+bool Exists(const std::string& path);
+
 using Lines = std::vector<std::string>;
 Lines Cat(std::initializer_list<Lines> parts);
 

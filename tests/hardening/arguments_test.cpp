@@ -61,6 +61,10 @@ std::string OptionsUsage() {
   return "usage: " + program + " [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\nmore:\t" + program + " --help\n";
 }
 
+std::string WrongWait(const std::string& option) {
+  return "atsms: option '" + option + "' needs SECONDS, a whole number from 0 to 3600\n" + OptionsUsage();
+}
+
 const std::string BadNumber = "atsms: the phone number must be 1 to 18 digits after an optional '+'\n";
 
 std::vector<ArgumentCase> Cases() {
@@ -82,6 +86,19 @@ std::vector<ArgumentCase> Cases() {
       {"DashPortAfterDoubleDash", Port::Path, "--", {"-x", "sim", "list"}, 255, "", OpenError(ENOENT)},
       {"LongOptionLikePort", Port::Path, "-" + Huge(LongestArgument - 1, 'x'), {"sim", "list"}, 1, "",
        "atsms: unknown option '-" + Huge(LongestArgument - 1, 'x') + "'\n" + OptionsUsage()},
+      // -w takes a whole number of seconds from 0 to 3600 in the next argument; anything else is a
+      // usage error before any port is opened.
+      {"WaitWithoutSeconds", Port::Path, "-w", {}, 1, "", WrongWait("-w")},
+      {"WaitWord", Port::Path, "-w", {"soon", "/dev/null", "sim", "list"}, 1, "", WrongWait("-w")},
+      {"WaitEmpty", Port::Path, "--wait", {"", "/dev/null", "sim", "list"}, 1, "", WrongWait("--wait")},
+      {"WaitNegative", Port::Path, "-w", {"-1", "/dev/null", "sim", "list"}, 1, "", WrongWait("-w")},
+      {"WaitSigned", Port::Path, "-w", {"+5", "/dev/null", "sim", "list"}, 1, "", WrongWait("-w")},
+      {"WaitFraction", Port::Path, "-w", {"1.5", "/dev/null", "sim", "list"}, 1, "", WrongWait("-w")},
+      {"WaitPastAnHour", Port::Path, "--wait", {"3601", "/dev/null", "sim", "list"}, 1, "", WrongWait("--wait")},
+      {"WaitHuge", Port::Path, "-w", {Huge(LongestArgument, '9'), "/dev/null", "sim", "list"}, 1, "", WrongWait("-w")},
+      {"WaitGlued", Port::Path, "-w5", {"/dev/null", "sim", "list"}, 1, "", "atsms: unknown option '-w5'\n" + OptionsUsage()},
+      {"WaitAnHour", Port::Path, "--wait", {"3600", "/dev/null", "ussd", "*100#"}, 255, "", OpenError(ENOTTY)},
+      {"WaitZeroPadded", Port::Path, "-w", {"0007", "/nonexistent/ttyUSB9", "sim", "list"}, 255, "", OpenError(ENOENT)},
       // Empty strings in every other position.
       {"EmptyMode", Port::Modem, "", {"", "list"}, 1, Listing, "", -1, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
       {"EmptyCommand", Port::Modem, "", {"sim", ""}, 0, "", "", 0},

@@ -1,5 +1,5 @@
-// SIGINT, SIGTERM and SIGHUP in the middle of a run: the port's settings are put back, the exit
-// status is 128 + the signal, and nothing more reaches the modem.
+// SIGINT, SIGTERM and SIGHUP in the middle of a run: the port's settings are put back and its lock
+// file removed, the exit status is 128 + the signal, and nothing more reaches the modem.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <signal.h>
@@ -92,6 +92,7 @@ TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
   EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the port's settings were not put back";
   EXPECT_EQ(commandsAtSignal, modem.Commands().size()) << "written after the signal: " << modem.Commands().back();
   EXPECT_EQ("", outcome.out);
+  EXPECT_FALSE(Exists(LockFileOf(modem.SlavePath()))) << "the lock file outlived the run";
 }
 
 INSTANTIATE_TEST_SUITE_P(MidRun, Signals, testing::ValuesIn(SignalCases),

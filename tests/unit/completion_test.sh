@@ -21,14 +21,17 @@ expect() {
     fi
 }
 
-expect "-q --quick -j --json --help --version --" -
+expect "-q --quick -j --json -w --wait --help --version --" -
 expect "--quick" --q
-expect "--quick --json --help --version --" -q --
+expect "--quick --json --wait --help --version --" -q --
 expect "--json" -q --j
 expect "/dev/null" /dev/nul
 expect "/dev/null" -q /dev/nul
 expect "/dev/null" -j -q /dev/nul
 expect "/dev/null" -- /dev/nul             # after "--" a "-" word is no option
+expect "" -q -w ""                         # SECONDS
+expect "/dev/null" -w 60 /dev/nul
+expect "sim tel ussd" --wait 5 -q /dev/ttyUSB1 ""
 expect "sim" /dev/ttyUSB1 s
 expect "sim tel ussd" -q /dev/ttyUSB1 ""
 expect "list del send" /dev/ttyUSB1 tel ""

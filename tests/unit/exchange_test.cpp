@@ -1,5 +1,6 @@
-// The real command exchange on a pseudo-terminal: where a collection ends when the buffer fills,
-// when the other end goes away, and with a descriptor select cannot watch.
+// The real command exchange on a pseudo-terminal: a write into a full output queue, where a
+// collection ends when the buffer fills, when the other end goes away, and with a descriptor
+// select cannot watch.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "serial/exchange.h"
 
@@ -37,6 +39,53 @@ double SecondsOf(int (*read)(int), int port, int* result) {
 }
 
 }  // namespace
+
+// First: the last test below shuts the exchange for good. The port is non-blocking: a write into a full output queue waits for room, within a bound.
+size_t FillOutputQueue(int port) {
+  fcntl(port, F_SETFL, O_NONBLOCK);
+  const std::string junk(4096, 'j');
+  size_t filled = 0;
+  // The kernel moves the queue on to the other end in the background: full means full for a while.
+  for (int quiet = 0; quiet < 3; ++quiet) {
+    for (ssize_t n; (n = write(port, junk.data(), junk.size())) > 0; quiet = 0) filled += (size_t)n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return filled;
+}
+
+TEST(SendCmd, WaitsForRoomInAFullOutputQueue) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  const size_t filled = FillOutputQueue(pty.slave);
+  ASSERT_GT(filled, 0u);
+  std::string drained;
+  std::thread modem([&] {  // a modem that takes a while to read; done after 1 s of silence
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    char buffer[4096];
+    for (;;) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(pty.master, &readable);
+      timeval wait = {1, 0};
+      ssize_t n = select(pty.master + 1, &readable, nullptr, nullptr, &wait) > 0 ? read(pty.master, buffer, sizeof buffer) : 0;
+      if (n <= 0) break;
+      drained.append(buffer, (size_t)n);
+    }
+  });
+  EXPECT_EQ(0, SendCmd(pty.slave, "AT\r"));
+  modem.join();
+  EXPECT_EQ("AT\r", drained.substr(filled));
+}
+
+TEST(SendCmd, GivesUpOnAQueueThatNeverDrains) {
+  Pty pty;
+  ASSERT_GE(pty.master, 0);
+  ASSERT_GT(FillOutputQueue(pty.slave), 0u);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, SendCmd(pty.slave, "AT\r"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));  // it did wait
+  EXPECT_FALSE(PortLost());  // a stuck queue is no unplugged modem
+}
 
 TEST(ReadResponse, StopsWhenTheBufferIsFullAndLeavesTheRestForTheNextRead) {
   Pty pty;

@@ -1,0 +1,29 @@
+// Exclusive use of the modem's port that holds for root too: flock on the device and the lock file
+// that serial programs on Linux share (/var/lock/LCK..NAME, the process id in HDB format).
+#pragma once
+
+constexpr int LockPathSize = 256;
+
+// The lock file of the device at resolved (a path with symbolic links resolved): "/dev/ttyUSB2"
+// gives "/var/lock/LCK..ttyUSB2", "/dev/pts/3" "/var/lock/LCK..pts_3". Writes it into dest (size
+// bytes); yields its length, or -1 when it does not fit.
+int LockFilePath(char* dest, int size, const char* resolved);
+
+// The process id a lock file holds ("      1234\n"; blanks around the digits are allowed), or -1
+// when its content is no process id. length: the bytes of content.
+int ReadLockPid(const char* content, int length);
+
+enum LockResult { LockTaken, LockBusy };
+
+// Takes flock on port and then the lock file of the device at path. Busy when another descriptor
+// holds the flock or a running process holds the lock file (*holder: its pid, else 0). A stale lock
+// file (its process gone, or no process id in it) is removed; without a writable /var/lock the
+// flock alone guards the port. Nothing is left held when busy.
+LockResult TakePortLock(int port, const char* path, int* holder);
+
+// Removes the lock file and releases the flock. Safe to call when nothing is held.
+void ReleasePortLock(int port);
+
+// Removes the lock file of this run, if any; safe inside a signal handler. The flock ends with the
+// process.
+void DropLockFile();
