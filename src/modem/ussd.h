@@ -21,7 +21,8 @@ int PackUssd(char* packed, const char* code);
 // True when code can go as it is inside the quotes of AT+CUSD: printable ASCII without '"'.
 bool IsPlainUssd(const char* code);
 // Why a code that is not plain cannot be sent in the plain form alone (--ussd-text).
-inline constexpr char UssdNotPlain[] = "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n";
+inline constexpr char UssdNotPlain[] =
+    "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n";
 
 // True when a packed request is sent once more, as the plain string, after the modem took it as
 // ack and the network's answer so far is reply: the modem refused it before the network answered,
@@ -32,6 +33,6 @@ bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code);
 
 // Sends code, traces the exchange on standard error and writes the OK or ERROR block; 0 or -1.
 // UssdPacked: packed first, then plain once where ResendUssdAsText says so; UssdText: plain only
-// (a code that is not plain is refused before the modem). With json, a block after a request also carries "form", and an OK block
-// after a reply with text "reply" and "status".
+// (a code that is not plain is refused before the modem). With json, a block after a request also
+// carries "form", and an OK block after a reply with text "reply" and "status".
 int SendUssd(int port, const char* code, bool json = false, UssdForm form = UssdPacked);

@@ -189,7 +189,7 @@ class Modem {
   std::string SelectStorage(const std::string& argument);
   std::string StartSend(const std::string& argument);
   std::string Ussd(const std::string& argument);
-  std::string NetworkAnswer(const std::string& request);  // the +CUSD line the network sends, or ""
+  std::string NetworkAnswer(const std::string& request);  // the +CUSD line the network sends
   std::string CusdLine(int status, const std::string& text) const;  // in the form ussdForm says
   void EndIdleSession();
   bool Record(const std::string& raw);  // false when this line hangs the modem up
