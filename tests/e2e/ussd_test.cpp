@@ -68,7 +68,6 @@ TEST_P(Forms, PackedFirstThenPlainOnceWhereItHelps) {
 
 const std::string Cusd4 = "\r\nOK\r\n\r\n+CUSD: 4\r\n";
 const std::string OkBalance = "\r\nOK\r\n" + Balance;
-const std::string JsonText = "\n{\n \"msg\":\"OK\",\n \"form\":\"text\",\n \"reply\":\"Balance: 12.34 EUR\",\n \"status\":0\n}\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Ussd, Forms,
@@ -78,14 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Traced(UssdStar100, Cusd4) + Traced(PlainStar100, OkBalance) + BalanceLine},
         FormCase{"PlainOnlyModemWithUssdText", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Text; },
                  {"--ussd-text"}, {PlainStar100}, {"*100#"}, 0, ResultOk, Traced(PlainStar100, OkBalance) + BalanceLine},
-        FormCase{"PlainOnlyModemJson", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Text; }, {"-j"},
-                 {UssdStar100, PlainStar100}, {"AA180C3602", "*100#"}, 0, JsonText,
-                 Traced(UssdStar100, Cusd4) + Traced(PlainStar100, OkBalance) + BalanceLine},
         FormCase{"PlainOnlyModemThatRefusesPacked", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::TextError; },
                  {}, {UssdStar100, PlainStar100}, {"*100#"}, 0, ResultOk,
                  Traced(UssdStar100, "\r\nERROR\r\n") + Traced(PlainStar100, OkBalance) + BalanceLine},
-        FormCase{"ModemTakingBoth", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Both; }, {}, {UssdStar100},
-                 {"*100#"}, 0, ResultOk, Traced(UssdStar100, OkBalance) + BalanceLine},
         FormCase{"PackedOnlyModemWithUssdText", [](sim::Options&) {}, {"--ussd-text"}, {PlainStar100}, {}, 255,
                  ResultError,
                  Traced(PlainStar100, "\r\nERROR\r\n") + "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n"},
@@ -145,12 +139,6 @@ TEST(UssdMenu, WalkedInThreeRuns) {
   Walk(modem, {{"*100#", MainMenu}, {"1", BalanceMenu}, {"1", BalanceLine}});
   EXPECT_EQ((Lines{"*100#", "1", "1"}), modem.UssdRequests());
   EXPECT_FALSE(modem.UssdSessionOpen());
-}
-
-TEST(UssdMenu, UnknownChoiceGetsTheMenuAgain) {
-  sim::Modem modem(MenuOptions(30000));
-  START_MODEM(modem);
-  Walk(modem, {{"*100#", MainMenu}, {"7", MainMenu}, {"2", "USSD reply: Bundles: none active\n"}});
 }
 
 // A service code while a menu is open ends that session and starts a new one: the main menu, not
