@@ -484,7 +484,8 @@ TEST(SendUssd, PlainRequestOnceAfterARefusalOrNotSupported) {
       EXPECT_LT(run.err.find(" - 10\n", second), run.err.find(" - 9\n", second)) << run.err;
     }
     std::string last = c.last;
-    if (last == PackedRefused) last.replace(last.find("PACKED"), 6, PackedLine(c.code).substr(0, PackedLine(c.code).size() - 1));
+    const std::string packed = PackedLine(c.code);
+    if (last == PackedRefused) last.replace(last.find("PACKED"), 6, packed.substr(0, packed.size() - 1));
     ASSERT_LT(1u, run.err.size());
     EXPECT_EQ(last + "\n", run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1));
     // One "atsms: " line for a failure, or for a success without text; none after a reply with text.
