@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -346,6 +347,91 @@ TEST(ModemSim, UnpacksUssdRequestsAndRepliesLater) {
     EXPECT_EQ("\r\nOK\r\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", answer);
   }
   EXPECT_EQ(std::vector<std::string>(std::begin(requests), std::end(requests)), modem.UssdRequests());
+}
+
+// Which request forms the modem takes, told apart by shape: each row one request and the answers
+// that follow it (the network's 0.1 s after the OK), and what reached the network.
+struct UssdTakesCase {
+  const char* source;
+  sim::UssdTakes takes;
+  std::string str;
+  std::string answer;
+  const char* request;  // nullptr: nothing reached the network
+};
+const std::string Balance = "\r\nOK\r\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n";
+const std::string NotSupported = "\r\nOK\r\n\r\n+CUSD: 4\r\n";
+const UssdTakesCase UssdTakesCases[] = {
+    {"packed only, packed", sim::UssdTakes::Packed, "AA180C3602", Balance, "*100#"},
+    {"packed only, plain", sim::UssdTakes::Packed, "*100#", "\r\nERROR\r\n", nullptr},
+    {"plain only, packed: hex to the network", sim::UssdTakes::Text, "AA180C3602", NotSupported, "AA180C3602"},
+    {"plain only, plain", sim::UssdTakes::Text, "*100#", Balance, "*100#"},
+    {"plain only, small letters kept", sim::UssdTakes::Text, "*100*abc#", Balance, "*100*abc#"},
+    {"plain only refusing packed, packed", sim::UssdTakes::TextError, "AA180C3602", "\r\nERROR\r\n", nullptr},
+    {"plain only refusing packed, plain", sim::UssdTakes::TextError, "*100#", Balance, "*100#"},
+    {"both, packed", sim::UssdTakes::Both, "AA180C3602", Balance, "*100#"},
+    {"both, plain", sim::UssdTakes::Both, "*100#", Balance, "*100#"},
+};
+
+TEST(ModemSim, TakesTheUssdFormsAsked) {
+  for (const UssdTakesCase& c : UssdTakesCases) {
+    SCOPED_TRACE(c.source);
+    sim::Options o;
+    o.ussdTakes = c.takes;
+    o.ussdDelayMs = 100;
+    sim::Modem modem(o);
+    auto port = Connect(modem);
+    port->Write("AT+CUSD=1,\"" + c.str + "\",15\r");
+    EXPECT_EQ(c.answer, port->ReadQuiet(300));
+    EXPECT_EQ(c.request ? std::vector<std::string>{c.request} : std::vector<std::string>{}, modem.UssdRequests());
+  }
+  sim::Options words;
+  words.ussdTakes = sim::UssdTakes::TextError;
+  words.ussdRefusal = "COMMAND NOT SUPPORT";
+  sim::Modem modem(words);
+  auto port = Connect(modem);
+  EXPECT_EQ("\r\nCOMMAND NOT SUPPORT\r\n", port->Exchange("AT+CUSD=1,\"AA180C3602\",15\r", "SUPPORT\r\n"));
+}
+
+// The balance menu, kept between requests as between runs.
+TEST(ModemSim, KeepsAUssdMenuUntilItEndsOrTimesOut) {
+  sim::Options o;
+  o.ussdMenu = true;
+  o.ussdDelayMs = 0;
+  o.ussdSessionMs = 600;
+  sim::Modem modem(o);
+  auto port = Connect(modem);
+  auto request = [&](const std::string& str) {
+    port->Write("AT+CUSD=1,\"" + PackUssd(str) + "\",15\r");
+    return port->ReadQuiet(150);
+  };
+  const std::string main = "\r\nOK\r\n\r\n+CUSD: 1,\"Balance menu\n1. Balance\n2. Bundles\",15\r\n";
+  const std::string balance = "\r\nOK\r\n\r\n+CUSD: 1,\"Balance\n1. Main account\n2. Bonus\",15\r\n";
+  EXPECT_EQ(NotSupported, request("1"));  // no menu open: a choice means nothing
+  EXPECT_EQ(main, request("*100#"));
+  EXPECT_TRUE(modem.UssdSessionOpen());
+  EXPECT_EQ(main, request("9"));  // unknown: the menu again
+  EXPECT_EQ(balance, request("1"));
+  EXPECT_EQ(main, request("#100#"));  // a service code starts afresh
+  EXPECT_EQ("\r\nOK\r\n\r\n+CUSD: 0,\"Bundles: none active\",15\r\n", request("2"));
+  EXPECT_FALSE(modem.UssdSessionOpen());
+
+  EXPECT_EQ(main, request("*100#"));
+  EXPECT_EQ(balance, request("1"));
+  EXPECT_EQ("\r\nOK\r\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", request("1"));  // the final answer: --ussd-reply
+
+  // Left alone past the session's time: +CUSD: 2 unasked, counted from the last menu.
+  EXPECT_EQ(main, request("*100#"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_EQ(balance, request("1"));
+  EXPECT_EQ("", port->ReadQuiet(150));  // 0.6 s after the first menu, not yet after the second
+  EXPECT_EQ("\r\n+CUSD: 2\r\n", port->ReadUntil("\r\n+CUSD: 2\r\n", 1000));
+  EXPECT_FALSE(modem.UssdSessionOpen());
+  EXPECT_EQ(NotSupported, request("2"));
+
+  // AT+CUSD=2 ends it at once.
+  EXPECT_EQ(main, request("*100#"));
+  EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT+CUSD=2\r"));
+  EXPECT_FALSE(modem.UssdSessionOpen());
 }
 
 struct SendCase {

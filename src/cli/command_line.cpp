@@ -29,7 +29,10 @@ int RunDeleteOne(int port, int storage, bool json, char** argv) {
   if (DeleteMessage(port, ReadDecimal(argv[4]), storage) < 0) ReportFailure(argv[1]);
   return ListMessages(port, storage, json);
 }
-int RunUssd(int port, int, bool json, char** argv) { return SendUssd(port, argv[3], json); }
+bool UssdTextOnly = false;  // --ussd-text
+int RunUssd(int port, int, bool json, char** argv) {
+  return SendUssd(port, argv[3], json, UssdTextOnly ? UssdText : UssdPacked);
+}
 
 // Indexed by the operation minus one; none has no entry.
 int (*const Operations[])(int port, int storage, bool json, char** argv) = {RunSend, RunList, RunDeleteAll,
@@ -61,6 +64,7 @@ struct Settings {
   bool help = false;
   bool version = false;
   int waitSeconds = 0;  // how long to wait while another program holds the port
+  bool ussdText = false;
 };
 
 struct Option {
@@ -76,10 +80,14 @@ const Option Options[] = {
      "                    instead of after 0.5 s of silence"},
     {"-j", "--json", &Settings::json,
      "print the listing as one JSON document, and the USSD\n"
-     "                    reply and its status in the result block"},
+     "                    reply, its status and the request's form in the result\n"
+     "                    block"},
     {"-w", "--wait SECONDS", nullptr,
      "while another program holds the port, wait up to SECONDS\n"
      "                    (0 to 3600; default 0: fail at once)"},
+    {nullptr, "--ussd-text", &Settings::ussdText,
+     "send the USSD string as it is (printable ASCII without \"),\n"
+     "                    never packed"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
@@ -147,7 +155,12 @@ int Help(const char* program) {
         "modes:\n"
         "  sim               the SIM storage (\"SM\"); so is any word but tel and ussd\n"
         "  tel               the phone memory (\"ME\")\n"
-        "  ussd              COMMAND is a USSD string to send, for example '*100#'\n"
+        "  ussd              COMMAND is a USSD string to send, for example '*100#';\n"
+        "                    it goes packed (GSM 7-bit as hex), then once more as it\n"
+        "                    is when the modem refuses that or the network answers\n"
+        "                    4 (not supported); never after another answer, which\n"
+        "                    may have bought something. Answer a menu in the next\n"
+        "                    run, for example: ussd 1\n"
         "commands:\n"
         "  list              print the received messages, one tab-separated line each\n"
         "  del NUMBER        delete message NUMBER, then print the rest\n"
@@ -212,6 +225,12 @@ int RunCommandLine(int argc, char** argv) {
     operation = strcmp(argv[4], "all") == 0 ? OperationDeleteAll : OperationDeleteOne;
   }
 
+  // The plain form alone cannot carry every string; say so before the port is touched.
+  if (operation == OperationUssd && settings.ussdText && !IsPlainUssd(command)) {
+    fputs(UssdNotPlain, stderr);
+    return 1;
+  }
+  UssdTextOnly = settings.ussdText;
   SetQuickMode(settings.quick);
   int port = OpenPort(argv[1], LineSpeed, settings.waitSeconds);
   if (port < 0) return -1;  // nothing may run on a port that did not open

@@ -15,11 +15,12 @@ inline constexpr char CmdReadFormat[] = "AT+CMGR=%d\r";      // index
 inline constexpr char CmdDeleteFormat[] = "AT+CMGD=%d\r";    // index
 inline constexpr char CmdSendFormat[] = "AT+CMGS=%d\r";      // TPDU octets after the SMSC part
 inline constexpr char CmdPduLineFormat[] = "%s\x1a\r";       // the PDU, then Ctrl-Z
-inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed string, DCS 15
+inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed or plain string, DCS 15
 
 // What the answers are searched for (plain substring searches).
 inline constexpr char AnsOk[] = "OK";
 inline constexpr char AnsError[] = "ERROR";
+inline constexpr char AnsNotSupported[] = "COMMAND NOT SUPPORT";  // one maker's ERROR to AT+CUSD
 inline constexpr char AnsPrompt[] = ">";            // AT+CMGS waits for the PDU
 inline constexpr char AnsListLine[] = "+CMGL:";     // one per stored message, index first
 inline constexpr char AnsReadLine[] = "+CMGR:";

@@ -39,6 +39,46 @@ void PrintReply(const UssdReply& reply) {
   }
 }
 
+bool Refused() { return ResponseHas(AnsError) || ResponseHas(AnsNotSupported); }
+
+// One request: the command line on standard error, the modem's answers until it accepts or refuses
+// it, then, once accepted, the network's answer, each traced with a counter from 10 down. The
+// network's answer ends up in Reply.
+UssdAck Request(int port, const char* command) {
+  fprintf(stderr, "%s\n", command);
+  SendCmd(port, command);
+  Reply = UssdReply{};
+  int counter = AnswerTries;
+  for (;; --counter) {
+    ReadTraced(port, counter, AwaitUssdAck);
+    if (ResponseHas(AnsOk) || Refused() || counter == 0 || PortLost()) break;
+  }
+  if (Refused()) return UssdRefused;
+  if (!ResponseHas(AnsOk) || counter == 0) return UssdUnconfirmed;
+  // The network's answer arrives as an unsolicited +CUSD, usually later; when it came with the
+  // "OK", or before it, there is nothing left to wait for.
+  for (counter = AnswerTries; !Reply.received; --counter) {
+    ReadTraced(port, counter, AwaitUssdResult);
+    if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
+  }
+  return PortLost() ? UssdUnconfirmed : UssdAccepted;
+}
+
+// The OK or ERROR block; under json also the form of the request it comes from, and the reply.
+void PrintBlock(bool ok, bool json, UssdForm form) {
+  if (!json) {
+    fputs(ok ? ResultOk : ResultError, stdout);
+    return;
+  }
+  printf("\n{\n \"msg\":\"%s\",\n \"form\":\"%s\"", ok ? "OK" : "ERROR", form == UssdText ? "text" : "packed");
+  if (ok && Reply.hasText) {
+    fputs(",\n \"reply\":", stdout);
+    PrintJsonString(stdout, Reply.text);
+    printf(",\n \"status\":%d", Reply.textStatus);
+  }
+  fputs("\n}\n", stdout);
+}
+
 }  // namespace
 
 int PackUssd(char* packed, const char* code) {
@@ -68,53 +108,48 @@ int PackUssd(char* packed, const char* code) {
   return digits;
 }
 
-int SendUssd(int port, const char* code, bool json) {
+bool IsPlainUssd(const char* code) {
+  for (; *code; ++code)
+    if (*code < ' ' || *code > '~' || *code == '"') return false;
+  return true;
+}
+
+bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code) {
+  if (!*code || !IsPlainUssd(code)) return false;
+  if (reply.received) return reply.status == 4;  // the network saw it: only "not supported" is retried
+  return ack == UssdRefused;
+}
+
+int SendUssd(int port, const char* code, bool json, UssdForm form) {
   char packed[PackedUssdSize];
-  if (PackUssd(packed, code) < 0) {  // refused before a byte reaches the modem
-    fputs("atsms: the USSD string is longer than 72 characters\n", stderr);
+  const bool tooLong = PackUssd(packed, code) < 0;
+  if (tooLong || (form == UssdText && !IsPlainUssd(code))) {  // refused before a byte reaches the modem
+    fputs(tooLong ? "atsms: the USSD string is longer than 72 characters\n" : UssdNotPlain, stderr);
     NoteExplained();
     fputs(ResultError, stdout);
     return -1;
   }
   if (PrepareModem(port, 0, -1) < 0) return -1;
   char command[CommandSize];  // kept for the diagnostic: the answers overwrite ResponseBuffer
-  snprintf(command, sizeof command, CmdUssdFormat, packed);
-  fprintf(stderr, "%s\n", command);
-  SendCmd(port, command);
-
-  Reply = UssdReply{};
-  int counter = AnswerTries;
-  for (;; --counter) {
-    ReadTraced(port, counter, AwaitUssdAck);
-    if (ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0 || PortLost()) break;
+  snprintf(command, sizeof command, CmdUssdFormat, form == UssdText ? code : packed);
+  UssdAck ack = Request(port, command);
+  // A modem that takes only the plain form refuses the packed one, or passes it on and the
+  // network does not know it. Once only: the answer to the plain one is the result.
+  if (form == UssdPacked && !PortLost() && ResendUssdAsText(ack, Reply, code)) {
+    form = UssdText;
+    snprintf(command, sizeof command, CmdUssdFormat, code);
+    ack = Request(port, command);
   }
-  if (!ResponseHas(AnsOk) || ResponseHas(AnsError) || counter == 0) {
-    if (ResponseHas(AnsOk) && !ResponseHas(AnsError))
+  if (ack != UssdAccepted) {
+    if (ResponseHas(AnsOk) && !Refused())
       NoteFailure("the modem accepted %s too late", command);
     else
       NoteRefusal(command);
     PrintUssdReply(stderr, &Reply);
-    fputs(ResultError, stdout);
-    return -1;
-  }
-  // The network's answer arrives as an unsolicited +CUSD, usually later; when it came with the
-  // "OK", or before it, there is nothing left to wait for.
-  for (counter = AnswerTries; !Reply.received; --counter) {
-    ReadTraced(port, counter, AwaitUssdResult);
-    if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
-  }
-  if (PortLost()) {
-    PrintUssdReply(stderr, &Reply);
-    fputs(ResultError, stdout);
+    PrintBlock(false, json, form);
     return -1;
   }
   PrintReply(Reply);
-  if (json && Reply.hasText) {
-    fputs("\n{\n \"msg\":\"OK\",\n \"reply\":", stdout);
-    PrintJsonString(stdout, Reply.text);
-    printf(",\n \"status\":%d\n}\n", Reply.textStatus);
-  } else {
-    fputs(ResultOk, stdout);
-  }
+  PrintBlock(true, json, form);
   return 0;
 }

@@ -6,6 +6,7 @@ namespace {
 
 constexpr char FinalResultPrefixes[][13] = {"+CMS ERROR: ", "+CME ERROR: "};  // then <err>
 constexpr char UssdResult[] = "+CUSD:";
+constexpr char UssdRefusal[] = "COMMAND NOT SUPPORT";  // one maker's "ERROR" to AT+CUSD
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -33,11 +34,25 @@ int LineStart(const char* answer, int end) {
   return start;
 }
 
+// The last line of answer, when answer ends with its CR LF; nullptr otherwise. *n: its length.
+const char* LastLine(const char* answer, int length, int* n) {
+  if (length < 2 || answer[length - 2] != '\r' || answer[length - 1] != '\n') return nullptr;
+  int start = LineStart(answer, length - 2);
+  *n = length - 2 - start;
+  return answer + start;
+}
+
 // \r\nOK\r\n, \r\nERROR\r\n, \r\n+CMS ERROR: 321\r\n
 bool EndsWithFinalResult(const char* answer, int length) {
-  if (length < 2 || answer[length - 2] != '\r' || answer[length - 1] != '\n') return false;
-  int start = LineStart(answer, length - 2);
-  return IsFinalResult(answer + start, length - 2 - start);
+  int n = 0;
+  const char* line = LastLine(answer, length, &n);
+  return line && IsFinalResult(line, n);
+}
+
+bool EndsWithUssdRefusal(const char* answer, int length) {
+  int n = 0;
+  const char* line = LastLine(answer, length, &n);
+  return line && Is(line, n, UssdRefusal);
 }
 
 // Where the first final result line of answer ends, or -1.
@@ -93,7 +108,7 @@ bool AnswerComplete(const char* answer, int length, Awaited awaited) {
     case AwaitUssdResult: return HoldsWholeUssdResult(answer, length);
     case AwaitUssdAck: {
       // The network may answer at once, so that the "+CUSD:" line comes in the read of the "OK".
-      if (EndsWithFinalResult(answer, length)) return true;
+      if (EndsWithFinalResult(answer, length) || EndsWithUssdRefusal(answer, length)) return true;
       int end = FinalResultEnd(answer, length);
       return end >= 0 && HoldsWholeUssdResult(answer + end, length - end);
     }

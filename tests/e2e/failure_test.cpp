@@ -56,8 +56,11 @@ const FailureCase FailureCases[] = {
      ResultError, "atsms: the modem gave no prompt for AT+CMGS=14\n", false},
     {"SendCommandRefused", [](sim::Options& o) { o.cmgsError = true; }, {"sim", "send", "12345", "Hi"}, 255,
      ResultError, "atsms: the modem refused AT+CMGS=14: ERROR\n", false},
+    // Refused packed and then plain: the line names the plain request, the last one sent.
     {"UssdRefused", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#"}, 255, ResultError,
-     "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR\n", true},
+     "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n", true},
+    {"UssdRefusedNotPlain", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#\xC3\xA9"}, 255, ResultError,
+     "atsms: the modem refused AT+CUSD=1,\"AA180C361AA600\",15: ERROR\n", true},
     // Not failures: no line, or the USSD's own line instead of the reply.
     {"UssdEndedWithoutText", [](sim::Options& o) { o.ussdStatus = 2, o.ussdReply = ""; }, {"ussd", "*100#"}, 0,
      ResultOk, "atsms: the network ended the request without text (status 2)\n", true},

@@ -110,11 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"DeleteAll", {"sim", "del", "all"}, true, nullptr, 7, ""},
         JsonCase{"Send", {"sim", "send", "+491701234567", "Hi"}, false, nullptr, 0, ResultOk.c_str()},
         JsonCase{"Ussd", {"ussd", "*100#"}, false, nullptr, 0,
-                 "\n{\n \"msg\":\"OK\",\n \"reply\":\"Balance: 12.34 EUR\",\n \"status\":0\n}\n"},
+                 "\n{\n \"msg\":\"OK\",\n \"form\":\"packed\",\n \"reply\":\"Balance: 12.34 EUR\",\n \"status\":0\n}\n"},
         JsonCase{"UssdMenu", {"ussd", "*100#"}, false, UssdMenu, 0,
-                 "\n{\n \"msg\":\"OK\",\n \"reply\":\"1. \\\"Top\\\" up\\r\\n2. \\\\Exit \xF0\x9F\x98\x80\",\n"
-                 " \"status\":1\n}\n"},
-        JsonCase{"UssdRefused", {"ussd", "*100#"}, false, UssdRefused, 255, ResultError.c_str()}),
+                 "\n{\n \"msg\":\"OK\",\n \"form\":\"packed\",\n"
+                 " \"reply\":\"1. \\\"Top\\\" up\\r\\n2. \\\\Exit \xF0\x9F\x98\x80\",\n \"status\":1\n}\n"},
+        JsonCase{"UssdRefused", {"ussd", "*100#"}, false, UssdRefused, 255,
+                 "\n{\n \"msg\":\"ERROR\",\n \"form\":\"text\"\n}\n"}),
     [](const ::testing::TestParamInfo<JsonCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -212,7 +212,9 @@ TEST(Ussd, ErrorReplyGivesTheErrorBlock) {
   RunResult run = RunAtsms({modem.SlavePath(), "ussd", "*100#"});
   EXPECT_EQ(255, run.exitStatus);
   EXPECT_EQ(ResultError, run.out);
-  EXPECT_EQ(UssdStar100 + "\n\r\nERROR\r\n - 10\n" + "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR\n",
+  // The plain request once more, refused as well: the line names it.
+  EXPECT_EQ(UssdStar100 + "\n\r\nERROR\r\n - 10\n" + "AT+CUSD=1,\"*100#\",15\r\n\r\nERROR\r\n - 10\n" +
+                "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n",
             run.err);
 }
 

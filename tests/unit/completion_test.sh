@@ -21,10 +21,12 @@ expect() {
     fi
 }
 
-expect "-q --quick -j --json -w --wait --help --version --" -
+expect "-q --quick -j --json -w --wait --ussd-text --help --version --" -
 expect "--quick" --q
-expect "--quick --json --wait --help --version --" -q --
+expect "--quick --json --wait --ussd-text --help --version --" -q --
 expect "--json" -q --j
+expect "--ussd-text" --u
+expect "/dev/null" --ussd-text /dev/nul
 expect "/dev/null" /dev/nul
 expect "/dev/null" -q /dev/nul
 expect "/dev/null" -j -q /dev/nul

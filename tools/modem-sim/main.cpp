@@ -59,8 +59,16 @@ const char UsageText[] =
     "                        or unquoted (packed, no quotes, no DCS)\n"
     "  --ussd-status N       <m> of the +CUSD reply (default 0; 1: the network awaits an answer)\n"
     "  --ussd-before-ok      send the +CUSD reply before the OK, in the same answer\n"
-    "  --ussd-error          answer ERROR to AT+CUSD\n"
+    "  --ussd-error          refuse AT+CUSD (with ERROR, or --ussd-refusal)\n"
     "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
+    "  --ussd-takes FORMS    the request forms the modem takes: packed (default), text\n"
+    "                        (a packed request reaches the network as hex: +CUSD: 4),\n"
+    "                        text-error (a packed request is refused) or both\n"
+    "  --ussd-refusal LINE   the line that refuses a request (default ERROR; e.g.\n"
+    "                        \"COMMAND NOT SUPPORT\" or \"+CME ERROR: 258\")\n"
+    "  --ussd-menu           service codes open a balance menu (+CUSD: 1) that the next\n"
+    "                        requests answer; anything else outside it gets +CUSD: 4\n"
+    "  --ussd-session MS     a menu left alone for MS ends with +CUSD: 2 (default 30000)\n"
     "  --hangup-after N      close the modem right after the Nth command line\n"
     "SIM:\n"
     "  --sim-pin             answer +CMS ERROR: 311 (SIM PIN required) to every storage\n"
@@ -97,6 +105,17 @@ bool ParseUssdForm(const char* text, sim::UssdForm* form) {
   for (const auto& f : forms)
     if (strcmp(text, f.name) == 0) {
       *form = f.form;
+      return true;
+    }
+  return false;
+}
+
+bool ParseUssdTakes(const char* text, sim::UssdTakes* takes) {
+  const struct { const char* name; sim::UssdTakes takes; } forms[] = {{"packed", sim::UssdTakes::Packed},
+      {"text", sim::UssdTakes::Text}, {"text-error", sim::UssdTakes::TextError}, {"both", sim::UssdTakes::Both}};
+  for (const auto& f : forms)
+    if (strcmp(text, f.name) == 0) {
+      *takes = f.takes;
       return true;
     }
   return false;
@@ -153,7 +172,8 @@ enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
-  PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption
+  PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
+  UssdRefusal, UssdMenu, UssdSession
 };
 
 const option LongOptions[] = {
@@ -182,6 +202,10 @@ const option LongOptions[] = {
     {"ussd-form", required_argument, nullptr, UssdForm},
     {"ussd-status", required_argument, nullptr, UssdStatus},
     {"ussd-before-ok", no_argument, nullptr, UssdBeforeOk},
+    {"ussd-takes", required_argument, nullptr, UssdTakesOption},
+    {"ussd-refusal", required_argument, nullptr, UssdRefusal},
+    {"ussd-menu", no_argument, nullptr, UssdMenu},
+    {"ussd-session", required_argument, nullptr, UssdSession},
     {"hangup-after", required_argument, nullptr, HangupAfter},
     {"sim-pin", no_argument, nullptr, SimPin},
     {"no-sim", no_argument, nullptr, NoSim},
@@ -236,6 +260,13 @@ int main(int argc, char** argv) {
       case UssdForm: ok = ParseUssdForm(optarg, &opts.ussdForm); break;
       case UssdStatus: ok = ParseCount(optarg, 0, 9, &opts.ussdStatus); break;
       case UssdBeforeOk: opts.ussdBeforeOk = true; break;
+      case UssdTakesOption: ok = ParseUssdTakes(optarg, &opts.ussdTakes); break;
+      case UssdRefusal:
+        opts.ussdRefusal = optarg;
+        ok = !opts.ussdRefusal.empty() && opts.ussdRefusal.find_first_of("\r\n") == std::string::npos;
+        break;
+      case UssdMenu: opts.ussdMenu = true; break;
+      case UssdSession: ok = ParseCount(optarg, 1, Big, &opts.ussdSessionMs); break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
       case SimPin: opts.simPin = true; break;
       case NoSim: opts.noSim = true; break;

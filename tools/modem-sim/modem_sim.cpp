@@ -34,6 +34,31 @@ const char* const Statuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SEN
 // What a modem refuses while its SIM is locked or missing: the storage and message commands.
 const char* const SimCommands[] = {"AT+CPMS", "AT+CMGL", "AT+CMGR", "AT+CMGD", "AT+CMGS", "AT+CMGW"};
 
+// The simulated network's balance menu (ussdMenu): the text of each menu, and where each choice
+// leads: to another menu, or to a final answer that ends the session (nullptr: ussdReply).
+struct UssdMenu { const char* name; const char* text; };
+const UssdMenu UssdMenus[] = {
+    {"main", "Balance menu\n1. Balance\n2. Bundles"},
+    {"balance", "Balance\n1. Main account\n2. Bonus"},
+};
+struct UssdChoice { const char* menu; const char* choice; const char* next; const char* answer; };
+const UssdChoice UssdChoices[] = {
+    {"main", "1", "balance", ""},
+    {"main", "2", "", "Bundles: none active"},
+    {"balance", "1", "", nullptr},
+    {"balance", "2", "", "Bonus: 100 MB until 31/05"},
+};
+constexpr char UssdNotSupported[] = "\r\n+CUSD: 4\r\n";   // operation not supported
+constexpr char UssdSessionEnded[] = "\r\n+CUSD: 2\r\n";   // the network ended the session
+
+// "AA180C3602": an even number of hex digits, as a packed request is; "*100#" is not.
+bool LooksPacked(const std::string& str) {
+  return str.size() % 2 == 0 && str.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+}
+
+// "*100#", "#123#", "*101*1#": what the network knows as a new request, not a menu's choice.
+bool IsServiceCode(const std::string& str) { return !str.empty() && (str[0] == '*' || str[0] == '#'); }
+
 int StatusCode(const std::string& status) {
   for (int i = 0; i < 4; ++i)
     if (status == Statuses[i])
@@ -392,6 +417,11 @@ std::vector<std::string> Modem::UssdRequests() const {
   return ussd_;
 }
 
+bool Modem::UssdSessionOpen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !menu_.empty();
+}
+
 void Modem::Stop() {
   stopping_ = true;
   if (thread_.joinable())
@@ -417,8 +447,10 @@ void Modem::Run() {
       for (ssize_t i = 0; i < count && master_ >= 0; ++i)
         Receive(buffer[i]);
     }
-    if (master_ >= 0)
+    if (master_ >= 0) {
+      EndIdleSession();
       Flush();
+    }
   }
 }
 
@@ -467,7 +499,7 @@ void Modem::HandleLine(const std::string& raw) {
   if (command == "AT" && ++probes_ < opts_.okOnAt)
     return;  // not awake yet: no echo, no answer
   bool refused = !opts_.errorOn.empty() && text.compare(0, opts_.errorOn.size(), opts_.errorOn) == 0;
-  Answer(echo, refused ? Error : Execute(command));
+  Answer(echo, refused ? Error : Execute(command, text));
 }
 
 void Modem::HandlePdu(const std::string& raw) {
@@ -549,7 +581,7 @@ bool Modem::Record(const std::string& raw) {
   return false;
 }
 
-std::string Modem::Execute(const std::string& command) {
+std::string Modem::Execute(const std::string& command, const std::string& text) {
   if (command == "AT")
     return Ok;
   if (command == "ATE0" || command == "ATE" || command == "ATE1") {
@@ -588,7 +620,7 @@ std::string Modem::Execute(const std::string& command) {
   if (name == "AT+CMGS")
     return StartSend(argument);
   if (name == "AT+CUSD")
-    return Ussd(argument);
+    return Ussd(text.substr(equals + 1));  // the string as it came: a plain one may hold small letters
   return Error;
 }
 
@@ -722,38 +754,100 @@ std::string Modem::StartSend(const std::string& argument) {
   return Unsolicited;
 }
 
-// AT+CUSD=<n>[,"<packed hex>"[,<dcs>]]: OK now, the network's +CUSD later (or just before the OK).
+// AT+CUSD=<n>[,"<str>"[,<dcs>]]: OK now, the network's +CUSD later (or just before the OK).
 std::string Modem::Ussd(const std::string& argument) {
   std::vector<std::string> values = SplitParameters(argument);
   if (values.empty() || values.size() > 3 || values[0].size() != 1 || values[0][0] < '0' || values[0][0] > '2')
     return Error;
+  const std::string refusal = "\r\n" + opts_.ussdRefusal + "\r\n";
   bool request = values.size() >= 2;
+  std::string text;
   if (request) {
-    std::string text;
-    if (!UnpackUssd(values[1], &text))
-      return Error;
+    const std::string& str = values[1];
+    const bool packed = LooksPacked(str);
+    if (opts_.ussdTakes == UssdTakes::TextError && packed) {
+      Log("USSD request " + Escape(str) + " refused: this modem takes no packed request");
+      return refusal;
+    }
+    if (opts_.ussdTakes == UssdTakes::Packed || (opts_.ussdTakes == UssdTakes::Both && packed)) {
+      if (!UnpackUssd(str, &text))
+        return refusal;
+    } else {
+      text = str;
+    }
     ussd_.push_back(text);
     Log("USSD request " + Escape(text));
+  } else if (values[0] == "2" && !menu_.empty()) {
+    Log("USSD session cancelled");
+    menu_.clear();
   }
   if (opts_.ussdError)
-    return Error;
+    return refusal;
   if (request && !opts_.ussdNoReply) {
-    // DCS 15: GSM 7-bit, as text or packed; 72 (0x48): UCS-2 as hex.
-    std::string reply;
-    switch (opts_.ussdForm) {
-      case UssdForm::Text:
-        reply = ucs2_ ? "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72" : "\"" + opts_.ussdReply + "\",15";
-        break;
-      case UssdForm::Ucs2: reply = "\"" + Utf8ToUcs2Hex(opts_.ussdReply) + "\",72"; break;
-      case UssdForm::Packed: reply = "\"" + HexEncode(PackGsm7Text(opts_.ussdReply)) + "\",15"; break;
-      case UssdForm::Unquoted: reply = " " + HexEncode(PackGsm7Text(opts_.ussdReply)); break;
-    }
-    reply = "\r\n+CUSD: " + std::to_string(opts_.ussdStatus) + "," + reply + "\r\n";
+    std::string reply = NetworkAnswer(text);
     if (opts_.ussdBeforeOk)
       return reply + Ok;
     later_.emplace_back(opts_.ussdDelayMs, reply);
   }
   return Ok;
+}
+
+std::string Modem::NetworkAnswer(const std::string& request) {
+  const bool code = IsServiceCode(request);
+  std::string menu;  // the menu to show
+  if (!menu_.empty() && !code) {
+    menu = menu_;  // an unknown choice gets its menu again
+    const UssdChoice* chosen = nullptr;
+    for (const UssdChoice& choice : UssdChoices)
+      if (menu_ == choice.menu && request == choice.choice)
+        chosen = &choice;
+    if (!chosen) {
+      Log("USSD choice " + Escape(request) + " unknown in menu " + menu_ + ": the menu again");
+    } else if (*chosen->next) {
+      menu = chosen->next;
+    } else {
+      menu_.clear();
+      Log("USSD session ended with the final answer");
+      return CusdLine(0, chosen->answer ? chosen->answer : opts_.ussdReply);
+    }
+  } else if (code && opts_.ussdMenu) {
+    if (!menu_.empty())
+      Log("USSD request " + Escape(request) + " while a menu is open: that session ends, a new one starts");
+    menu = "main";
+  } else if (!code && (opts_.ussdMenu || opts_.ussdTakes != UssdTakes::Packed)) {
+    return UssdNotSupported;
+  } else {
+    return CusdLine(opts_.ussdStatus, opts_.ussdReply);
+  }
+  menu_ = menu;
+  const int wait = opts_.answerDelayMs + (opts_.ussdBeforeOk ? 0 : opts_.ussdDelayMs) + opts_.ussdSessionMs;
+  menuEnds_ = Clock::now() + std::chrono::milliseconds(wait);
+  for (const UssdMenu& m : UssdMenus)
+    if (menu == m.name)
+      return CusdLine(1, m.text);
+  return CusdLine(1, "");  // not reached: every choice leads to a menu of the table
+}
+
+// DCS 15: GSM 7-bit, as text or packed; 72 (0x48): UCS-2 as hex.
+std::string Modem::CusdLine(int status, const std::string& text) const {
+  std::string str;
+  switch (opts_.ussdForm) {
+    case UssdForm::Text: str = ucs2_ ? "\"" + Utf8ToUcs2Hex(text) + "\",72" : "\"" + text + "\",15"; break;
+    case UssdForm::Ucs2: str = "\"" + Utf8ToUcs2Hex(text) + "\",72"; break;
+    case UssdForm::Packed: str = "\"" + HexEncode(PackGsm7Text(text)) + "\",15"; break;
+    case UssdForm::Unquoted: str = " " + HexEncode(PackGsm7Text(text)); break;
+  }
+  return "\r\n+CUSD: " + std::to_string(status) + "," + str + "\r\n";
+}
+
+// A menu left alone: the network gives up on it and says so, whether or not anyone listens.
+void Modem::EndIdleSession() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (menu_.empty() || Clock::now() < menuEnds_)
+    return;
+  menu_.clear();
+  Log("USSD session idle for " + std::to_string(opts_.ussdSessionMs) + " ms: the network ends it");
+  Queue(0, UssdSessionEnded);
 }
 
 void Modem::Answer(const std::string& echo, const std::string& answer) {

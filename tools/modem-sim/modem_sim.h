@@ -58,6 +58,15 @@ enum class UssdForm {
   Unquoted,  // the packed hex without quotes and without DCS
 };
 
+// Which forms of a USSD request (AT+CUSD=1,"<str>",15) the modem takes. It tells them apart by their
+// shape: an even number of hex digits (none included) is packed; anything else is the string itself.
+enum class UssdTakes {
+  Packed,     // packed only: it unpacks the request; a string that is not packed gets ERROR
+  Text,       // the string only: a packed request reaches the network as its hex digits
+  TextError,  // the same, but the modem refuses a packed request itself (ussdRefusal)
+  Both,       // a packed request is unpacked, any other taken as it is
+};
+
 // How text mode shows the user data of a message with a header (8-bit data always shows as hex).
 enum class HeaderForm {
   Hex,         // (a) the user data in hex, header included (TS 27.005 3.1): 7-bit parts packed
@@ -110,8 +119,18 @@ struct Options {
   UssdForm ussdForm = UssdForm::Text;
   int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer
   bool ussdBeforeOk = false;      // the +CUSD reply comes before the "OK", in the same answer
-  bool ussdError = false;         // AT+CUSD answers "\r\nERROR\r\n"
+  bool ussdError = false;         // AT+CUSD is refused with ussdRefusal
   bool ussdNoReply = false;       // "OK" but never a +CUSD
+  UssdTakes ussdTakes = UssdTakes::Packed;
+  std::string ussdRefusal = "ERROR";  // the line that refuses a request: "COMMAND NOT SUPPORT", "+CME ERROR: 258"
+  // The network: with ussdMenu a service code (a string that starts with '*' or '#') opens the
+  // balance menu (+CUSD: 1), kept between runs; a choice leads to the next menu or to a final
+  // answer (+CUSD: 0), an unknown one gets the menu again, a service code starts afresh, and a menu
+  // left alone for ussdSessionMs ends with an unsolicited "+CUSD: 2". With ussdMenu, or when the
+  // modem takes the string itself, anything else outside a menu gets +CUSD: 4 (operation not
+  // supported); otherwise every request gets ussdReply.
+  bool ussdMenu = false;
+  int ussdSessionMs = 30000;
   // going away
   int hangupAfter = 0;            // N>0: close the pty master right after receiving the Nth command line
   // One call per log line (already time-stamped, no newline), from the service thread. Empty: no log.
@@ -147,7 +166,8 @@ class Modem {
   std::vector<std::string> Commands() const;  // every command line received, raw, "\r" included (PDU lines end in "\x1a")
   std::vector<SentSms> Sent() const;            // every PDU that decoded, accepted or not
   std::vector<DeliveredSms> Delivered() const;  // accepted messages, once all their parts have arrived
-  std::vector<std::string> UssdRequests() const;  // unpacked USSD strings
+  std::vector<std::string> UssdRequests() const;  // USSD strings as the network got them (unpacked when taken packed)
+  bool UssdSessionOpen() const;                   // a menu waits for its choice
   void Stop();
 
  private:
@@ -161,7 +181,7 @@ class Modem {
   void Receive(char c);
   void HandleLine(const std::string& raw);
   void HandlePdu(const std::string& raw);
-  std::string Execute(const std::string& command);
+  std::string Execute(const std::string& command, const std::string& text);  // text: as received, not upper-cased
   std::string ListMessages(const std::string& argument);
   std::string ReadMessage(const std::string& argument);
   std::string TextModeText(const Message& m) const;
@@ -169,6 +189,9 @@ class Modem {
   std::string SelectStorage(const std::string& argument);
   std::string StartSend(const std::string& argument);
   std::string Ussd(const std::string& argument);
+  std::string NetworkAnswer(const std::string& request);  // the +CUSD line the network sends
+  std::string CusdLine(int status, const std::string& text) const;  // in the form ussdForm says
+  void EndIdleSession();
   bool Record(const std::string& raw);  // false when this line hangs the modem up
   void Deliver(const SentSms& sms);
   void Answer(const std::string& echo, const std::string& answer);
@@ -201,6 +224,8 @@ class Modem {
   int pduLength_ = 0;
   int unsolicitedSent_ = 0;
   int pdus_ = 0;  // PDUs ended by Ctrl-Z so far
+  std::string menu_;  // the USSD menu open, "" for none
+  Clock::time_point menuEnds_;
   std::string line_;
   std::vector<std::pair<int, std::string>> later_;  // answers that follow the current one: delay, bytes
   std::deque<Output> queue_;

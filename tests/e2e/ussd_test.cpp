@@ -1,0 +1,175 @@
+// USSD on modems that take the request packed, plain or both, and menus across runs: the real
+// atsms against the simulated modem, which keeps its USSD session between runs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+using namespace e2e;
+
+const Lines PreparedGsm = {Probe, EchoOff, CharsetGsm};
+const std::string PlainStar100 = "AT+CUSD=1,\"*100#\",15\r";
+const std::string Balance = "\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n";
+const std::string BalanceLine = "USSD reply: Balance: 12.34 EUR\n";
+// One request's trace when the network answers 0.2 s after the OK, inside the same collection.
+std::string Traced(const std::string& command, const std::string& answer) { return command + "\n" + answer + " - 10\n"; }
+
+// modem: how the simulated modem takes requests; options: atsms's options before PORT. The trace
+// is that of a run without -q; with -q only the answers may be split differently.
+struct FormCase {
+  const char* name;
+  void (*modem)(sim::Options& o);
+  Lines options;
+  Lines sent;      // the AT+CUSD lines written
+  Lines requests;  // what reached the network
+  int status;
+  std::string out, err;
+};
+void PrintTo(const FormCase& c, std::ostream* os) { *os << c.name; }
+class Forms : public ::testing::TestWithParam<FormCase> {};
+
+RunResult RunForm(const FormCase& c, bool quick, sim::Modem* modem) {
+  Lines args = c.options;
+  if (quick) args.insert(args.begin(), "-q");
+  args.push_back(modem->SlavePath());
+  args.insert(args.end(), {"ussd", "*100#"});
+  return RunAtsms(args);
+}
+
+TEST_P(Forms, PackedFirstThenPlainOnceWhereItHelps) {
+  const FormCase& c = GetParam();
+  for (bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "-q" : "without -q");
+    sim::Options options = SimOptions();
+    options.ussdDelayMs = 200;
+    c.modem(options);
+    sim::Modem modem(options);
+    START_MODEM(modem);
+    const double started = Now();
+    const RunResult run = RunForm(c, quick, &modem);
+    EXPECT_EQ(c.status, run.exitStatus);
+    EXPECT_EQ(c.out, run.out);
+    EXPECT_EQ(Cat({PreparedGsm, c.sent}), modem.Commands());
+    EXPECT_EQ(c.requests, modem.UssdRequests());
+    if (!quick) {
+      EXPECT_EQ(c.err, run.err);
+    } else {  // the same lines of atsms's own after the trace
+      const std::string last = c.err.substr(c.err.rfind('\n', c.err.size() - 2) + 1);
+      EXPECT_EQ(last, run.err.substr(run.err.size() - std::min(run.err.size(), last.size())));
+    }
+    // A refusal ends the wait at once, in whatever words: no ten more answers of 1.5 s.
+    EXPECT_LT(Now() - started, 8.0);
+  }
+}
+
+const std::string Cusd4 = "\r\nOK\r\n\r\n+CUSD: 4\r\n";
+const std::string OkBalance = "\r\nOK\r\n" + Balance;
+
+INSTANTIATE_TEST_SUITE_P(
+    Ussd, Forms,
+    ::testing::Values(
+        FormCase{"PlainOnlyModem", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Text; }, {},
+                 {UssdStar100, PlainStar100}, {"AA180C3602", "*100#"}, 0, ResultOk,
+                 Traced(UssdStar100, Cusd4) + Traced(PlainStar100, OkBalance) + BalanceLine},
+        FormCase{"PlainOnlyModemWithUssdText", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Text; },
+                 {"--ussd-text"}, {PlainStar100}, {"*100#"}, 0, ResultOk, Traced(PlainStar100, OkBalance) + BalanceLine},
+        FormCase{"PlainOnlyModemThatRefusesPacked", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::TextError; },
+                 {}, {UssdStar100, PlainStar100}, {"*100#"}, 0, ResultOk,
+                 Traced(UssdStar100, "\r\nERROR\r\n") + Traced(PlainStar100, OkBalance) + BalanceLine},
+        FormCase{"PackedOnlyModemWithUssdText", [](sim::Options&) {}, {"--ussd-text"}, {PlainStar100}, {}, 255,
+                 ResultError,
+                 Traced(PlainStar100, "\r\nERROR\r\n") + "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n"},
+        FormCase{"RefusedInOneMakersWords",
+                 [](sim::Options& o) { o.ussdError = true, o.ussdRefusal = "COMMAND NOT SUPPORT"; }, {},
+                 {UssdStar100, PlainStar100}, {"*100#"}, 255, ResultError,
+                 Traced(UssdStar100, "\r\nCOMMAND NOT SUPPORT\r\n") + Traced(PlainStar100, "\r\nCOMMAND NOT SUPPORT\r\n") +
+                     "atsms: the modem refused AT+CUSD=1,\"*100#\",15: COMMAND NOT SUPPORT\n"}),
+    [](const ::testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
+
+TEST(Ussd, TextOptionRefusesWhatThePlainFormCannotCarry) {
+  sim::Modem modem(SimOptions());
+  START_MODEM(modem);
+  const termios before = PortSettings(modem);
+  for (const char* code : {"*100#\xC3\xA9", "*1\"#", "*100#\r\nATD112;"}) {
+    SCOPED_TRACE(code);
+    const RunResult run = RunAtsms({"--ussd-text", modem.SlavePath(), "ussd", code});
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n", run.err);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything written would have arrived
+  EXPECT_TRUE(modem.Commands().empty());
+  EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
+}
+
+// Menus: each run sends one request (-q, so the walk takes moments) and ends with the network's
+// answer; the simulated modem keeps the session in between.
+struct Step { std::string request, line; };
+
+void Walk(sim::Modem& modem, const std::vector<Step>& steps) {
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.request);
+    const size_t before = modem.Commands().size();
+    const RunResult run = RunAtsms({"-q", modem.SlavePath(), "ussd", step.request});
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ(ResultOk, run.out);
+    EXPECT_EQ(step.line, run.err.substr(run.err.size() - std::min(run.err.size(), step.line.size()))) << run.err;
+    EXPECT_EQ(before + 4, modem.Commands().size());  // the preparation and one request: no fallback
+  }
+}
+
+const std::string MainMenu = "USSD reply: Balance menu\\n1. Balance\\n2. Bundles [reply expected]\n";
+const std::string BalanceMenu = "USSD reply: Balance\\n1. Main account\\n2. Bonus [reply expected]\n";
+
+sim::Options MenuOptions(int sessionMs) {
+  sim::Options options = SimOptions();
+  options.ussdMenu = true;
+  options.ussdDelayMs = 100;
+  options.ussdSessionMs = sessionMs;
+  return options;
+}
+
+TEST(UssdMenu, WalkedInThreeRuns) {
+  sim::Modem modem(MenuOptions(30000));
+  START_MODEM(modem);
+  Walk(modem, {{"*100#", MainMenu}, {"1", BalanceMenu}, {"1", BalanceLine}});
+  EXPECT_EQ((Lines{"*100#", "1", "1"}), modem.UssdRequests());
+  EXPECT_FALSE(modem.UssdSessionOpen());
+}
+
+// A service code while a menu is open ends that session and starts a new one: the main menu, not
+// the submenu that was open, and its choices.
+TEST(UssdMenu, NewRequestWhileAMenuIsOpenStartsAfresh) {
+  sim::Modem modem(MenuOptions(30000));
+  START_MODEM(modem);
+  Walk(modem, {{"*100#", MainMenu}, {"1", BalanceMenu}, {"*100#", MainMenu}, {"2", "USSD reply: Bundles: none active\n"}});
+}
+
+// A menu left alone: the network ends the session (+CUSD: 2), and a late choice is a request it
+// does not know (+CUSD: 4), so it goes once more in the plain form and gets +CUSD: 4 again.
+TEST(UssdMenu, SessionThatTimedOut) {
+  sim::Options options = MenuOptions(300);
+  options.ussdTakes = sim::UssdTakes::Both;
+  sim::Modem modem(options);
+  START_MODEM(modem);
+  Walk(modem, {{"*100#", MainMenu}});
+  for (int waited = 0; modem.UssdSessionOpen() && waited < 3000; waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(modem.UssdSessionOpen());
+  const size_t before = modem.Commands().size();
+  const RunResult run = RunAtsms({"-q", modem.SlavePath(), "ussd", "1"});
+  EXPECT_EQ(0, run.exitStatus);
+  EXPECT_EQ(ResultOk, run.out);
+  const Lines commands = modem.Commands();
+  EXPECT_EQ((Lines{"AT+CUSD=1,\"31\",15\r", "AT+CUSD=1,\"1\",15\r"}), Lines(commands.begin() + before + 3, commands.end()));
+  const std::string line = "atsms: the network ended the request without text (status 4)\n";
+  EXPECT_EQ(line, run.err.substr(run.err.size() - std::min(run.err.size(), line.size()))) << run.err;
+  // The choice does not reopen the menu.
+  EXPECT_FALSE(modem.UssdSessionOpen());
+}
+
+}  // namespace
