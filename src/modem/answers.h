@@ -1,7 +1,7 @@
 // Pure parsers of one modem answer: they take the answer text, so they can be fed captured bytes.
 #pragma once
 
-#include <stdio.h>
+#include <stddef.h>
 
 #include "modem/deliver_pdu.h"
 
@@ -90,22 +90,3 @@ struct MessageFields {
 // place and uses CodecBuffer. With entry (the listing's entry for this index; may be null), the text
 // is the one the entry says.
 int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEntry* entry = nullptr);
-
-// "index\ttype\tsender\tdate\ttext\n", escaped as PrintEscaped does.
-void PrintMessageLine(FILE* out, const MessageFields* fields);
-
-// {"index":1,"unread":false,"sender":"...","date":"...","text":"..."}, each text as PrintJsonString
-// writes it; no line end.
-void PrintMessageObject(FILE* out, const MessageFields* fields);
-
-// ParseMessage, then PrintMessageLine: 0 after one line, or -1 with nothing printed.
-int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry = nullptr);
-
-// Writes text with backslash, tab, carriage return and line feed escaped, so that one message
-// stays on one line of the listing.
-void PrintEscaped(FILE* out, const char* text);
-
-// Writes text as a JSON string, quotes included: '"', '\\' and control characters escaped, and each
-// invalid UTF-8 sequence (its longest start that could still have become a character) as U+FFFD,
-// so that the output is valid UTF-8 whatever the modem sent.
-void PrintJsonString(FILE* out, const char* text);

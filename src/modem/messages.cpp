@@ -5,6 +5,7 @@
 #include "modem/answers.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
+#include "modem/listing_output.h"
 #include "modem/prepare.h"
 #include "serial/exchange.h"
 
