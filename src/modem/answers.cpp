@@ -70,13 +70,18 @@ void CollectPduDigit(ListingScan* scan, char c) {
 void NotePdu(ListingScan* scan) {
   ListedText* text = NoteFor(scan, scan->pduIndex);
   if (!text || *text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
-  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData) < 0) return;
+  PartNote part;
+  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData, part.sender) < 0) return;
   if (scan->userData.alphabet == Alphabet8Bit) {
     *text = ListedGivenHex;
   } else if (scan->userData.header) {
     *text = ListedOwnText;
     scan->notes->userData[scan->pduIndex] = scan->userData;
+  } else {
+    return;
   }
+  part.isPart = ReadConcatenation(&scan->userData, &part.concatenation) == 0;
+  scan->notes->part[scan->pduIndex] = part;
 }
 
 void ScanListingByte(ListingScan* scan, char c) {
@@ -142,6 +147,12 @@ void ScanListingByte(ListingScan* scan, char c) {
 ListedEntry EntryOf(const ListingNotes* notes, int index) {
   if (!notes || index < 0 || index >= ListedIndexes) return {NotListed, nullptr};
   return {notes->text[index], &notes->userData[index]};
+}
+
+const PartNote* PartOf(const ListingNotes* notes, int index) {
+  const ListedText text = EntryOf(notes, index).text;
+  if (text != ListedOwnText && text != ListedGivenHex) return nullptr;
+  return notes->part[index].isPart ? &notes->part[index] : nullptr;
 }
 
 void BeginListingScan(ListingScan* scan, ListingNotes* notes) {
