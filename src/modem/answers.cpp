@@ -70,7 +70,7 @@ void CollectPduDigit(ListingScan* scan, char c) {
 void NotePdu(ListingScan* scan) {
   ListedText* text = NoteFor(scan, scan->pduIndex);
   if (!text || *text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
-  PartNote part;
+  PartNote part{};
   if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData, part.sender) < 0) return;
   if (scan->userData.alphabet == Alphabet8Bit) {
     *text = ListedGivenHex;

@@ -43,8 +43,9 @@ int GroupOf(const PartGroups* groups, int index) {
   return index >= 0 && index < ListedIndexes ? groups->lowest[index] : -1;
 }
 
-void BeginJoinedMessage(JoinedMessage* joined, int total) {
+void BeginJoinedMessage(JoinedMessage* joined, int lowest, int total) {
   memset(&joined->fields, 0, sizeof joined->fields);
+  joined->fields.index = lowest;
   joined->total = total;
   joined->lowestSequence = 0;
   for (short& index : joined->indexOf) index = -1;
@@ -53,10 +54,8 @@ void BeginJoinedMessage(JoinedMessage* joined, int total) {
 void AddJoinedPart(JoinedMessage* joined, const MessageFields* fields, int sequence) {
   if (sequence < 1 || sequence > joined->total) return;
   MessageFields& shown = joined->fields;
-  const bool first = joined->lowestSequence == 0;
-  if (first || fields->index < shown.index) shown.index = fields->index;
   shown.unread = shown.unread || fields->unread;
-  if (first || sequence < joined->lowestSequence) {
+  if (joined->lowestSequence == 0 || sequence < joined->lowestSequence) {
     joined->lowestSequence = sequence;
     memcpy(shown.sender, fields->sender, MessageFieldSize);
     memcpy(shown.date, fields->date, MessageFieldSize);

@@ -21,14 +21,15 @@ int GroupOf(const PartGroups* groups, int index);
 
 // A joined message as its parts are read.
 struct JoinedMessage {
-  MessageFields fields;           // index: the lowest index read; unread: any part's; sender and
-                                  // date: those of the lowest sequence number read; text unused
+  MessageFields fields;           // index: the lowest of the parts' indexes; unread: any part's read;
+                                  // sender and date: those of the lowest sequence number read; text unused
   int total;                      // the parts the message has
   int lowestSequence;             // 0 while no part has been read
   short indexOf[PartsLimit + 1];  // by sequence number: the index that part was read from, or -1
 };
 
-void BeginJoinedMessage(JoinedMessage* joined, int total);
+// lowest: the lowest index of the message's parts (the index it is listed at).
+void BeginJoinedMessage(JoinedMessage* joined, int lowest, int total);
 // Adds the part read into fields (ParseMessage) with its sequence number (1 to the total).
 void AddJoinedPart(JoinedMessage* joined, const MessageFields* fields, int sequence);
 // Whether every part from 1 to the total has been read.

@@ -128,10 +128,11 @@ void StartObject() {
 }
 
 // Reads every part of the message whose lowest index is lowest, in ascending index order, and prints
-// them as one: 0, or -1 when none of them was readable.
+// them as one at that index (a part whose read fails counts as not stored): 0, or -1 when none of
+// them was readable.
 int ReadJoined(int port, int lowest) {
   JoinedMessage joined;
-  BeginJoinedMessage(&joined, PartOf(&Listed, lowest)->concatenation.total);
+  BeginJoinedMessage(&joined, lowest, PartOf(&Listed, lowest)->concatenation.total);
   for (int index = lowest; index < ListedIndexes && !PortLost(); ++index) {
     MessageFields fields;
     if (GroupOf(&Groups, index) == lowest && ReadFields(port, index, &fields) == 0)

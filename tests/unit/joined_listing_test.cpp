@@ -20,11 +20,13 @@ namespace {
 
 using namespace captured;
 
-// One stored message: its index, whether it is unread, and its SMS-DELIVER (hex, SMSC part first).
+// One stored message: its index, whether it is unread, and its SMS-DELIVER (hex, SMSC part first);
+// a read in text mode that fails (the modem answers "+CMS ERROR: 500") when it is listed only.
 struct Stored {
   int index;
   bool unread;
   std::string pdu;
+  bool listedOnly = false;
 };
 using Storage = std::vector<Stored>;
 
@@ -63,6 +65,7 @@ std::string Answer(const Storage& storage, const std::string& line) {
     for (const Stored& m : storage) {
       sim::DeliverInfo info;
       if (std::to_string(m.index) + "\r" != line.substr(8) || !sim::DecodeDeliverPdu(m.pdu, &info)) continue;
+      if (m.listedOnly) return "\r\n+CMS ERROR: 500\r\n";
       const bool asHex = info.alphabet == 1 || !info.header.empty();
       return "\r\n+CMGR: \"" + std::string(m.unread ? "REC UNREAD" : "REC READ") + "\",\"" +
              sim::Utf8ToUcs2Hex(info.sender) + "\",,\"" + info.date + "\"\r\n" +
@@ -122,6 +125,13 @@ const JoinCase JoinCases[] = {
      Header + Line(2, true, Anna, D2, "[...]a\\tb {€} \\\\ end"),
      Document({Object(2, false, Anna, D3, "\\\\ end", Part(200, 3, 3)), Object(5, true, Anna, D2, "a\\tb {€} ", Part(200, 2, 3))}),
      Document({Object(2, true, Anna, D2, "[...]a\\tb {€} \\\\ end", Parts("5,2", false))})},
+    {"the read of the lowest index fails: its part counts as missing, the message stays at that index",
+     {{1, false, Deliver(Anna, D1, "lost ", Concat(11, 1, 2)), true},
+      {2, false, Deliver(Ben, D3, "alone", "")},
+      {4, true, Deliver(Anna, D2, "found", Concat(11, 2, 2))}},
+     Header + Line(1, true, Anna, D2, "[...]found") + Line(2, false, Ben, D3, "alone"),
+     Document({Object(2, false, Ben, D3, "alone"), Object(4, true, Anna, D2, "found", Part(11, 2, 2))}),
+     Document({Object(1, true, Anna, D2, "[...]found", Parts("4", false)), Object(2, false, Ben, D3, "alone")})},
     {"a reference used again: sequence 1 twice, each part alone",
      {{1, false, Deliver(Anna, D1, "old one", Concat(9, 1, 2))},
       {2, true, Deliver(Anna, D2, "new one", Concat(9, 1, 2))},
