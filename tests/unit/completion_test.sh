@@ -21,10 +21,12 @@ expect() {
     fi
 }
 
-expect "-q --quick -j --json --help --version --" -
+expect "-q --quick -j --json --join --help --version --" -
 expect "--quick" --q
-expect "--quick --json --help --version --" -q --
-expect "--json" -q --j
+expect "--quick --json --join --help --version --" -q --
+expect "--json --join" -q --j
+expect "--join" -q --jo
+expect "/dev/null" --join -j /dev/nul
 expect "/dev/null" /dev/nul
 expect "/dev/null" -q /dev/nul
 expect "/dev/null" -j -q /dev/nul
