@@ -63,14 +63,20 @@ const std::string ReceivedListing =
 // Each row one way of showing a header and one way of writing the alpha field.
 struct FormCase { const char* name; sim::HeaderForm header; sim::AlphaField alpha; };
 void PrintTo(const FormCase& c, std::ostream* os) { *os << c.name; }
-class TextModeForms : public ::testing::TestWithParam<FormCase> {};
+class TextModeForms : public ::testing::TestWithParam<FormCase> {
+ protected:
+  // The simulator showing headers and the alpha field as this row says.
+  static sim::Options FormOptions() {
+    sim::Options options = SimOptions();
+    options.headerForm = GetParam().header;
+    options.alphaField = GetParam().alpha;
+    return options;
+  }
+};
 
 // Whatever the modem shows, with the same commands as a listing without headers.
 TEST_P(TextModeForms, EveryPartListedWithItsOwnText) {
-  sim::Options options = SimOptions();
-  options.headerForm = GetParam().header;
-  options.alphaField = GetParam().alpha;
-  sim::Modem modem(options);
+  sim::Modem modem(FormOptions());
   StoreReceived(modem);
   START_MODEM(modem);
   RunResult run = RunAtsms({"-q", modem.SlavePath(), "sim", "list"});
@@ -110,10 +116,7 @@ const std::string JoinedListing =
 
 // Whatever the modem shows of a header, each long message is one line, and each index is read once.
 TEST_P(TextModeForms, JoinedListingReadsEachIndexOnce) {
-  sim::Options options = SimOptions();
-  options.headerForm = GetParam().header;
-  options.alphaField = GetParam().alpha;
-  sim::Modem modem(options);
+  sim::Modem modem(FormOptions());
   StoreParts(modem);
   START_MODEM(modem);
   RunResult run = RunAtsms({"-q", "--join", modem.SlavePath(), "sim", "list"});
