@@ -86,8 +86,8 @@ targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_
   fuzz_read_decimal fuzz_ussd_reply)
 # What each target is there to exercise: source files, and the functions in them (all when empty).
 declare -A underTest=(
-  [fuzz_find_highest_index]="src/modem/answers.cpp:FindHighestIndex|ListingScan|ScanListing|CountIndex|NoteFor|NoteListed|CollectPduDigit|NotePdu|ReadDecimal|IsDigit src/modem/deliver_pdu.cpp:"
-  [fuzz_print_message]="src/modem/answers.cpp:PrintMessage|ParseMessage|FindDate|LooksLikeDate|PrintEscaped|IsAlnum|IsDigit src/codec/ucs2_to_utf8.cpp:"
+  [fuzz_find_highest_index]="src/modem/answers.cpp:FindHighestIndex|ListingScan|ScanListing|CountIndex|NoteFor|NoteListed|CollectPduDigit|NotePdu|PartOf|EntryOf|ReadDecimal|IsDigit src/modem/deliver_pdu.cpp: src/modem/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
+  [fuzz_print_message]="src/modem/answers.cpp:ParseMessage|FindDate|LooksLikeDate|IsAlnum|IsDigit src/modem/listing_output.cpp:PrintMessage src/modem/escape.cpp:PrintEscaped src/codec/ucs2_to_utf8.cpp:"
   [fuzz_utf8_to_ucs2]="src/codec/utf8_to_ucs2.cpp:"
   [fuzz_ucs2_to_utf8]="src/codec/ucs2_to_utf8.cpp:"
   [fuzz_build_submit_pdu]="src/modem/send.cpp:BuildSubmitPdu|EncodeSubmitText|SplitUserData|UnitAt|IsHighSurrogate|IsLowSurrogate|StripQuotes|IsQuote|ExpandEscapes|PhoneDigits|SwapSemiOctets src/codec/utf8_to_ucs2.cpp:Utf8ToUcs2HexPcPKcPm|IsContinuation|PutUnit"

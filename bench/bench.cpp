@@ -7,10 +7,12 @@
 // (a listing of about 10 KB), "sim send" and "ussd", atsms runs N times, each time
 // against a freshly started simulator, and the table shows the median wall time, the protocol
 // floor, the overhead above it, CPU time and peak RSS (from wait4). A second table puts the same
-// runs with -q (quick mode) beside them, against the -q targets. Then, for every build
-// directory given (cross builds too), the stripped size of atsms and its NEEDED libraries.
-// Then 20 runs started at once on one port (-q -w 60: list, send, USSD), which take turns: the
-// total wall time beside the sum of the runs' own times, and the hand-over gaps between them.
+// runs with -q (quick mode) beside them, against the -q targets. A third table lists a phone
+// memory of 255 stored parts of long messages with -q, with and without --join: the exchanges
+// (command lines), wall time, CPU time and peak RSS. Then 20 runs started at once on one port (-q
+// -w 60: list, send, USSD), which take turns: the total wall time beside the sum of the runs' own
+// times, and the hand-over gaps between them. Then, for every build directory given (cross builds
+// too), the stripped size of atsms and its NEEDED libraries.
 // It prints figures; it fails only when it cannot run at all.
 #include <fcntl.h>
 #include <poll.h>
@@ -53,6 +55,7 @@ struct Operation {
   std::string floorNote;
   double quickTargetMs = 0;       // the most a run with -q may take; 0: no target
   std::vector<std::string> simArgs = {};  // more options for the simulator
+  std::vector<std::string> options = {};  // atsms options before PORT (besides -q)
 };
 
 struct Run {
@@ -97,6 +100,31 @@ std::vector<Operation> Operations() {
                  UssdDelayMs / 1000.0 - SilenceSeconds, 0,
                  "prepare 3 + OK + CUSD answers x 0.5 s + 0.5 s left of the 1 s +CUSD delay", UssdDelayMs + 100.0});
   return ops;
+}
+
+// 255 parts in the phone memory: 85 messages of 3 UCS-2 parts each, or one message of 16 GSM 7-bit
+// parts followed by 239 messages of one SMS.
+constexpr int PartsStored = 255;
+void WritePartsStore(const std::string& path, bool sixteen) {
+  std::ofstream out(path);
+  const std::string date = "\t24/05/01,10:20:30+08\t";
+  if (!sixteen) {
+    for (int m = 0; m < PartsStored / 3; ++m) {
+      std::string text = "Сообщение " + std::to_string(m + 1) + " из трёх частей: ";
+      size_t units = 0;  // UTF-16 units: every character here is one, and starts with a non-continuation byte
+      for (unsigned char c : text) units += (c & 0xC0) != 0x80;
+      for (; units < 170; units += 6) text += "текст ";  // 135 to 201 units make three parts of 67
+      out << "LONG\tME\t" << 3 * m + 1 << "\tREC UNREAD\t+4917012" << 10000 + m << date << "ucs2\t" << text << '\n';
+    }
+  } else {
+    std::string text = "One message of sixteen parts. ";
+    while (text.size() < 15 * 153 + 100) text += "The quick brown fox jumps over the lazy dog. ";
+    out << "LONG\tME\t1\tREC UNREAD\t+491701200000" << date << "gsm7\t" << text << '\n';
+    for (int i = 17; i <= PartsStored; ++i)
+      out << "ME\t" << i << "\tREC READ\t+4917012" << 10000 + i << date << "Message " << i << '\n';
+  }
+  if (!out)
+    Die("cannot write " + path);
 }
 
 void WriteStore(const std::string& path) {
@@ -342,6 +370,7 @@ Figures MeasureOperation(const Operation& op, bool quick, int runs, const std::s
     std::vector<std::string> args;
     if (quick)
       args.push_back("-q");
+    args.insert(args.end(), op.options.begin(), op.options.end());
     args.push_back(port);
     args.insert(args.end(), op.args.begin(), op.args.end());
     Run run = Measure(atsms, args);
@@ -591,6 +620,35 @@ int main(int argc, char** argv) {
   }
   printf("\n");
 
+  // 255 parts with -q (without it, 255 silences of 0.5 s each), with and without --join.
+  printf("a phone memory of %d stored parts, listed with -q, medians\n", PartsStored);
+  printf("%-38s %9s %10s %7s %9s  %s\n", "operation", "exchanges", "wall ms", "CPU ms", "RSS KiB", "exit status");
+  bool sameExchanges = true;
+  long partsRss = 0;  // of the runs with --join
+  for (bool sixteen : {false, true}) {
+    const std::string partsStore = work + (sixteen ? "/sixteen.txt" : "/threes.txt");
+    WritePartsStore(partsStore, sixteen);
+    const int lines = 4 + 2 + 1 + PartsStored;  // prepare, CMGF, CMGL, CMGF, one CMGR per index
+    int seen[2] = {0, 0};
+    for (bool join : {false, true}) {
+      Operation op{std::string(sixteen ? "tel list 16 parts + 239 single" : "tel list 85 x 3 parts") +
+                       (join ? " --join" : ""),
+                   {"tel", "list"}, false, lines, lines, 0, PartsStored, "", 0,
+                   {"--store", partsStore, "--capacity", "ME:255"}};
+      if (join)
+        op.options.push_back("--join");
+      Figures f = MeasureOperation(op, true, runs, atsms, sim, store, log);
+      seen[join] = f.linesSeen;
+      if (join)
+        partsRss = std::max(partsRss, f.maxRssKiB);
+      printf("%-38s %9d %10.1f %7.2f %9ld  %s\n", op.name.c_str(), f.linesSeen, f.wallMs, f.cpuMs, f.maxRssKiB,
+             StatusNote(f.statuses, op.wantStatus).c_str());
+    }
+    sameExchanges = sameExchanges && seen[0] == seen[1];
+    unlink(partsStore.c_str());
+  }
+  printf("\n");
+
   const Sharing shared = MeasureSharing(atsms, sim, store, log);
   printf("one port, %d runs started at once (-q -w 60: list, send and ussd in turn), taking turns\n", shared.runs);
   if (shared.matched) {
@@ -634,6 +692,8 @@ int main(int argc, char** argv) {
   printf("  peak RSS < 2 MiB                              %-3s (worst %ld KiB)\n", Mark(rssOk), worstRss);
   printf("  full SIM: peak RSS <= 1.5 MiB                 %-3s (worst %ld KiB)\n", Mark(fullSimRss <= 1536),
          fullSimRss);
+  printf("  255 parts, --join: exchanges as without it    %-3s\n", Mark(sameExchanges));
+  printf("  255 parts, --join: peak RSS <= 1.5 MiB        %-3s (worst %ld KiB)\n", Mark(partsRss <= 1536), partsRss);
   printf("  with -q, each run within its target above     %-3s%s\n", Mark(quickOk),
          quickWorst.empty() ? "" : (" (over: " + quickWorst + ")").c_str());
   if (sizeSeen)

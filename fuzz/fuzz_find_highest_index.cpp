@@ -7,6 +7,7 @@
 
 #include "fuzz_check.h"
 #include "modem/answers.h"
+#include "modem/joined_parts.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -33,6 +34,36 @@ int ReferenceHighest(const std::string& text, bool* zeroInUse) {
   }
   *zeroInUse = highest >= 0 && zero;
   return (int)highest;
+}
+
+bool SameMessage(const PartNote* a, const PartNote* b) {
+  return a->concatenation.reference == b->concatenation.reference &&
+         a->concatenation.total == b->concatenation.total && std::memcmp(a->sender, b->sender, sizeof a->sender) == 0;
+}
+
+// Which indexes --join joins, checked against its rule: the parts with their own text that share
+// sender, reference and total are one message at the lowest of their indexes, unless a sequence
+// number occurs twice among them.
+void CheckGroups(const ListingNotes& notes) {
+  static PartGroups groups;
+  FindPartGroups(&notes, &groups);
+  for (int i = 0; i < ListedIndexes; ++i) {
+    const PartNote* part = notes.text[i] == ListedOwnText ? PartOf(&notes, i) : nullptr;
+    if (part) {
+      const Concatenation& c = part->concatenation;
+      FUZZ_CHECK(c.total >= 2 && c.sequence >= 1 && c.sequence <= c.total);
+    }
+    int lowest = -1, count[256] = {};
+    bool twice = false;
+    for (int j = 0; part && j < ListedIndexes; ++j) {
+      const PartNote* other = notes.text[j] == ListedOwnText ? PartOf(&notes, j) : nullptr;
+      if (!other || !SameMessage(part, other)) continue;
+      if (lowest < 0) lowest = j;
+      twice = twice || ++count[other->concatenation.sequence] > 1;
+    }
+    FUZZ_CHECK(GroupOf(&groups, i) == (twice ? -1 : lowest));
+  }
+  FUZZ_CHECK(GroupOf(&groups, -1) == -1 && GroupOf(&groups, ListedIndexes) == -1);
 }
 
 }  // namespace
@@ -93,5 +124,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char text[UserDataTextSize];
     FUZZ_CHECK(UserDataText(text, sizeof text, &a) >= 0);
   }
+  for (int i = 0; i < ListedIndexes; ++i) {  // and the same parts
+    const PartNote* a = PartOf(&halvesNotes, i);
+    const PartNote* b = PartOf(&bytesNotes, i);
+    FUZZ_CHECK(!a == !b);
+    if (a)
+      FUZZ_CHECK(SameMessage(a, b) && a->concatenation.sequence == b->concatenation.sequence);
+  }
+  CheckGroups(halvesNotes);
   return 0;
 }

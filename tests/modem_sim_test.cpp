@@ -624,6 +624,37 @@ TEST(ModemSim, LoadsStoreFiles) {
   std::remove(StorePath().c_str());
 }
 
+// PART lines store one part each with its header as given: out of order, with gaps, a reference
+// used twice, values no sender would choose.
+TEST(ModemSim, LoadsPartsFromStoreFiles) {
+  sim::Modem modem;
+  ASSERT_TRUE(modem.LoadStore(WriteFile(
+      "PART\tSM\t3\tREC READ\t+4917\t24/05/01,10:20:30+08\tgsm7\t255\t2\t2\tend\n"
+      "PART\tSM\t1\tREC UNREAD\t+4917\t24/05/01,10:20:30+08\tucs2-16\t65535\t1\t3\tПривет\n"
+      "PART\tSM\t2\tREC READ\tDHL\t24/05/01,10:20:30+08\tgsm7-16\t0\t0\t1\tmalformed\n"
+      "PART\tSM\t4\tREC READ\t+4917\t24/05/01,10:20:30+08\tucs2\t255\t2\t2\tagain\n")))
+      << modem.LastError();
+  std::vector<std::string> got;
+  for (const sim::Message& m : modem.Messages("SM"))
+    got.push_back(std::to_string(m.index) + (m.gsm7 ? " gsm7 " : " ucs2 ") + sim::HexEncode(m.header) + " " + m.text);
+  EXPECT_EQ((std::vector<std::string>{"1 ucs2 060804FFFF0301 Привет", "2 gsm7 06080400000100 malformed",
+                                      "3 gsm7 050003FF0202 end", "4 ucs2 050003FF0202 again"}),
+            got);
+
+  const char* bad[] = {"PART\tSM\t1\tREC READ\t+1\td\tgsm7\t256\t1\t2\tx\n",  // 8-bit reference
+                       "PART\tSM\t1\tREC READ\t+1\td\tucs2-16\t65536\t1\t2\tx\n",
+                       "PART\tSM\t1\tREC READ\t+1\td\tgsm7\t1\t256\t2\tx\n",
+                       "PART\tSM\t1\tSTO SENT\t+1\td\tgsm7\t1\t1\t2\tx\n",
+                       "PART\tSM\t1\tREC READ\t+1\td\tgsm7\t1\t1\tx\n"};
+  for (const char* line : bad) {
+    SCOPED_TRACE(line);
+    sim::Modem refused;
+    EXPECT_FALSE(refused.LoadStore(WriteFile(line)));
+    EXPECT_NE(std::string::npos, refused.LastError().find("PART<TAB>"));
+  }
+  std::remove(StorePath().c_str());
+}
+
 TEST(ModemSim, ProgramPrintsThePathAndRemovesItsLink) {
   std::string link = testing::TempDir() + "modem_sim_link." + std::to_string(getpid());
   std::string command = std::string(MODEM_SIM_PATH) + " --exit-after 0.5 --log /dev/null --link " + link;

@@ -20,23 +20,42 @@ enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll
 constexpr int LineSpeed = 9600;
 constexpr int MaxWaitSeconds = 3600;
 
-// Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT. json: -j was given.
-int RunSend(int port, int storage, bool, char** argv) { return SendMessage(port, argv[4], argv[5], 1, storage); }
-int RunList(int port, int storage, bool json, char**) { return ListMessages(port, storage, json); }
-int RunDeleteAll(int port, int storage, bool, char**) { return DeleteAllMessages(port, storage); }
-int RunDeleteOne(int port, int storage, bool json, char** argv) {
-  // The listing that follows shows the outcome; a refusal is said before it.
-  if (DeleteMessage(port, ReadDecimal(argv[4]), storage) < 0) ReportFailure(argv[1]);
-  return ListMessages(port, storage, json);
+// What the options before PORT ask for.
+struct Settings {
+  bool quick = false;
+  bool json = false;
+  bool join = false;
+  bool help = false;
+  bool version = false;
+  int waitSeconds = 0;  // how long to wait while another program holds the port
+  bool ussdText = false;
+};
+
+// Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
+int RunSend(int port, int storage, const Settings&, char** argv) {
+  return SendMessage(port, argv[4], argv[5], 1, storage);
 }
-bool UssdTextOnly = false;  // --ussd-text
-int RunUssd(int port, int, bool json, char** argv) {
-  return SendUssd(port, argv[3], json, UssdTextOnly ? UssdText : UssdPacked);
+int RunList(int port, int storage, const Settings& settings, char**) {
+  return ListMessages(port, storage, settings.json, settings.join);
+}
+int RunDeleteAll(int port, int storage, const Settings&, char**) { return DeleteAllMessages(port, storage); }
+int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
+  const int index = ReadDecimal(argv[4]);
+  bool listed = true;  // with --join, the deletion lists first, to know which indexes are one message
+  const int deleted =
+      settings.join ? DeleteWholeMessage(port, index, storage, &listed) : DeleteMessage(port, index, storage);
+  if (!listed) return -1;  // nothing deleted
+  // The listing that follows shows the outcome; a refusal is said before it.
+  if (deleted < 0) ReportFailure(argv[1]);
+  return ListMessages(port, storage, settings.json, settings.join);
+}
+int RunUssd(int port, int, const Settings& settings, char** argv) {
+  return SendUssd(port, argv[3], settings.json, settings.ussdText ? UssdText : UssdPacked);
 }
 
 // Indexed by the operation minus one; none has no entry.
-int (*const Operations[])(int port, int storage, bool json, char** argv) = {RunSend, RunList, RunDeleteAll,
-                                                                            RunDeleteOne, RunUssd};
+int (*const Operations[])(int port, int storage, const Settings& settings, char** argv) = {
+    RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd};
 
 // Started with descriptor 0, 1 or 2 closed, the port would take its place, and the listing or the
 // diagnostics would be written to the modem: fill such gaps with /dev/null first.
@@ -57,16 +76,6 @@ int Usage(const char* first, const char* second, const char* program) {
   return 1;
 }
 
-// What the options before PORT ask for.
-struct Settings {
-  bool quick = false;
-  bool json = false;
-  bool help = false;
-  bool version = false;
-  int waitSeconds = 0;  // how long to wait while another program holds the port
-  bool ussdText = false;
-};
-
 struct Option {
   const char* shortName;  // nullptr: the long name only
   const char* longName;   // with the name of its value, if it takes one
@@ -82,6 +91,9 @@ const Option Options[] = {
      "print the listing as one JSON document, and the USSD\n"
      "                    reply, its status and the request's form in the result\n"
      "                    block"},
+    {nullptr, "--join", &Settings::join,
+     "list the parts of a long message as one message; with\n"
+     "                    del NUMBER, delete all of its parts"},
     {"-w", "--wait SECONDS", nullptr,
      "while another program holds the port, wait up to SECONDS\n"
      "                    (0 to 3600; default 0: fail at once)"},
@@ -230,11 +242,10 @@ int RunCommandLine(int argc, char** argv) {
     fputs(UssdNotPlain, stderr);
     return 1;
   }
-  UssdTextOnly = settings.ussdText;
   SetQuickMode(settings.quick);
   int port = OpenPort(argv[1], LineSpeed, settings.waitSeconds);
   if (port < 0) return -1;  // nothing may run on a port that did not open
-  int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, settings.json, argv);
+  int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, settings, argv);
   if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded
   ClosePort(port);
   return result;

@@ -5,7 +5,6 @@
 
 #include "codec/codec_buffer.h"
 #include "codec/ucs2_to_utf8.h"
-#include "codec/utf8_to_ucs2.h"
 #include "modem/commands.h"
 #include "modem/deliver_pdu.h"
 
@@ -71,13 +70,18 @@ void CollectPduDigit(ListingScan* scan, char c) {
 void NotePdu(ListingScan* scan) {
   ListedText* text = NoteFor(scan, scan->pduIndex);
   if (!text || *text != ListedPlain || scan->pduBroken || scan->pduNibble >= 0) return;
-  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData) < 0) return;
+  PartNote part{};
+  if (ReadDeliverPdu(scan->pdu, scan->pduOctets, &scan->userData, part.sender) < 0) return;
   if (scan->userData.alphabet == Alphabet8Bit) {
     *text = ListedGivenHex;
   } else if (scan->userData.header) {
     *text = ListedOwnText;
     scan->notes->userData[scan->pduIndex] = scan->userData;
+  } else {
+    return;
   }
+  part.isPart = ReadConcatenation(&scan->userData, &part.concatenation) == 0;
+  scan->notes->part[scan->pduIndex] = part;
 }
 
 void ScanListingByte(ListingScan* scan, char c) {
@@ -145,6 +149,12 @@ ListedEntry EntryOf(const ListingNotes* notes, int index) {
   return {notes->text[index], &notes->userData[index]};
 }
 
+const PartNote* PartOf(const ListingNotes* notes, int index) {
+  const ListedText text = EntryOf(notes, index).text;
+  if (text != ListedOwnText && text != ListedGivenHex) return nullptr;
+  return notes->part[index].isPart ? &notes->part[index] : nullptr;
+}
+
 void BeginListingScan(ListingScan* scan, ListingNotes* notes) {
   memset(scan, 0, sizeof *scan);
   scan->highest = -1;
@@ -174,53 +184,6 @@ int FindHighestIndex(char* answer, bool* zeroInUse) {
   const int highest = EndListingScan(&scan, zeroInUse);
   if (highest >= 0) answer[scan.highestEnd] = '\0';
   return highest;
-}
-
-void PrintEscaped(FILE* out, const char* text) {
-  for (; *text; ++text) {
-    switch (*text) {
-      case '\\': fputs("\\\\", out); break;
-      case '\t': fputs("\\t", out); break;
-      case '\r': fputs("\\r", out); break;
-      case '\n': fputs("\\n", out); break;
-      default: fputc(*text, out);
-    }
-  }
-}
-
-void PrintJsonString(FILE* out, const char* text) {
-  static const char named[] = "\"\"\\\\\bb\ff\nn\rr\tt";  // each character, then its letter after '\\'
-  fputc('"', out);
-  for (const unsigned char* p = (const unsigned char*)text; *p;) {
-    const unsigned char c = *p;
-    const int length = Utf8SequenceLength[c];
-    if (length == 1) {
-      const char* e = named;
-      while (*e && *e != (char)c) e += 2;
-      if (*e) {
-        fputc('\\', out);
-        fputc(e[1], out);
-      } else if (c < 0x20) {
-        fprintf(out, "\\u%04x", c);
-      } else {
-        fputc(c, out);
-      }
-      ++p;
-      continue;
-    }
-    // The second byte rules out overlong forms (E0, F0), surrogates (ED) and values above U+10FFFF (F4).
-    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    int valid = 1;  // bytes that still fit a sequence
-    while (valid < length && p[valid] >= (valid == 1 ? low : 0x80) && p[valid] <= (valid == 1 ? high : 0xBF))
-      ++valid;
-    if (valid == length)
-      fwrite(p, 1, (size_t)length, out);
-    else
-      fputs("\xEF\xBF\xBD", out);  // U+FFFD
-    p += valid;
-  }
-  fputc('"', out);
 }
 
 namespace {
@@ -326,32 +289,5 @@ int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEnt
   const ListedText listed = entry ? entry->text : NotListed;
   const bool ownText = listed == ListedOwnText && UserDataText(CodecBuffer, CodecBufferSize, entry->userData) >= 0;
   if (ownText || (listed != ListedGivenHex && Ucs2HexToUtf8(CodecBuffer, p) >= 0)) fields->text = CodecBuffer;
-  return 0;
-}
-
-void PrintMessageLine(FILE* out, const MessageFields* fields) {
-  fprintf(out, "%d\t%d\t", fields->index, fields->unread ? 1 : 0);
-  PrintEscaped(out, fields->sender);
-  fputc('\t', out);
-  PrintEscaped(out, fields->date);
-  fputc('\t', out);
-  PrintEscaped(out, fields->text);
-  fputc('\n', out);
-}
-
-void PrintMessageObject(FILE* out, const MessageFields* fields) {
-  fprintf(out, "{\"index\":%d,\"unread\":%s,\"sender\":", fields->index, fields->unread ? "true" : "false");
-  PrintJsonString(out, fields->sender);
-  fputs(",\"date\":", out);
-  PrintJsonString(out, fields->date);
-  fputs(",\"text\":", out);
-  PrintJsonString(out, fields->text);
-  fputc('}', out);
-}
-
-int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry) {
-  MessageFields fields;
-  if (ParseMessage(answer, index, &fields, entry) < 0) return -1;
-  PrintMessageLine(out, &fields);
   return 0;
 }

@@ -1,7 +1,7 @@
 // Pure parsers of one modem answer: they take the answer text, so they can be fed captured bytes.
 #pragma once
 
-#include <stdio.h>
+#include <stddef.h>
 
 #include "modem/deliver_pdu.h"
 
@@ -23,11 +23,18 @@ enum ListedText : unsigned char {
   ListedTwice,     // the index came more than once: which entry a read shows is unknown, so as given
 };
 constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
-// What a listing notes of each index. The user data is written only for the indexes whose message
-// has a header, so a large storage of plain messages touches little memory.
+// Where a listed message stands in a concatenated message, and who sent it.
+struct PartNote {
+  bool isPart;                                 // its header holds a concatenation element
+  Concatenation concatenation;                 // with isPart
+  unsigned char sender[AddressOctetsLimit];    // TP-OA, as ReadDeliverPdu gives it
+};
+// What a listing notes of each index. The user data and the part are written only for the indexes
+// whose message has a header or 8-bit data, so a large storage of plain messages touches little memory.
 struct ListingNotes {
   ListedText text[ListedIndexes];
   UserData userData[ListedIndexes];  // with ListedOwnText
+  PartNote part[ListedIndexes];      // with ListedOwnText and ListedGivenHex
 };
 // One index's note, as the reading of its text-mode answer takes it.
 struct ListedEntry {
@@ -36,6 +43,9 @@ struct ListedEntry {
 };
 // The note of index in notes (may be null); NotListed outside the indexes noted.
 ListedEntry EntryOf(const ListingNotes* notes, int index);
+// Where the message at index stands in a concatenated message, or null: no part, not noted, or
+// listed twice (which of the two a read shows is unknown).
+const PartNote* PartOf(const ListingNotes* notes, int index);
 
 // The same reading of a listing too long for one buffer, fed in pieces split anywhere: the result
 // is what FindHighestIndex gives for the whole answer (up to its first NUL byte). Fixed size.
@@ -90,22 +100,3 @@ struct MessageFields {
 // place and uses CodecBuffer. With entry (the listing's entry for this index; may be null), the text
 // is the one the entry says.
 int ParseMessage(char* answer, int index, MessageFields* fields, const ListedEntry* entry = nullptr);
-
-// "index\ttype\tsender\tdate\ttext\n", escaped as PrintEscaped does.
-void PrintMessageLine(FILE* out, const MessageFields* fields);
-
-// {"index":1,"unread":false,"sender":"...","date":"...","text":"..."}, each text as PrintJsonString
-// writes it; no line end.
-void PrintMessageObject(FILE* out, const MessageFields* fields);
-
-// ParseMessage, then PrintMessageLine: 0 after one line, or -1 with nothing printed.
-int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry = nullptr);
-
-// Writes text with backslash, tab, carriage return and line feed escaped, so that one message
-// stays on one line of the listing.
-void PrintEscaped(FILE* out, const char* text);
-
-// Writes text as a JSON string, quotes included: '"', '\\' and control characters escaped, and each
-// invalid UTF-8 sequence (its longest start that could still have become a character) as U+FFFD,
-// so that the output is valid UTF-8 whatever the modem sent.
-void PrintJsonString(FILE* out, const char* text);

@@ -37,14 +37,19 @@ int HeaderOctets(const UserData& ud) {
 
 }  // namespace
 
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData) {
+int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator) {
   if (length < 1 || length > DeliverPduLimit) return -1;
   int at = 1 + pdu[0];  // the SMSC part: its length in octets, then the address
   if (at >= length) return -1;
   const int first = pdu[at++];
   if ((first & 0x03) != 0) return -1;  // TP-MTI 00: SMS-DELIVER
   if (at + 2 > length || pdu[at] > AddressDigitsLimit) return -1;
-  at += 2 + (pdu[at] + 1) / 2;  // TP-OA: its length in semi-octets (digits), type, value
+  const int addressOctets = 2 + (pdu[at] + 1) / 2;  // TP-OA: its length in semi-octets (digits), type, value
+  if (originator && at + addressOctets <= length) {
+    memset(originator, 0, AddressOctetsLimit);
+    memcpy(originator, pdu + at, addressOctets);
+  }
+  at += addressOctets;
   if (at + 2 + TimestampOctets + 1 > length) return -1;
   const int alphabet = AlphabetOf(pdu[at + 1]);  // after TP-PID
   at += 2 + TimestampOctets;
@@ -86,4 +91,25 @@ int UserDataText(char* dest, int size, const UserData* userData) {
   }
   *out = '\0';
   return Ucs2HexToUtf8(dest, hex);
+}
+
+int ReadConcatenation(const UserData* userData, Concatenation* part) {
+  const UserData& ud = *userData;
+  if (HeaderOctets(ud) <= 0) return -1;
+  const unsigned char* const end = ud.data + 1 + ud.data[0];
+  bool found = false;
+  for (const unsigned char* ie = ud.data + 1; ie < end; ie += 2 + ie[1]) {
+    if (end - ie < 2 || end - ie < 2 + ie[1]) return -1;  // an element that runs past the header
+    if (ie[0] == 0x00 && ie[1] == 3) {                    // 8-bit reference, total, sequence
+      *part = {ie[2], ie[4], ie[3]};
+      found = true;
+    } else if (ie[0] == 0x08 && ie[1] == 4) {  // 16-bit reference
+      *part = {ie[2] << 8 | ie[3], ie[5], ie[4]};
+      found = true;
+    } else if (ie[0] == 0x00 || ie[0] == 0x08) {
+      return -1;  // a concatenation element of the wrong length
+    }
+  }
+  if (!found || part->total < 2 || part->sequence < 1 || part->sequence > part->total) return -1;
+  return 0;
 }

@@ -18,9 +18,24 @@ struct UserData {
   unsigned char data[UserDataLimit];
 };
 
+constexpr int AddressOctetsLimit = 12;  // TP-OA: its length in digits, its type, 10 octets of digits
+
 // Reads the SMS-DELIVER in pdu (length octets, the SMSC part first) into userData: 0, or -1 when it
 // is no SMS-DELIVER, does not end exactly with its user data, or its coding is compressed or reserved.
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData);
+// originator (AddressOctetsLimit octets; may be null) gets the sender's address as the PDU holds it,
+// zero-padded, so that two senders compare with memcmp.
+int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator = nullptr);
+
+// Where one SMS stands in a concatenated message (TS 23.040 9.2.3.24.1 and 9.2.3.24.8).
+struct Concatenation {
+  int reference;  // 0 to 255 from IE 00, 0 to 65535 from IE 08
+  int sequence;   // 1 to total
+  int total;      // 2 to 255
+};
+// 0 with *part filled when the user data header holds a concatenation element (IE 00 of 3 octets or
+// IE 08 of 4; the last one when there are several) with 2 <= total and 1 <= sequence <= total, and
+// its elements fill the header exactly; -1 otherwise (no header, no such element, a malformed one).
+int ReadConcatenation(const UserData* userData, Concatenation* part);
 
 // The text after the header as NUL-terminated UTF-8 in dest (size bytes; UserDataTextSize always
 // suffice): GSM 7-bit from the septet boundary after the header, through the default alphabet and its

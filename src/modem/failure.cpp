@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "modem/answers.h"
 #include "modem/error_codes.h"
+#include "modem/escape.h"
 #include "serial/exchange.h"
 
 namespace {

@@ -5,6 +5,8 @@
 #include "modem/answers.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
+#include "modem/joined_parts.h"
+#include "modem/listing_output.h"
 #include "modem/prepare.h"
 #include "serial/exchange.h"
 
@@ -16,11 +18,15 @@ constexpr int CommandSize = 64;
 constexpr char JsonListingSm[] = "{\"storage\":\"SM\",\"messages\":[";
 constexpr char JsonListingMe[] = "{\"storage\":\"ME\",\"messages\":[";
 
-// What the latest listing said about each index, for the reads in text mode that follow it.
+// What the latest listing said about each index, for the reads in text mode that follow it, and
+// which of them are the parts of one message.
 ListingNotes Listed;
+PartGroups Groups;
 
-// How those reads print: TSV lines, or the objects of a JSON document, and how many so far.
+// How those reads print: TSV lines, or the objects of a JSON document, and how many so far; with
+// ListingJoined, the parts of a message as one.
 bool ListingJson = false;
+bool ListingJoined = false;
 int ListingObjects = 0;
 
 // Each step is judged by the answer alone: a failed write shows up as a missing "OK".
@@ -106,23 +112,65 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   return highest;
 }
 
-int ReadMessage(int port, int index) {
+namespace {
+
+// Reads one index in text mode into fields: 0, or -1 when it holds nothing readable.
+int ReadFields(int port, int index, MessageFields* fields) {
   char command[CommandSize];
   snprintf(command, sizeof command, CmdReadFormat, index);
   Exchange(port, command);
   const ListedEntry entry = EntryOf(&Listed, index);
-  MessageFields fields;
-  if (ParseMessage(ResponseBuffer, index, &fields, &entry) < 0) return -1;
+  return ParseMessage(ResponseBuffer, index, fields, &entry);
+}
+
+void StartObject() {
+  if (ListingObjects++ > 0) fputc(',', stdout);
+}
+
+// Reads every part of the message whose lowest index is lowest, in ascending index order, and prints
+// them as one at that index (a part whose read fails counts as not stored): 0, or -1 when none of
+// them was readable.
+int ReadJoined(int port, int lowest) {
+  JoinedMessage joined;
+  BeginJoinedMessage(&joined, lowest, PartOf(&Listed, lowest)->concatenation.total);
+  for (int index = lowest; index < ListedIndexes && !PortLost(); ++index) {
+    MessageFields fields;
+    if (GroupOf(&Groups, index) == lowest && ReadFields(port, index, &fields) == 0)
+      AddJoinedPart(&joined, &fields, PartOf(&Listed, index)->concatenation.sequence);
+  }
+  if (joined.lowestSequence == 0 || PortLost()) return -1;
   if (!ListingJson) {
-    PrintMessageLine(stdout, &fields);
+    PrintJoinedLine(stdout, &joined, &Listed);
   } else {
-    if (ListingObjects++ > 0) fputc(',', stdout);
-    PrintMessageObject(stdout, &fields);
+    StartObject();
+    PrintJoinedObject(stdout, &joined, &Listed);
   }
   return 0;
 }
 
-int ListMessages(int port, int storage, bool json) {
+// The listing's visit of one index: a part of a joined message is read with the lowest of its
+// message's indexes, and printed with it.
+int ReadListed(int port, int index) {
+  const int lowest = ListingJoined ? GroupOf(&Groups, index) : -1;
+  if (lowest < 0) return ReadMessage(port, index);
+  return lowest == index ? ReadJoined(port, index) : 0;
+}
+
+}  // namespace
+
+int ReadMessage(int port, int index) {
+  MessageFields fields;
+  if (ReadFields(port, index, &fields) < 0) return -1;
+  if (!ListingJson) {
+    PrintMessageLine(stdout, &fields);
+  } else {
+    StartObject();
+    PrintMessageObject(stdout, &fields, PartOf(&Listed, index));
+  }
+  return 0;
+}
+
+int ListMessages(int port, int storage, bool json, bool join) {
   bool zeroInUse = false;
   bool empty = false;
   int last = LastMessageIndex(port, storage, &zeroInUse, &empty);
@@ -138,9 +186,12 @@ int ListMessages(int port, int storage, bool json) {
   }
   fputs(json ? opening : "num\ttype\tsender\tdate\tmsg\n", stdout);
   ListingJson = json;
+  ListingJoined = join;
   ListingObjects = 0;
-  last = ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadMessage);
+  if (join) FindPartGroups(&Listed, &Groups);
+  last = ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadListed);
   ListingJson = false;
+  ListingJoined = false;
   if (json) fputs("]}\n", stdout);  // however the reads ended (the modem gone too), so that it parses
   return last;
 }
@@ -151,6 +202,19 @@ int DeleteMessage(int port, int index, int storage) {
   if (Deleted(port, index, command)) return 0;
   NoteRefusal(command);
   return -1;
+}
+
+int DeleteWholeMessage(int port, int index, int storage, bool* listed) {
+  bool empty = false;
+  *listed = LastMessageIndex(port, storage, nullptr, &empty) >= 0 || empty;
+  if (!*listed) return -1;
+  FindPartGroups(&Listed, &Groups);
+  const int lowest = GroupOf(&Groups, index);
+  if (lowest < 0) return DeleteMessage(port, index, -1);
+  int result = 0;
+  for (int part = lowest; part < ListedIndexes && !PortLost(); ++part)
+    if (GroupOf(&Groups, part) == lowest && DeleteMessage(port, part, -1) < 0) result = -1;
+  return PortLost() ? -1 : result;
 }
 
 int DeleteAllMessages(int port, int storage) {

@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "modem/answers.h"
 #include "modem/commands.h"
+#include "modem/escape.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
 #include "modem/ussd_reply.h"

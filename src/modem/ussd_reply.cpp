@@ -6,6 +6,7 @@
 #include "codec/ucs2_to_utf8.h"
 #include "modem/answers.h"
 #include "modem/commands.h"
+#include "modem/escape.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "modem/answers.h"
+#include "modem/escape.h"
+#include "modem/listing_output.h"
 #include "../captured_pdus.h"
 #include "serial/exchange.h"
 

@@ -21,12 +21,14 @@ expect() {
     fi
 }
 
-expect "-q --quick -j --json -w --wait --ussd-text --help --version --" -
+expect "-q --quick -j --json --join -w --wait --ussd-text --help --version --" -
 expect "--quick" --q
-expect "--quick --json --wait --ussd-text --help --version --" -q --
-expect "--json" -q --j
+expect "--quick --json --join --wait --ussd-text --help --version --" -q --
+expect "--json --join" -q --j
+expect "--join" -q --jo
 expect "--ussd-text" --u
 expect "/dev/null" --ussd-text /dev/nul
+expect "/dev/null" --join -j /dev/nul
 expect "/dev/null" /dev/nul
 expect "/dev/null" -q /dev/nul
 expect "/dev/null" -j -q /dev/nul

@@ -14,9 +14,16 @@ std::vector<std::string> Sent;
 int Reads = 0;
 std::vector<Awaited> AwaitedKinds;
 std::string Rest;  // the part of the last answer that did not fit ResponseBuffer
+std::function<std::string(const std::string& line)> Answerer;
 }  // namespace
 
+void AnswerEachLine(std::function<std::string(const std::string& line)> answer) {
+  PlayAnswers({});
+  Answerer = std::move(answer);
+}
+
 void PlayAnswers(const std::vector<std::string>& answers) {
+  Answerer = nullptr;
   Answers = answers;
   NextAnswer = 0;
   Sent.clear();
@@ -45,7 +52,8 @@ int ReadResponse(int port) { return ReadResponseFor(port, AwaitFinalResult); }
 int ReadResponseFor(int, Awaited awaited) {
   ++Reads;
   AwaitedKinds.push_back(awaited);
-  const std::string next = NextAnswer < Answers.size() ? Answers[NextAnswer++] : "";  // then silence
+  std::string next = NextAnswer < Answers.size() ? Answers[NextAnswer++] : "";  // then silence
+  if (Answerer) next = Answerer(Sent.empty() ? std::string() : Sent.back());
   snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", next.c_str());
   const int count = (int)strlen(ResponseBuffer);
   Rest = next.substr(count);  // what a full buffer left; only ContinueResponse takes it

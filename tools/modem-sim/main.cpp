@@ -22,7 +22,7 @@ const char UsageText[] =
     "usage: modem-sim [OPTION...]\n"
     "Runs a simulated GSM modem on a pseudo-terminal and prints the port's path as the first line.\n"
     "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT;\n"
-    "                        lines PDU, LONG and PHONEBOOK: see the manual page)\n"
+    "                        lines PDU, LONG, PART and PHONEBOOK: see the manual page)\n"
     "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
     "  --log FILE            write the log to FILE instead of standard error\n"
     "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"

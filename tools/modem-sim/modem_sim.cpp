@@ -149,20 +149,26 @@ Pdu EncodeMessage(const Message& m) {
                                   : BuildSubmitPdu(m.sender, m.text);
 }
 
+bool IsGsm7(PartCoding coding) { return coding == PartCoding::Gsm7 || coding == PartCoding::Gsm7Wide; }
+bool IsWide(PartCoding coding) { return coding == PartCoding::Gsm7Wide || coding == PartCoding::Ucs2Wide; }
+
+// m as one part of a concatenated message: its text after a header with these values, as given.
+Message PartMessage(Message m, PartCoding coding, int reference, int sequence, int total) {
+  m.gsm7 = IsGsm7(coding);
+  m.header = ConcatenationHeader(reference, IsWide(coding), total, sequence);
+  return m;
+}
+
 // The parts of m's text as a concatenated message, from m.index on.
 std::vector<Message> LongMessageParts(const Message& m, PartCoding coding, int reference) {
-  const bool gsm7 = coding == PartCoding::Gsm7 || coding == PartCoding::Gsm7Wide;
-  const bool wide = coding == PartCoding::Gsm7Wide || coding == PartCoding::Ucs2Wide;
-  const std::vector<std::string> texts = SplitIntoParts(m.text, gsm7, wide ? 7 : 6);
+  const std::vector<std::string> texts = SplitIntoParts(m.text, IsGsm7(coding), IsWide(coding) ? 7 : 6);
   std::vector<Message> parts;
   for (size_t i = 0; i < texts.size(); ++i) {
     Message part = m;
     part.index = m.index + static_cast<int>(i);
     part.text = texts[i];
-    part.gsm7 = gsm7;
-    part.header = ConcatenationHeader(wide ? 0x4C00 | reference : reference, wide, static_cast<int>(texts.size()),
-                                      static_cast<int>(i) + 1);
-    parts.push_back(part);
+    parts.push_back(PartMessage(part, coding, IsWide(coding) ? 0x4C00 | reference : reference,
+                                static_cast<int>(i) + 1, static_cast<int>(texts.size())));
   }
   return parts;
 }
@@ -270,6 +276,21 @@ bool Modem::LoadStore(const std::string& file) {
           loaded.emplace_back(field[1], part);
       }
       expected = "LONG<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>gsm7|gsm7-16|ucs2|ucs2-16<TAB>TEXT";
+    } else if (kind == "PART") {
+      field = SplitFields(line, 11);
+      PartCoding coding = PartCoding::Gsm7;
+      int reference = 0, sequence = 0, total = 0;
+      ok = field.size() == 11 && place(field, 1, &m) && StatusCode(m.status) < 2 && ParseCoding(field[6], &coding) &&
+           ParseNumber(field[7], &reference) && reference <= (IsWide(coding) ? 0xFFFF : 0xFF) &&
+           ParseNumber(field[8], &sequence) && sequence <= 0xFF && ParseNumber(field[9], &total) && total <= 0xFF;
+      if (ok) {
+        m.sender = field[4];
+        m.date = field[5];
+        m.text = Unescape(field[10], &ok);
+        loaded.emplace_back(field[1], PartMessage(m, coding, reference, sequence, total));
+      }
+      expected = "PART<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>SENDER<TAB>DATE<TAB>gsm7|gsm7-16|ucs2|ucs2-16<TAB>"
+                 "REFERENCE<TAB>SEQUENCE<TAB>TOTAL<TAB>TEXT";
     } else {
       field = SplitFields(line, 6);  // the first five end at a TAB, TEXT takes the rest
       ok = field.size() == 6 && place(field, 0, &m);
@@ -316,6 +337,11 @@ int Modem::AddLongMessage(const std::string& storage, Message m, PartCoding codi
   for (const Message& part : parts)
     AddMessage(storage, part);
   return static_cast<int>(parts.size());
+}
+
+void Modem::AddPart(const std::string& storage, Message m, PartCoding coding, int reference, int sequence,
+                    int total) {
+  AddMessage(storage, PartMessage(m, coding, reference, sequence, total));
 }
 
 bool Modem::AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu) {

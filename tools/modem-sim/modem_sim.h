@@ -151,6 +151,10 @@ class Modem {
   // Stores m's text as a concatenated message, one part per index from m.index on, each with its
   // own header and as much text as fits; yields the number of parts.
   int AddLongMessage(const std::string& storage, Message m, PartCoding coding);
+  // Stores m as one part of a concatenated message: its text (as much as fits) after a header with
+  // these values as given (8-bit or 16-bit reference as coding says), so that parts out of order,
+  // missing ones, a reference used again and malformed headers can be stored too.
+  void AddPart(const std::string& storage, Message m, PartCoding coding, int reference, int sequence, int total);
   // Stores a received message given as its SMS-DELIVER PDU (hex, SMSC part first); false when it
   // does not decode.
   bool AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu);

@@ -1,0 +1,54 @@
+#include "modem/escape.h"
+
+#include "codec/utf8_to_ucs2.h"
+
+void PrintEscaped(FILE* out, const char* text) {
+  for (; *text; ++text) {
+    switch (*text) {
+      case '\\': fputs("\\\\", out); break;
+      case '\t': fputs("\\t", out); break;
+      case '\r': fputs("\\r", out); break;
+      case '\n': fputs("\\n", out); break;
+      default: fputc(*text, out);
+    }
+  }
+}
+
+void PrintJsonText(FILE* out, const char* text) {
+  static const char named[] = "\"\"\\\\\bb\ff\nn\rr\tt";  // each character, then its letter after '\\'
+  for (const unsigned char* p = (const unsigned char*)text; *p;) {
+    const unsigned char c = *p;
+    const int length = Utf8SequenceLength[c];
+    if (length == 1) {
+      const char* e = named;
+      while (*e && *e != (char)c) e += 2;
+      if (*e) {
+        fputc('\\', out);
+        fputc(e[1], out);
+      } else if (c < 0x20) {
+        fprintf(out, "\\u%04x", c);
+      } else {
+        fputc(c, out);
+      }
+      ++p;
+      continue;
+    }
+    // The second byte rules out overlong forms (E0, F0), surrogates (ED) and values above U+10FFFF (F4).
+    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    int valid = 1;  // bytes that still fit a sequence
+    while (valid < length && p[valid] >= (valid == 1 ? low : 0x80) && p[valid] <= (valid == 1 ? high : 0xBF))
+      ++valid;
+    if (valid == length)
+      fwrite(p, 1, (size_t)length, out);
+    else
+      fputs("\xEF\xBF\xBD", out);  // U+FFFD
+    p += valid;
+  }
+}
+
+void PrintJsonString(FILE* out, const char* text) {
+  fputc('"', out);
+  PrintJsonText(out, text);
+  fputc('"', out);
+}

@@ -1,0 +1,17 @@
+// How the tool writes texts it got from the modem, so that they cannot break the line or the
+// document they stand in.
+#pragma once
+
+#include <stdio.h>
+
+// Writes text with backslash, tab, carriage return and line feed escaped, so that one message
+// stays on one line of the listing.
+void PrintEscaped(FILE* out, const char* text);
+
+// Writes text as a JSON string, quotes included: '"', '\\' and control characters escaped, and each
+// invalid UTF-8 sequence (its longest start that could still have become a character) as U+FFFD,
+// so that the output is valid UTF-8 whatever the modem sent.
+void PrintJsonString(FILE* out, const char* text);
+
+// The same without the quotes, so that a string can be written in several pieces.
+void PrintJsonText(FILE* out, const char* text);
