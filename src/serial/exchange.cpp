@@ -5,6 +5,8 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include "serial/errno_text.h"
+
 char ResponseBuffer[ResponseBufferSize + 1];
 
 namespace {
@@ -15,7 +17,7 @@ bool Quick = false;
 void ReportLost(int error) {
   if (Lost) return;
   Lost = true;
-  fprintf(stderr, "atsms: the modem is gone: %s\n", strerror(error));
+  fprintf(stderr, "atsms: the modem is gone: %s\n", ErrnoText(error));
 }
 
 // Errors that mean the device itself is gone, not just a refused write.
@@ -52,7 +54,7 @@ int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
 bool PortLost() { return Lost; }
 
 int ReportSendError() {
-  fprintf(stderr, "SendCmd error. %d-%s\n", errno, strerror(errno));
+  fprintf(stderr, "SendCmd error. %d-%s\n", errno, ErrnoText(errno));
   return -1;
 }
 

@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "serial/errno_text.h"
+
 namespace {
 
 termios SavedPortSettings;  // exactly as read at open; put back at close
@@ -22,7 +24,7 @@ void Restore(int port) {
   if (!WasExclusive) ioctl(port, TIOCNXCL);  // others holding the device may open it again
 }
 
-void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, strerror(errno)); }
+void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, ErrnoText(errno)); }
 
 speed_t SpeedCode(int speed) {
   struct { int baud; speed_t code; } const speeds[] = {
