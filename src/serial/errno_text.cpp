@@ -5,10 +5,11 @@
 
 namespace {
 
-// Keyed by name, not number: MIPS numbers several of these differently.
+// Keyed by name, not number: MIPS numbers several of these differently. The words are stored in
+// place, not pointed to, so the table needs no relocation when the program starts.
 struct ErrnoWords {
-  int error;
-  const char* text;
+  short error;
+  char text[46];  // the longest words and their NUL
 };
 const ErrnoWords GlibcWords[] = {
     {EPERM, "Operation not permitted"},
