@@ -43,7 +43,8 @@ set(CMAKE_C_FLAGS_INIT "${ATSMS_MUSL_COMPILE_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${ATSMS_MUSL_COMPILE_FLAGS}")
 
 # Static, stripped, unused sections dropped; musl's start files around the objects, libc.a and
-# libgcc.a (integer division helpers on 32-bit CPUs) resolved together.
+# libgcc.a (64-bit division on 32-bit CPUs, the floating-point arithmetic musl's printf has no
+# instructions for) resolved together.
 set(ATSMS_MUSL_LIB "${ATSMS_MUSL_PREFIX}/lib")
 set(CMAKE_CXX_LINK_EXECUTABLE
     "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> -static -no-pie -nostdlib -s -Wl,--gc-sections \
