@@ -6,6 +6,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "serial/errno_text.h"
+
 char ResponseBuffer[ResponseBufferSize + 1];
 
 namespace {
@@ -16,7 +18,7 @@ bool Quick = false;
 void ReportLost(int error) {
   if (Lost) return;
   Lost = true;
-  fprintf(stderr, "atsms: the modem is gone: %s\n", strerror(error));
+  fprintf(stderr, "atsms: the modem is gone: %s\n", ErrnoText(error));
 }
 
 // Errors that mean the device itself is gone, not just a refused write.
@@ -68,7 +70,7 @@ int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
 bool PortLost() { return Lost; }
 
 int ReportSendError() {
-  fprintf(stderr, "SendCmd error. %d-%s\n", errno, strerror(errno));
+  fprintf(stderr, "SendCmd error. %d-%s\n", errno, ErrnoText(errno));
   return -1;
 }
 

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "serial/errno_text.h"
 #include "serial/port_lock.h"
 
 namespace {
@@ -26,7 +27,7 @@ void Restore(int port) {
   if (!WasExclusive) ioctl(port, TIOCNXCL);  // others holding the device may open it again
 }
 
-void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, strerror(errno)); }
+void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, ErrnoText(errno)); }
 
 long long NowMicros() {
   timespec now;

@@ -1,0 +1,7 @@
+# Static atsms against musl for 32-bit little-endian MIPS, soft float (OpenWrt's ramips routers):
+#   scripts/static mipsel
+set(CMAKE_SYSTEM_PROCESSOR mipsel)
+set(ATSMS_CROSS_TRIPLE mipsel-linux-gnu)
+set(ATSMS_QEMU_NAME qemu-mipsel)
+set(ATSMS_MUSL_CFLAGS -msoft-float)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-musl.cmake)
