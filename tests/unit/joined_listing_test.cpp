@@ -52,16 +52,16 @@ std::string Answer(const Storage& storage, const std::string& line) {
     return answer + "\r\nOK\r\n";
   }
   if (line.compare(0, 8, "AT+CMGR=") == 0) {
-    for (const Stored& m : storage) {
-      sim::DeliverInfo info;
-      if (std::to_string(m.index) + "\r" != line.substr(8) || !sim::DecodeDeliverPdu(m.pdu, &info)) continue;
-      if (m.listedOnly) return "\r\n+CMS ERROR: 500\r\n";
-      const bool asHex = info.alphabet == 1 || !info.header.empty();
-      return "\r\n+CMGR: \"" + std::string(m.unread ? "REC UNREAD" : "REC READ") + "\",\"" +
-             sim::Utf8ToUcs2Hex(info.sender) + "\",,\"" + info.date + "\"\r\n" +
-             (asHex ? sim::HexEncode(info.ud) : sim::Utf8ToUcs2Hex(info.text)) + "\r\n\r\nOK\r\n";
-    }
-    return "\r\n+CMS ERROR: 321\r\n";
+    const Stored* m = nullptr;  // of an index listed twice, the last entry
+    for (const Stored& entry : storage)
+      if (std::to_string(entry.index) + "\r" == line.substr(8)) m = &entry;
+    sim::DeliverInfo info;
+    if (!m || !sim::DecodeDeliverPdu(m->pdu, &info)) return "\r\n+CMS ERROR: 321\r\n";
+    if (m->listedOnly) return "\r\n+CMS ERROR: 500\r\n";
+    const bool asHex = info.alphabet == 1 || !info.header.empty();
+    return "\r\n+CMGR: \"" + std::string(m->unread ? "REC UNREAD" : "REC READ") + "\",\"" +
+           sim::Utf8ToUcs2Hex(info.sender) + "\",,\"" + info.date + "\"\r\n" +
+           (asHex ? sim::HexEncode(info.ud) : sim::Utf8ToUcs2Hex(info.text)) + "\r\n\r\nOK\r\n";
   }
   return "\r\nOK\r\n";
 }
@@ -122,9 +122,9 @@ const JoinCase JoinCases[] = {
       {3, true, Deliver(Anna, D3, "new two", Concat(9, 2, 2))}},
      {{1, false, Anna, D1, "old one", Part(9, 1, 2)}, {2, true, Anna, D2, "new one", Part(9, 1, 2)},
       {3, true, Anna, D3, "new two", Part(9, 2, 2)}}},
-    {"each alone: a malformed concatenation element or none, index 0 listed twice (which entry a read shows "
-     "is unknown: no part), and 8-bit data parts (shown as given)",
-     {{0, false, Deliver(Anna, D1, "other", "")}, {0, false, Deliver(Anna, D1, "first ", Concat(12, 1, 2))},
+    {"each alone: a malformed concatenation element or none, index 0 listed twice, a part first (which entry "
+     "a read shows is unknown: no part), and 8-bit data parts (shown as given)",
+     {{0, false, Deliver(Anna, D1, "first ", Concat(12, 1, 2))}, {0, false, Deliver(Anna, D1, "other", "")},
       {1, false, Deliver(Anna, D1, "seq 0", Concat(5, 0, 2))},
       {2, false, Deliver(Anna, D1, "seq 3 of 2", Concat(5, 3, 2))},
       {3, false, Deliver(Anna, D1, "total 1", Concat(5, 1, 1))},
