@@ -47,7 +47,7 @@ set(CMAKE_CXX_FLAGS_INIT "${ATSMS_MUSL_COMPILE_FLAGS}")
 # instructions for) resolved together.
 set(ATSMS_MUSL_LIB "${ATSMS_MUSL_PREFIX}/lib")
 set(CMAKE_CXX_LINK_EXECUTABLE
-    "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> -static -no-pie -nostdlib -s -Wl,--gc-sections \
+    "<CMAKE_CXX_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> -static -no-pie -nostdlib -s -Wl,--gc-sections -Wl,-z,norelro \
 ${ATSMS_MUSL_LIB}/crt1.o ${ATSMS_MUSL_LIB}/crti.o ${ATSMS_GCC_crtbeginT_o} <OBJECTS> -o <TARGET> <LINK_LIBRARIES> \
 -Wl,--start-group ${ATSMS_MUSL_LIB}/libc.a ${ATSMS_GCC_libgcc_a} -Wl,--end-group ${ATSMS_GCC_crtend_o} ${ATSMS_MUSL_LIB}/crtn.o")
 set(CMAKE_C_LINK_EXECUTABLE "${CMAKE_CXX_LINK_EXECUTABLE}")
