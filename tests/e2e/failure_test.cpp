@@ -59,8 +59,6 @@ const FailureCase FailureCases[] = {
     // Refused packed and then plain: the line names the plain request, the last one sent.
     {"UssdRefused", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#"}, 255, ResultError,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n", true},
-    {"UssdRefusedNotPlain", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#\xC3\xA9"}, 255, ResultError,
-     "atsms: the modem refused AT+CUSD=1,\"AA180C361AA600\",15: ERROR\n", true},
     // Not failures: no line, or the USSD's own line instead of the reply.
     {"UssdEndedWithoutText", [](sim::Options& o) { o.ussdStatus = 2, o.ussdReply = ""; }, {"ussd", "*100#"}, 0,
      ResultOk, "atsms: the network ended the request without text (status 2)\n", true},

@@ -37,7 +37,6 @@ const EndCase EndCases[] = {
     {"request refused", AwaitUssdAck, "\r\n+CME ERROR: 258\r\n", true},
     {"request refused in one maker's words", AwaitUssdAck, "\r\nCOMMAND NOT SUPPORT\r\n", true},
     {"those words inside a line", AwaitUssdAck, "\r\n+CUSD: 0,\"COMMAND NOT SUPPORT\r\n", false},
-    {"those words are no final result elsewhere", AwaitFinalResult, "\r\nCOMMAND NOT SUPPORT\r\n", false},
     {"the network's answer in the read of the OK", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 0,\"Hi\",15\r\n", true},
     {"its menu still coming", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 1,\"1. Balance\r\n", false},
     {"an unsolicited line after the OK", AwaitUssdAck, "\r\nOK\r\n\r\n^RSSI: 17\r\n", false},
