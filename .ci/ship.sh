@@ -18,29 +18,7 @@ apt-get install -y -qq --no-install-recommends </dev/null >/dev/null \
   g++-arm-linux-gnueabihf g++-mips-linux-gnu qemu-user binutils python3
 
 out=${SHIP_BUILD:-build-ship}
-work=$(mktemp -d)
-sims=()
-cleanup() {
-  for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# start_sim NAME SIMULATOR [OPTION...]: starts a simulated modem, sets $port to its pty.
-start_sim() {
-  local name=$1 sim=$2
-  shift 2
-  "$sim" --log "$work/$name.log" "$@" >"$work/$name.out" </dev/null &
-  sims+=($!)
-  for _ in $(seq 100); do [ -s "$work/$name.out" ] && break; sleep 0.05; done
-  port=$(head -n 1 "$work/$name.out")
-  [ -c "$port" ] || fail "$name: the simulated modem gave no terminal"
-}
-stop_sim() {
-  kill "${sims[-1]}" 2>/dev/null || true
-  wait "${sims[-1]}" 2>/dev/null || true
-}
+source .ci/sims.sh
 
 # expect_listing NAME STATUS OUTPUT: a demo-inbox listing of the SIM storage (highest index 5).
 expect_listing() {

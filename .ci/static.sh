@@ -29,14 +29,7 @@ fail() {
   exit 1
 }
 
-work=$(mktemp -d)
-sims=()
-cleanup() {
-  for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source .ci/sims.sh
 
 step "tools"
 if ! command -v qemu-arm >/dev/null || ! command -v readelf >/dev/null || ! command -v git >/dev/null; then
@@ -169,7 +162,8 @@ hostsim=$host/tools/modem-sim/modem-sim
 # Run NAME PROGRAM...: one run of each kind against its own simulated modem. Leaves NAME-KIND.out,
 # .err, .status and .modem (the command lines the modem received, without the times).
 Run() {
-  local name=$1 kind sim port status
+  local name=$1 kind port status
+  local sims=()
   shift
   for kind in list send ussd; do
     local options=() args=()
@@ -178,15 +172,11 @@ Run() {
       send) args=(sim send +491701234567 "'Grüße aus dem Router 😀\\nBis bald'") ;;
       ussd) options=(--ussd-form packed --ussd-reply 'Guthaben: 5.78 EUR') args=(ussd '*100#') ;;
     esac
-    "$hostsim" --log "$work/$name-$kind.log" "${options[@]}" >"$work/$name-$kind.port" &
-    sim=$!
-    for _ in $(seq 100); do [ -s "$work/$name-$kind.port" ] && break; sleep 0.05; done
-    port=$(head -n 1 "$work/$name-$kind.port")
+    start_sim "$name-$kind" "$hostsim" "${options[@]}"
     status=0
     "$@" "$port" "${args[@]}" >"$work/$name-$kind.out" 2>"$work/$name-$kind.err" || status=$?
     echo "$status" >"$work/$name-$kind.status"
-    kill "$sim" 2>/dev/null || true
-    wait "$sim" 2>/dev/null || true
+    stop_sim
     sed 's/^[0-9:.]* //' "$work/$name-$kind.log" >"$work/$name-$kind.modem"
   done
 }

@@ -3,10 +3,10 @@
 #include <errno.h>
 #include <stdio.h>
 #include <sys/select.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "serial/errno_text.h"
+#include "serial/monotonic.h"
 
 char ResponseBuffer[ResponseBufferSize + 1];
 
@@ -27,12 +27,6 @@ bool IsGone(int error) { return error == EIO || error == ENXIO || error == ENODE
 // How long a write may wait for the port to take more bytes before it counts as failed.
 constexpr long WriteStallMicros = 2000000;
 
-long long NowMicros() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
-}
-
 // Waits up to micros for port to become readable (or writable); false on time-out or error.
 bool WaitFor(int port, bool writable, long long micros) {
   fd_set set;
@@ -46,10 +40,10 @@ bool WaitFor(int port, bool writable, long long micros) {
 // firstWaitMicros (0.5 s once data came), the buffer is full or, in quick mode, the awaited answer is
 // whole. Yields the bytes now in ResponseBuffer, NUL-terminated.
 int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
-  long long windowEnd = NowMicros() + firstWaitMicros;
+  long long windowEnd = MonotonicMicros() + firstWaitMicros;
   // select cannot watch a descriptor at or above FD_SETSIZE: treat it as a silent modem.
   while (!Lost && port >= 0 && port < FD_SETSIZE && count < ResponseBufferSize) {
-    const long long left = windowEnd - NowMicros();
+    const long long left = windowEnd - MonotonicMicros();
     if (left <= 0 || !WaitFor(port, false, left)) break;
     ssize_t got = read(port, ResponseBuffer + count, ResponseBufferSize - count);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;  // nothing yet: wait out the rest of the window
@@ -59,7 +53,7 @@ int Collect(int port, int count, long firstWaitMicros, Awaited awaited) {
     }
     count += (int)got;
     if (Quick && AnswerComplete(ResponseBuffer, count, awaited)) break;  // no silence to wait out
-    windowEnd = NowMicros() + 500000;  // the modem may answer in several pieces
+    windowEnd = MonotonicMicros() + 500000;  // the modem may answer in several pieces
   }
   ResponseBuffer[count] = '\0';
   return count;
@@ -78,17 +72,17 @@ int SendCmd(int port, const char* text) {
   if (Lost) return -1;
   const size_t length = strlen(text);
   size_t done = 0;
-  long long stallEnd = NowMicros() + WriteStallMicros;
+  long long stallEnd = MonotonicMicros() + WriteStallMicros;
   // The port is non-blocking: a full output queue takes the rest once it has room again.
   while (done < length) {
     const ssize_t written = write(port, text + done, length - done);
     if (written > 0) {
       done += (size_t)written;
-      stallEnd = NowMicros() + WriteStallMicros;
+      stallEnd = MonotonicMicros() + WriteStallMicros;
       continue;
     }
     const int error = written == 0 ? EAGAIN : errno;
-    const long long left = stallEnd - NowMicros();
+    const long long left = stallEnd - MonotonicMicros();
     if ((error == EAGAIN || error == EINTR) && left > 0 && port < FD_SETSIZE) {
       WaitFor(port, true, left);
       continue;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "serial/errno_text.h"
+#include "serial/monotonic.h"
 #include "serial/port_lock.h"
 
 namespace {
@@ -28,12 +29,6 @@ void Restore(int port) {
 }
 
 void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, ErrnoText(errno)); }
-
-long long NowMicros() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
-}
 
 void PauseBeforeRetry() {
   const timespec pause = {0, RetryMicros * 1000};
@@ -106,7 +101,7 @@ void CatchSignals() {
 
 int OpenPort(const char* path, int speed, int waitSeconds) {
   CatchSignals();  // from here on a signal removes our lock file, and once the port is changed, restores it
-  const long long deadline = NowMicros() + waitSeconds * 1000000LL;
+  const long long deadline = MonotonicMicros() + waitSeconds * 1000000LL;
   int port = -1;
   for (;;) {
     if (port < 0) {
@@ -114,7 +109,7 @@ int OpenPort(const char* path, int speed, int waitSeconds) {
       // program does to the terminal's settings (and opening waits for no carrier either).
       port = open(path, O_RDWR | O_EXCL | O_NOCTTY | O_NONBLOCK);
       if (port < 0) {
-        if (errno == EBUSY && NowMicros() < deadline) {  // exclusive use by a program without root
+        if (errno == EBUSY && MonotonicMicros() < deadline) {  // exclusive use by a program without root
           PauseBeforeRetry();
           continue;
         }
@@ -132,7 +127,7 @@ int OpenPort(const char* path, int speed, int waitSeconds) {
     // open while we wait, so that the holder's close never hangs the line up.
     int holder = 0;
     if (TakePortLock(port, path, &holder) == LockTaken) break;
-    if (NowMicros() >= deadline) {
+    if (MonotonicMicros() >= deadline) {
       close(port);
       ReportInUse(path, holder);
       return -1;

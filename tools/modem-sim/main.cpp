@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "modem_sim.h"
@@ -99,26 +100,27 @@ bool ParseCount(const char* text, int low, int high, int* value) {
   return true;
 }
 
-bool ParseUssdForm(const char* text, sim::UssdForm* form) {
-  const struct { const char* name; sim::UssdForm form; } forms[] = {{"text", sim::UssdForm::Text},
-      {"ucs2", sim::UssdForm::Ucs2}, {"packed", sim::UssdForm::Packed}, {"unquoted", sim::UssdForm::Unquoted}};
-  for (const auto& f : forms)
-    if (strcmp(text, f.name) == 0) {
-      *form = f.form;
+// The value named text in names (pairs of a name and a value); false when none is.
+template <typename Value, size_t N>
+bool ParseName(const char* text, const std::pair<const char*, Value> (&names)[N], Value* value) {
+  for (const auto& name : names)
+    if (strcmp(text, name.first) == 0) {
+      *value = name.second;
       return true;
     }
   return false;
 }
 
+bool ParseUssdForm(const char* text, sim::UssdForm* form) {
+  static const std::pair<const char*, sim::UssdForm> forms[] = {{"text", sim::UssdForm::Text},
+      {"ucs2", sim::UssdForm::Ucs2}, {"packed", sim::UssdForm::Packed}, {"unquoted", sim::UssdForm::Unquoted}};
+  return ParseName(text, forms, form);
+}
+
 bool ParseUssdTakes(const char* text, sim::UssdTakes* takes) {
-  const struct { const char* name; sim::UssdTakes takes; } forms[] = {{"packed", sim::UssdTakes::Packed},
+  static const std::pair<const char*, sim::UssdTakes> forms[] = {{"packed", sim::UssdTakes::Packed},
       {"text", sim::UssdTakes::Text}, {"text-error", sim::UssdTakes::TextError}, {"both", sim::UssdTakes::Both}};
-  for (const auto& f : forms)
-    if (strcmp(text, f.name) == 0) {
-      *takes = f.takes;
-      return true;
-    }
-  return false;
+  return ParseName(text, forms, takes);
 }
 
 bool ParseHeaderForm(const char* text, sim::HeaderForm* form) {
@@ -131,14 +133,9 @@ bool ParseHeaderForm(const char* text, sim::HeaderForm* form) {
 }
 
 bool ParseAlphaField(const char* text, sim::AlphaField* field) {
-  const struct { const char* name; sim::AlphaField field; } fields[] = {{"empty", sim::AlphaField::Empty},
+  static const std::pair<const char*, sim::AlphaField> fields[] = {{"empty", sim::AlphaField::Empty},
       {"quoted", sim::AlphaField::Quoted}, {"absent", sim::AlphaField::Absent}, {"name", sim::AlphaField::Name}};
-  for (const auto& f : fields)
-    if (strcmp(text, f.name) == 0) {
-      *field = f.field;
-      return true;
-    }
-  return false;
+  return ParseName(text, fields, field);
 }
 
 // "SM:30" or "ME:100:ucs2" -> storage, count and (when allowed) whether the alphabet is GSM 7-bit.
