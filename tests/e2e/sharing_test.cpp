@@ -67,7 +67,6 @@ void StoreRead(sim::Modem& modem) {
 }
 const std::string StoredListing = ListHeader + "1\t0\t+491701234567\t24/05/01,10:20:30+08\tHello!\n"
                                   "2\t0\tVodafone\t24/05/02,08:15:00+08\tБаланс: 12,34 €\n";
-const Lines ListingCommands = Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 2)});
 
 struct Caller {
   Lines args;      // after -q -w 60 PORT
@@ -83,14 +82,16 @@ Caller Sender(const std::string& text, const std::string& ucs2) {
           Cat({Prepared(StorageSim), {PduMode, "AT+CMGS=14\r", "00010005912143F5000804" + ucs2 + "\x1a"}}),
           ResultOk, "", 0};
 }
-const Caller Lister = {{"sim", "list"}, ListingCommands, StoredListing, "", 2};
+const Caller Lister = {
+    {"sim", "list"}, Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 2)}), StoredListing, "", 2};
 const Caller Asker = {{"ussd", "*100#"}, {Probe, EchoOff, CharsetGsm, UssdStar100}, ResultOk,
                       UssdStar100 + "\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n - 10\n"
                                     "USSD reply: Balance: 12.34 EUR\n",
                       0};
 
-// Ten callers at once: each run is whole in the modem's log, back to back with the others; every
-// run prints exactly what it prints alone, and every SMS goes out once.
+// Ten callers at once, while another program holds the port: they wait for it, then each run is
+// whole in the modem's log, back to back with the others; every run prints exactly what it prints
+// alone, and every SMS goes out once.
 TEST(SharedPort, RunsStartedTogetherTakeTurns) {
   sim::Options options = SimOptions();
   options.ussdDelayMs = 100;
@@ -99,12 +100,16 @@ TEST(SharedPort, RunsStartedTogetherTakeTurns) {
   START_MODEM(modem);
   const std::vector<Caller> callers = {Lister, Sender("Hi", "00480069"), Asker,  Lister, Sender("Ho", "0048006F"),
                                        Asker,  Lister, Sender("Ha", "00480061"), Asker,  Lister};
+  Holder holder(modem.SlavePath(), true, true);  // all ten wait for it, then go on
   std::vector<std::unique_ptr<Child>> runs;
   for (const Caller& caller : callers) {
     Lines args = {"-q", "-w", "60", modem.SlavePath()};
     args.insert(args.end(), caller.args.begin(), caller.args.end());
     runs.push_back(std::make_unique<Child>(AtsmsArgv(args)));
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(modem.Commands().empty()) << "written while the port was held";
+  holder.LetGo();
   for (size_t i = 0; i < runs.size(); ++i) {
     const RunResult run = runs[i]->Finish(90000);
     SCOPED_TRACE("run " + std::to_string(i) + ": " + callers[i].args[1]);
@@ -183,22 +188,6 @@ TEST_P(HeldPort, GivesUpWithOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(Sharing, HeldPort, testing::ValuesIn(HeldCases),
                          [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
-
-// With -w the run goes on as soon as the holder lets go.
-TEST(SharedPort, WaitsForTheHolder) {
-  sim::Modem modem(SimOptions());
-  StoreRead(modem);
-  START_MODEM(modem);
-  Holder holder(modem.SlavePath(), true, true);
-  Child waiting(AtsmsArgv({"-q", "--wait", "30", modem.SlavePath(), "sim", "list"}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_TRUE(modem.Commands().empty()) << "written while the port was held";
-  holder.LetGo();
-  const RunResult run = waiting.Finish();
-  EXPECT_EQ(2, run.exitStatus);
-  EXPECT_EQ(StoredListing, run.out);
-  EXPECT_EQ(ListingCommands, modem.Commands());
-}
 
 // A lock file whose process is gone (also one that SIGKILL left behind), or that holds no pid, is
 // taken over; while the run holds the port the file holds its pid, afterwards it is gone.

@@ -66,24 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Traced(UssdStar100, "\r\nOK\r\n\r\n+CUSD: 4\r\n") + Traced(PlainStar100, OkBalance) + BalanceLine},
         FormCase{"PlainOnlyModemWithUssdText", sim::UssdTakes::Text, {"--ussd-text"}, {PlainStar100}, 0,
                  Traced(PlainStar100, OkBalance) + BalanceLine},
-        FormCase{"PackedOnlyModemWithUssdText", sim::UssdTakes::Packed, {"--ussd-text"}, {PlainStar100}, 255,
-                 Traced(PlainStar100, Refusal) +
-                     "atsms: the modem refused AT+CUSD=1,\"*100#\",15: COMMAND NOT SUPPORT\n"},
         FormCase{"PackedRefusedInOneMakersWords", sim::UssdTakes::TextError, {}, {UssdStar100, PlainStar100}, 0,
                  Traced(UssdStar100, Refusal) + Traced(PlainStar100, OkBalance) + BalanceLine}),
     [](const ::testing::TestParamInfo<FormCase>& info) { return std::string(info.param.name); });
-
-// Refused before the port is opened: nothing reaches the modem.
-TEST(Ussd, TextOptionRefusesWhatThePlainFormCannotCarry) {
-  sim::Modem modem(SimOptions());
-  START_MODEM(modem);
-  const RunResult run = RunAtsms({"--ussd-text", modem.SlavePath(), "ussd", "*100#\r\nATD112;"});
-  EXPECT_EQ(1, run.exitStatus);
-  EXPECT_EQ("", run.out);
-  EXPECT_EQ("atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n", run.err);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // anything written would have arrived
-  EXPECT_TRUE(modem.Commands().empty());
-}
 
 // Menus: each run sends one request (-q, so the walk takes moments) and ends with the network's
 // answer; the simulated modem keeps the session in between.
@@ -112,19 +97,12 @@ sim::Options MenuOptions(int sessionMs) {
   return options;
 }
 
-TEST(UssdMenu, WalkedInThreeRuns) {
+// A menu walked in three runs; first a service code while a menu is open, which ends that session
+// and starts a new one: the main menu, not the submenu that was open.
+TEST(UssdMenu, WalkedAcrossRuns) {
   sim::Modem modem(MenuOptions(30000));
   START_MODEM(modem);
-  Walk(modem, {{"*100#", MainMenu}, {"1", BalanceMenu}, {"1", BalanceLine}});
-}
-
-// A service code while a menu is open ends that session and starts a new one: the main menu, not
-// the submenu that was open, and its choices.
-TEST(UssdMenu, NewRequestWhileAMenuIsOpenStartsAfresh) {
-  sim::Modem modem(MenuOptions(30000));
-  START_MODEM(modem);
-  Walk(modem,
-       {{"*100#", MainMenu}, {"1", BalanceMenu}, {"*100#", MainMenu}, {"2", "USSD reply: Bundles: none active\n"}});
+  Walk(modem, {{"*100#", MainMenu}, {"1", BalanceMenu}, {"*100#", MainMenu}, {"1", BalanceMenu}, {"1", BalanceLine}});
 }
 
 // A menu left alone: the network ends the session (+CUSD: 2), and a late choice is a request it
