@@ -458,9 +458,10 @@ Sharing MeasureSharing(const std::string& atsms, const std::string& sim, const s
   }
   std::vector<double> ends;      // local ms of day, in the order the runs ended
   std::vector<double> releases;  // ... and the order their lock files were removed (just before the close)
-  for (int left = Runs; left > 0;) {
+  // Notes the removals that have come within waitMs; a removal comes before its run's end.
+  auto noteReleases = [&](int waitMs) {
     pollfd p{watch, POLLIN, 0};
-    if (watch >= 0 && poll(&p, 1, 2) > 0) {
+    while (watch >= 0 && poll(&p, 1, waitMs) > 0) {
       alignas(inotify_event) char events[4096];
       const ssize_t got = read(watch, events, sizeof events);
       const double now = LocalMsOfDay(std::chrono::system_clock::now());
@@ -470,9 +471,13 @@ Sharing MeasureSharing(const std::string& atsms, const std::string& sim, const s
           releases.push_back(now);
         at += sizeof(inotify_event) + e->len;
       }
-    } else if (watch < 0) {
-      usleep(1000);
     }
+  };
+  for (int left = Runs; left > 0;) {
+    if (watch >= 0)
+      noteReleases(2);
+    else
+      usleep(1000);
     int status = 0;
     for (pid_t pid; left > 0 && (pid = waitpid(-1, &status, WNOHANG)) > 0; --left) {
       ends.push_back(LocalMsOfDay(std::chrono::system_clock::now()));
@@ -481,6 +486,7 @@ Sharing MeasureSharing(const std::string& atsms, const std::string& sim, const s
         ++s.wrongStatuses;
     }
   }
+  noteReleases(0);  // the last run's, when its end came first to be seen
   if (watch >= 0)
     close(watch);
   s.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
