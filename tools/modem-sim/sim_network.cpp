@@ -1,0 +1,154 @@
+// sim_network.cpp: the network behind the simulated modem: sent messages delivered, USSD requests answered.
+#include "modem_sim.h"
+
+#include "sim_common.h"
+#include "sim_pdu.h"
+
+namespace sim {
+namespace {
+
+// The simulated network's balance menu (ussdMenu): the text of each menu, and where each choice
+// leads: to another menu, or to a final answer that ends the session (nullptr: ussdReply).
+struct UssdMenu { const char* name; const char* text; };
+const UssdMenu UssdMenus[] = {
+    {"main", "Balance menu\n1. Balance\n2. Bundles"},
+    {"balance", "Balance\n1. Main account\n2. Bonus"},
+};
+struct UssdChoice { const char* menu; const char* choice; const char* next; const char* answer; };
+const UssdChoice UssdChoices[] = {
+    {"main", "1", "balance", ""},
+    {"main", "2", "", "Bundles: none active"},
+    {"balance", "1", "", nullptr},
+    {"balance", "2", "", "Bonus: 100 MB until 31/05"},
+};
+constexpr char UssdNotSupported[] = "\r\n+CUSD: 4\r\n";   // operation not supported
+constexpr char UssdSessionEnded[] = "\r\n+CUSD: 2\r\n";   // the network ended the session
+
+// "AA180C3602": an even number of hex digits, as a packed request is; "*100#" is not.
+bool LooksPacked(const std::string& str) {
+  return str.size() % 2 == 0 && str.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+}
+
+// "*100#", "#123#", "*101*1#": what the network knows as a new request, not a menu's choice.
+bool IsServiceCode(const std::string& str) { return !str.empty() && (str[0] == '*' || str[0] == '#'); }
+
+}  // namespace
+
+// A part waits until every part of its message has come; each part's text was decoded on its own,
+// so a surrogate pair split between two parts shows as two U+FFFD.
+void Modem::Deliver(const SentSms& sms) {
+  if (sms.total == 0) {
+    delivered_.push_back({sms.destination, 1, sms.text});
+    return;
+  }
+  auto key = std::make_tuple(sms.destination, sms.reference, sms.total);
+  std::map<int, std::string>& parts = pending_[key];
+  parts[sms.sequence] = sms.text;  // a repeated part replaces the earlier one
+  if (parts.size() < static_cast<size_t>(sms.total))
+    return;
+  DeliveredSms message{sms.destination, sms.total, ""};
+  for (const auto& entry : parts)
+    message.text += entry.second;
+  delivered_.push_back(message);
+  pending_.erase(key);
+  Log("message to " + message.destination + " complete in " + std::to_string(message.parts) + " parts: " +
+      Escape(message.text));
+}
+
+// AT+CUSD=<n>[,"<str>"[,<dcs>]]: OK now, the network's +CUSD later (or just before the OK).
+std::string Modem::Ussd(const std::string& argument) {
+  std::vector<std::string> values = SplitParameters(argument);
+  if (values.empty() || values.size() > 3 || values[0].size() != 1 || values[0][0] < '0' || values[0][0] > '2')
+    return Error;
+  const std::string refusal = "\r\n" + opts_.ussdRefusal + "\r\n";
+  bool request = values.size() >= 2;
+  std::string text;
+  if (request) {
+    const std::string& str = values[1];
+    const bool packed = LooksPacked(str);
+    if (opts_.ussdTakes == UssdTakes::TextError && packed) {
+      Log("USSD request " + Escape(str) + " refused: this modem takes no packed request");
+      return refusal;
+    }
+    if (opts_.ussdTakes == UssdTakes::Packed || (opts_.ussdTakes == UssdTakes::Both && packed)) {
+      if (!UnpackUssd(str, &text))
+        return refusal;
+    } else {
+      text = str;
+    }
+    ussd_.push_back(text);
+    Log("USSD request " + Escape(text));
+  } else if (values[0] == "2" && !menu_.empty()) {
+    Log("USSD session cancelled");
+    menu_.clear();
+  }
+  if (opts_.ussdError)
+    return refusal;
+  if (request && !opts_.ussdNoReply) {
+    std::string reply = NetworkAnswer(text);
+    if (opts_.ussdBeforeOk)
+      return reply + Ok;
+    later_.emplace_back(opts_.ussdDelayMs, reply);
+  }
+  return Ok;
+}
+
+std::string Modem::NetworkAnswer(const std::string& request) {
+  const bool code = IsServiceCode(request);
+  std::string menu;  // the menu to show
+  if (!menu_.empty() && !code) {
+    menu = menu_;  // an unknown choice gets its menu again
+    const UssdChoice* chosen = nullptr;
+    for (const UssdChoice& choice : UssdChoices)
+      if (menu_ == choice.menu && request == choice.choice)
+        chosen = &choice;
+    if (!chosen) {
+      Log("USSD choice " + Escape(request) + " unknown in menu " + menu_ + ": the menu again");
+    } else if (*chosen->next) {
+      menu = chosen->next;
+    } else {
+      menu_.clear();
+      Log("USSD session ended with the final answer");
+      return CusdLine(0, chosen->answer ? chosen->answer : opts_.ussdReply);
+    }
+  } else if (code && opts_.ussdMenu) {
+    if (!menu_.empty())
+      Log("USSD request " + Escape(request) + " while a menu is open: that session ends, a new one starts");
+    menu = "main";
+  } else if (!code && (opts_.ussdMenu || opts_.ussdTakes != UssdTakes::Packed)) {
+    return UssdNotSupported;
+  } else {
+    return CusdLine(opts_.ussdStatus, opts_.ussdReply);
+  }
+  menu_ = menu;
+  const int wait = opts_.answerDelayMs + (opts_.ussdBeforeOk ? 0 : opts_.ussdDelayMs) + opts_.ussdSessionMs;
+  menuEnds_ = Clock::now() + std::chrono::milliseconds(wait);
+  for (const UssdMenu& m : UssdMenus)
+    if (menu == m.name)
+      return CusdLine(1, m.text);
+  return CusdLine(1, "");  // not reached: every choice leads to a menu of the table
+}
+
+// DCS 15: GSM 7-bit, as text or packed; 72 (0x48): UCS-2 as hex.
+std::string Modem::CusdLine(int status, const std::string& text) const {
+  std::string str;
+  switch (opts_.ussdForm) {
+    case UssdForm::Text: str = ucs2_ ? "\"" + Utf8ToUcs2Hex(text) + "\",72" : "\"" + text + "\",15"; break;
+    case UssdForm::Ucs2: str = "\"" + Utf8ToUcs2Hex(text) + "\",72"; break;
+    case UssdForm::Packed: str = "\"" + HexEncode(PackGsm7Text(text)) + "\",15"; break;
+    case UssdForm::Unquoted: str = " " + HexEncode(PackGsm7Text(text)); break;
+  }
+  return "\r\n+CUSD: " + std::to_string(status) + "," + str + "\r\n";
+}
+
+// A menu left alone: the network gives up on it and says so, whether or not anyone listens.
+void Modem::EndIdleSession() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (menu_.empty() || Clock::now() < menuEnds_)
+    return;
+  menu_.clear();
+  Log("USSD session idle for " + std::to_string(opts_.ussdSessionMs) + " ms: the network ends it");
+  Queue(0, UssdSessionEnded);
+}
+
+}  // namespace sim
