@@ -1,9 +1,12 @@
 // Where quick mode ends a collection: the bytes that have arrived so far, as modems send them.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "serial/answer_end.h"
+#include "serial/unasked_lines.h"
 
 namespace {
 
@@ -49,6 +52,32 @@ TEST(AnswerComplete, CapturedTails) {
     SCOPED_TRACE(c.source);
     EXPECT_EQ(c.complete, AnswerComplete(c.arrived.data(), (int)c.arrived.size(), c.awaited));
   }
+}
+
+struct LineCase { const char* line; const char* awaited; bool unasked; };
+const LineCase LineCases[] = {
+    {"+CMTI: \"SM\",3", "+CMGR:", true},
+    {"^RSSI:17", nullptr, true},
+    {"+CREG: 1", "+CMGS:", true},
+    {"+CMGR: \"REC READ\",\"0031\",,\"24/05/01,10:20:30+08\"", "+CMGR:", false},
+    {"+CME ERROR: 14", nullptr, false},
+    {"+CMS ERROR: 314", "+CMGL:", false},
+    {"RING", nullptr, true},
+    {"Call Ready", nullptr, true},
+    {"SMS DONE", "+CMGR:", true},
+    {"DST: 1", nullptr, true},
+    {"DST: ", nullptr, false},
+    {"RINGING", nullptr, false},
+    {"00480069", "+CMGR:", false},
+    {"OK", nullptr, false},
+};
+
+TEST(IsUnaskedLine, CapturedLines) {
+  for (const LineCase& c : LineCases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(c.unasked, IsUnaskedLine(c.line, (int)strlen(c.line), c.awaited));
+  }
+  EXPECT_STREQ("0048\r\n", SkipUnaskedLines("\r\nRING\r\n+CMTI: \"SM\",3\r\n\r\n0048\r\n", "+CMGR:"));
 }
 
 }  // namespace
