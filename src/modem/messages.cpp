@@ -8,6 +8,7 @@
 #include "modem/joined_parts.h"
 #include "modem/listing_output.h"
 #include "modem/prepare.h"
+#include "modem/step.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -28,12 +29,6 @@ PartGroups Groups;
 bool ListingJson = false;
 bool ListingJoined = false;
 int ListingObjects = 0;
-
-// Each step is judged by the answer alone: a failed write shows up as a missing "OK".
-void Exchange(int port, const char* command) {
-  SendCmd(port, command);
-  ReadResponse(port);
-}
 
 // Calls visit for first, first + 1, ... last (nothing when last < first; safe up to INT_MAX) and
 // yields last, or -1 when the modem went away on the way.
@@ -84,7 +79,6 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
     NoteRefusal(CmdPduMode);
     return -1;
   }
-  SendCmd(port, CmdListAll);
   // A full storage answers with far more than ResponseBuffer holds: scan it piece by piece, the
   // complete lines of each piece, carrying a cut line over to the next, and read to the end so
   // that none of it is left for the next answer.
@@ -92,7 +86,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   BeginListingScan(&scan, &Listed);
   long total = 0;
   int keep = 0;
-  for (int count = ReadResponse(port);; count = ContinueResponse(port, keep)) {
+  for (int count = Exchange(port, CmdListAll);; count = ContinueResponse(port, keep)) {
     total += count - keep;
     if (total > ListingLimit) {  // -1 stops the callers: nothing more is asked of this modem
       fprintf(stderr, "atsms: the message listing went past %d KiB; it is taken as broken\n", ListingLimit / 1024);

@@ -2,6 +2,7 @@
 
 #include "modem/commands.h"
 #include "modem/failure.h"
+#include "modem/step.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -10,8 +11,7 @@ constexpr int ProbeTries = 5;
 
 // One command, judged only by an "OK" in what comes back; a refusal is noted for the diagnostic.
 bool Accepted(int port, const char* command) {
-  SendCmd(port, command);
-  ReadResponse(port);
+  Exchange(port, command);
   if (ResponseHas(AnsOk)) return true;
   NoteRefusal(command);
   return false;
@@ -29,8 +29,7 @@ int PrepareModem(int port, int charset, int storage) {
     heard = heard || count > 0;
     if (count > 0 && ResponseHas(AnsOk)) break;
   }
-  SendCmd(port, CmdEchoOff);
-  heard = ReadResponse(port) > 0 || heard;
+  heard = Exchange(port, CmdEchoOff) > 0 || heard;
   if (!ResponseHas(AnsOk)) {
     if (heard)
       NoteRefusal(CmdEchoOff);

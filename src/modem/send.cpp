@@ -11,6 +11,7 @@
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
+#include "modem/step.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -175,8 +176,7 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     return Fail();
   }
   if (PrepareModem(port, charset, storage) < 0) return -1;
-  SendCmd(port, CmdPduMode);
-  ReadResponse(port);
+  Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) {
     NoteRefusal(CmdPduMode);
     return -1;
