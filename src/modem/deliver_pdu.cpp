@@ -1,5 +1,6 @@
 #include "modem/deliver_pdu.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "codec/gsm7.h"
@@ -112,4 +113,41 @@ int ReadConcatenation(const UserData* userData, Concatenation* part) {
   }
   if (!found || part->total < 2 || part->sequence < 1 || part->sequence > part->total) return -1;
   return 0;
+}
+
+int AddressText(char* dest, int size, const unsigned char* address, int octets) {
+  if (size <= 0) return -1;
+  dest[0] = '\0';
+  if (octets < 2) return -1;
+  const int digits = address[0];
+  const int type = address[1];
+  const unsigned char* const value = address + 2;
+  const int valueOctets = (digits + 1) / 2;
+  if (digits > AddressDigitsLimit || 2 + valueOctets > octets) return -1;
+  if ((type & 0x70) == 0x50) {  // alphanumeric: the length counts the semi-octets the septets take
+    return Gsm7ToUtf8(dest, size, value, valueOctets, 0, digits * 4 / 7, false);
+  }
+  static const char Symbols[] = "0123456789*#abc";  // semi-octets 0 to E (TS 24.008 10.5.4.7)
+  int n = 0;
+  if ((type & 0x70) == 0x10) dest[n++] = '+';  // type of number: international
+  for (int i = 0; i < digits; ++i) {
+    const int nibble = value[i / 2] >> (i % 2 ? 4 : 0) & 0xF;
+    if (nibble == 0xF) break;  // the filler of an odd count
+    if (n + 1 >= size) {
+      dest[0] = '\0';
+      return -1;
+    }
+    dest[n++] = Symbols[nibble];
+  }
+  dest[n] = '\0';
+  return n;
+}
+
+void TimestampText(char* dest, int size, const unsigned char* timestamp) {
+  // The first semi-octet of each field is its tens, in the low nibble.
+  int field[7];
+  for (int i = 0; i < 7; ++i) field[i] = (timestamp[i] & 0x0F) * 10 + (timestamp[i] >> 4);
+  const int zone = (timestamp[6] & 0x07) * 10 + (timestamp[6] >> 4);  // bit 3: the zone's sign
+  snprintf(dest, (size_t)size, "%02d/%02d/%02d,%02d:%02d:%02d%c%02d", field[0], field[1], field[2], field[3], field[4],
+           field[5], timestamp[6] & 0x08 ? '-' : '+', zone);
 }

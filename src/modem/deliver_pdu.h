@@ -43,3 +43,17 @@ int ReadConcatenation(const UserData* userData, Concatenation* part);
 // Yields the bytes before the NUL, or -1 with dest "" for 8-bit data or user data that does not hold.
 constexpr int UserDataTextSize = 2 * (UserDataLimit * 8 / 7) + 1;  // 160 septets, 2 bytes each at most
 int UserDataText(char* dest, int size, const UserData* userData);
+
+// The header fields of an SMS as text mode shows them.
+constexpr int AddressTextSize = 24;    // "+" and 20 digits, or a name of 11 septets (2 bytes each), and a NUL
+constexpr int TimestampTextSize = 24;  // "yy/MM/dd,hh:mm:ss+zz" and a NUL (room for fields past 99)
+
+// An address field (its length in semi-octets, its type, its value; octets long at most) as text
+// mode shows it: "+" and the digits for an international number, the digits (with *, #, a, b and c)
+// for any other, the name for an alphanumeric one (GSM 7-bit). Writes dest (size bytes) and yields
+// the bytes before the NUL, or -1 with dest "" when the field runs past octets or dest.
+int AddressText(char* dest, int size, const unsigned char* address, int octets);
+
+// A time stamp (TP-SCTS, TP-DT: 7 octets of swapped semi-octets) as "yy/MM/dd,hh:mm:ss±zz", the zone
+// in quarter hours (TS 23.040 9.2.3.11). Firmware writes semi-octets above 9 too: each counts its value.
+void TimestampText(char* dest, int size, const unsigned char* timestamp);

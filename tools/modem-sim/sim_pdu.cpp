@@ -473,7 +473,7 @@ bool DecodeDeliverPdu(const std::string& hex, DeliverInfo* info) {
   if ((type & 0x70) == 0x50)
     info->sender = Gsm7ToUtf8(UnpackSeptets(address, digits * 4 / 7));
   else
-    info->sender = (type == 0x91 ? "+" : "") + ReadSemiOctets(address, digits);
+    info->sender = ((type & 0x70) == 0x10 ? "+" : "") + ReadSemiOctets(address, digits);  // TON international
   info->date = DecodeTimestamp(scts);
   info->header.clear();
   if (first & 0x40) {  // TP-UDHI
