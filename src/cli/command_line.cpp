@@ -5,7 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "modem/answers.h"
+#include "codec/decimal.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/send.h"
@@ -35,10 +35,20 @@ struct Settings {
 int RunSend(int port, int storage, const Settings&, char** argv) {
   return SendMessage(port, argv[4], argv[5], 1, storage);
 }
-int RunList(int port, int storage, const Settings& settings, char**) {
-  return ListMessages(port, storage, settings.json, settings.join);
+ListingStyle StyleOf(const Settings& settings) {
+  ListingStyle style;
+  style.json = settings.json;
+  style.join = settings.join;
+  style.quick = settings.quick;
+  return style;
 }
-int RunDeleteAll(int port, int storage, const Settings&, char**) { return DeleteAllMessages(port, storage); }
+
+int RunList(int port, int storage, const Settings& settings, char**) {
+  return ListMessages(port, storage, StyleOf(settings));
+}
+int RunDeleteAll(int port, int storage, const Settings& settings, char**) {
+  return DeleteAllMessages(port, storage, settings.quick);
+}
 int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   const int index = ReadDecimal(argv[4]);
   bool listed = true;  // with --join, the deletion lists first, to know which indexes are one message
@@ -47,7 +57,7 @@ int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   if (!listed) return -1;  // nothing deleted
   // The listing that follows shows the outcome; a refusal is said before it.
   if (deleted < 0) ReportFailure(argv[1]);
-  return ListMessages(port, storage, settings.json, settings.join);
+  return ListMessages(port, storage, StyleOf(settings));
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
   return SendUssd(port, argv[3], settings.json, settings.ussdText ? UssdText : UssdPacked);

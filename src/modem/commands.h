@@ -13,6 +13,7 @@ inline constexpr char CmdTextMode[] = "AT+CMGF=1\r";
 inline constexpr char CmdListAll[] = "AT+CMGL=4\r";          // 4: every status, PDU mode
 inline constexpr char CmdReadFormat[] = "AT+CMGR=%d\r";      // index
 inline constexpr char CmdDeleteFormat[] = "AT+CMGD=%d\r";    // index
+inline constexpr char CmdDeleteAll[] = "AT+CMGD=1,4\r";     // <delflag> 4: every message; the index is ignored
 inline constexpr char CmdSendFormat[] = "AT+CMGS=%d\r";      // TPDU octets after the SMSC part
 inline constexpr char CmdPduLineFormat[] = "%s\x1a\r";       // the PDU, then Ctrl-Z
 inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed or plain string, DCS 15

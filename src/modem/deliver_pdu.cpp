@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int AddressDigitsLimit = 20;  // TP-OA: at most 10 octets of semi-octets
-constexpr int TimestampOctets = 7;      // TP-SCTS
 
 // TS 23.038 section 4: the alphabet a data coding scheme names, or -1 for compressed text and
 // reserved codings.
@@ -38,26 +37,29 @@ int HeaderOctets(const UserData& ud) {
 
 }  // namespace
 
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator) {
-  if (length < 1 || length > DeliverPduLimit) return -1;
-  int at = 1 + pdu[0];  // the SMSC part: its length in octets, then the address
-  if (at >= length) return -1;
+int MessageTypeOf(const unsigned char* pdu, int length) {
+  if (length < 1 || 1 + pdu[0] >= length) return -1;  // the SMSC part: its length in octets, then the address
+  return pdu[1 + pdu[0]] & 0x03;
+}
+
+int ReadDeliverPdu(const unsigned char* pdu, int length, DeliverPdu* deliver) {
+  if (length > DeliverPduLimit || MessageTypeOf(pdu, length) != MtiDeliver) return -1;
+  int at = 1 + pdu[0];
   const int first = pdu[at++];
-  if ((first & 0x03) != 0) return -1;  // TP-MTI 00: SMS-DELIVER
   if (at + 2 > length || pdu[at] > AddressDigitsLimit) return -1;
   const int addressOctets = 2 + (pdu[at] + 1) / 2;  // TP-OA: its length in semi-octets (digits), type, value
-  if (originator && at + addressOctets <= length) {
-    memset(originator, 0, AddressOctetsLimit);
-    memcpy(originator, pdu + at, addressOctets);
-  }
+  if (at + addressOctets + 2 + TimestampOctets + 1 > length) return -1;
+  memset(deliver->originator, 0, AddressOctetsLimit);
+  memcpy(deliver->originator, pdu + at, addressOctets);
   at += addressOctets;
-  if (at + 2 + TimestampOctets + 1 > length) return -1;
   const int alphabet = AlphabetOf(pdu[at + 1]);  // after TP-PID
+  memcpy(deliver->timestamp, pdu + at + 2, TimestampOctets);
   at += 2 + TimestampOctets;
   const int udl = pdu[at++];
   if (alphabet < 0) return -1;
   const int octets = alphabet == AlphabetGsm7 ? (udl * 7 + 7) / 8 : udl;
   if (octets > UserDataLimit || length - at != octets) return -1;
+  UserData* const userData = &deliver->userData;
   userData->alphabet = alphabet;
   userData->header = (first & 0x40) != 0;  // TP-UDHI
   userData->length = udl;

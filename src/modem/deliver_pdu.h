@@ -19,12 +19,25 @@ struct UserData {
 };
 
 constexpr int AddressOctetsLimit = 12;  // TP-OA: its length in digits, its type, 10 octets of digits
+constexpr int TimestampOctets = 7;      // TP-SCTS
 
-// Reads the SMS-DELIVER in pdu (length octets, the SMSC part first) into userData: 0, or -1 when it
-// is no SMS-DELIVER, does not end exactly with its user data, or its coding is compressed or reserved.
-// originator (AddressOctetsLimit octets; may be null) gets the sender's address as the PDU holds it,
-// zero-padded, so that two senders compare with memcmp.
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator = nullptr);
+// What an SMS-DELIVER says: who sent it, when the service centre took it, and its user data.
+struct DeliverPdu {
+  unsigned char originator[AddressOctetsLimit];  // TP-OA as the PDU holds it, zero-padded, so that
+                                                 // two senders compare with memcmp
+  unsigned char timestamp[TimestampOctets];      // TP-SCTS
+  UserData userData;
+};
+
+// The first octet's TP-MTI of a PDU as modems list it (the SMSC part first), or -1 when it has none.
+constexpr int MtiDeliver = 0;
+constexpr int MtiSubmit = 1;
+constexpr int MtiStatusReport = 2;
+int MessageTypeOf(const unsigned char* pdu, int length);
+
+// Reads the SMS-DELIVER in pdu (length octets, the SMSC part first) into deliver: 0, or -1 when it is
+// no SMS-DELIVER, does not end exactly with its user data, or its coding is compressed or reserved.
+int ReadDeliverPdu(const unsigned char* pdu, int length, DeliverPdu* deliver);
 
 // Where one SMS stands in a concatenated message (TS 23.040 9.2.3.24.1 and 9.2.3.24.8).
 struct Concatenation {

@@ -1,9 +1,9 @@
 #include "modem/ussd.h"
 
-#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "codec/gsm7.h"
 #include "modem/commands.h"
 #include "modem/escape.h"
 #include "modem/failure.h"
@@ -83,29 +83,7 @@ void PrintBlock(bool ok, bool json, UssdForm form) {
 
 int PackUssd(char* packed, const char* code) {
   if (strlen(code) > (size_t)MaxUssdLength) return -1;
-  static const char hex[] = "0123456789ABCDEF";
-  uint32_t bits = 0;
-  int shift = 0;
-  int digits = 0;
-  packed[0] = '\0';
-  auto putOctet = [&] {
-    packed[digits++] = hex[(bits >> 4) & 0xF];
-    packed[digits++] = hex[bits & 0xF];
-    packed[digits] = '\0';
-  };
-  // The first character fills the low 7 bits of the first octet; 8 characters fill 7 octets.
-  for (const unsigned char* c = (const unsigned char*)code; *c; ++c) {
-    bits |= (uint32_t)(*c & 0x7F) << shift;
-    if (shift == 0) {
-      shift = 7;
-      continue;
-    }
-    putOctet();
-    bits >>= 8;
-    --shift;
-  }
-  if (shift != 0) putOctet();
-  return digits;
+  return PackSeptetsHex(packed, PackedUssdSize, code);
 }
 
 bool IsPlainUssd(const char* code) {

@@ -83,7 +83,7 @@ Caller Sender(const std::string& text, const std::string& ucs2) {
           ResultOk, "", 0};
 }
 const Caller Lister = {
-    {"sim", "list"}, Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 2)}), StoredListing, "", 2};
+    {"sim", "list"}, Cat({Prepared(StorageSim), {PduMode, ListAll}}), StoredListing, "", 2};
 const Caller Asker = {{"ussd", "*100#"}, {Probe, EchoOff, CharsetGsm, UssdStar100}, ResultOk,
                       UssdStar100 + "\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n - 10\n"
                                     "USSD reply: Balance: 12.34 EUR\n",

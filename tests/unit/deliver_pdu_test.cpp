@@ -58,9 +58,10 @@ TEST(ReadDeliverPdu, CapturedPdus) {
   for (const PduCase& c : PduCases) {
     SCOPED_TRACE(c.source);
     const std::vector<unsigned char> pdu = Octets(c.pdu);
-    UserData ud{};
-    ASSERT_EQ(c.want, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &ud));
+    DeliverPdu deliver{};
+    ASSERT_EQ(c.want, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &deliver));
     if (c.want < 0) continue;
+    const UserData& ud = deliver.userData;
     EXPECT_EQ(c.alphabet, ud.alphabet);
     EXPECT_EQ(c.header, ud.header);
     EXPECT_EQ(c.length, ud.length);

@@ -17,6 +17,7 @@
 #include "modem/send.h"
 #include "modem/ussd.h"
 #include "serial/exchange.h"
+#include "sim_pdu.h"
 
 namespace {
 
@@ -111,28 +112,36 @@ TEST(PrepareModem, CommandOrder) {
   }
 }
 
+// The highest index of a listing of storage, and whether index 0 holds a message.
+int Highest(int storage, bool* zeroInUse = nullptr) {
+  static Listing listing;
+  const int highest = LastMessageIndex(FakePort, storage, &listing);
+  if (zeroInUse) *zeroInUse = listing.zeroInUse;
+  return highest;
+}
+
 TEST(LastMessageIndex, ListsInPduMode) {
   PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({1, 4})});
   bool zeroInUse = true;
-  EXPECT_EQ(4, LastMessageIndex(FakePort, 0, &zeroInUse));
+  EXPECT_EQ(4, Highest(0, &zeroInUse));
   EXPECT_FALSE(zeroInUse);
   EXPECT_EQ(PrepareSim + Listed, LinesSent());
 
   PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({0, 2})});
-  EXPECT_EQ(2, LastMessageIndex(FakePort, 1, &zeroInUse));
+  EXPECT_EQ(2, Highest(1, &zeroInUse));
   EXPECT_TRUE(zeroInUse);
   EXPECT_EQ(PreparePhone + Listed, LinesSent());
 }
 
 TEST(LastMessageIndex, PduModeRefusedListsNothing) {
   PlayAnswers({Ok, Ok, Ok, Ok, Error, Cmgl({3})});
-  EXPECT_EQ(-1, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ(-1, Highest(0));
   EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"}, LinesSent());
 }
 
 TEST(LastMessageIndex, GoesOnWhenPreparationFails) {
   PlayAnswers({Ok, Ok, Error, Ok, Cmgl({3})});
-  EXPECT_EQ(3, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ(3, Highest(0));
   EXPECT_EQ((Lines({"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}) + Listed), LinesSent());
 }
 
@@ -163,16 +172,16 @@ TEST(LastMessageIndex, ReadsAListingLongerThanTheBufferToItsEnd) {
   for (const LongCase& c : LongCases) {
     SCOPED_TRACE(c.source);
     PlayAnswers(Prepared + Lines{c.listing});
-    Captured run = Capture([] { return LastMessageIndex(FakePort, 0); });
+    Captured run = Capture([] { return Highest(0); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(c.err, run.err);
     EXPECT_EQ(PrepareSim + Listed, LinesSent());
   }
   for (size_t pad = 0; pad < 400; ++pad) {  // the buffer's end at every place within an entry
     PlayAnswers(Prepared + Lines{LongCmgl(1, 30, pad)});
-    EXPECT_EQ(30, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+    EXPECT_EQ(30, Highest(0)) << "pad " << pad;
     PlayAnswers(Prepared + Lines{LongCmgl(1, 12, pad, "+CMGL: 13OK\r\n")});
-    EXPECT_EQ(-1, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+    EXPECT_EQ(-1, Highest(0)) << "pad " << pad;
   }
 }
 
@@ -188,9 +197,16 @@ std::string Object(int index, const char* text) {
 const std::string JsonOpen = "{\"storage\":\"SM\",\"messages\":[";
 const std::string JsonClose = "]}\n";
 
+// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text.
+std::string Entry(int index, int stat, const char* text) {
+  const sim::Pdu pdu = sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text);
+  return "+CMGL: " + std::to_string(index) + "," + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) +
+         "\r\n" + pdu.hex + "\r\n";
+}
+
 // After preparation and PDU mode: the listing, then the answers to "AT+CMGF=1" and each "AT+CMGR".
-// out: the TSV; json: the same listing with -j.
-struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; };
+// out: the TSV; json: the same listing with -j. quick: with -q.
+struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; bool quick = false; };
 const ListCase ListCases[] = {
     {"1 and 3, 2 empty", {Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420022005C0043")}, 3,
      Lines{"AT+CMGF=1\r"} + Cmgr(1, 3), Header + Line(1, "A") + Line(3, "B\"\\\\C"),
@@ -205,6 +221,17 @@ const ListCase ListCases[] = {
     {"listing cut off", {"\r\n+CMGL: 1,1,,23\r\n0791\r\n"}, -1, {}, "", ""},
     {"listing line without its index", {"\r\n+CMGL: \r\nOK\r\n"}, -1, {}, "", ""},
     {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, "", ""},
+    {"unread as listed, read as the modem marked it",
+     {"\r\n" + Entry(1, 0, "A") + "\r\nOK\r\n", Ok, Cmgr("0041")}, 1, Lines{"AT+CMGF=1\r"} + Cmgr(1, 1),
+     Header + "1\t1\t+1\t24/05/01,10:20:30+08\tA\n",
+     JsonOpen + "{\"index\":1,\"unread\":true,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"A\"}" +
+         JsonClose},
+    {"quick: every message from its PDU", {"\r\n" + Entry(3, 1, "B") + Entry(1, 1, "A") + "\r\nOK\r\n"}, 3, {},
+     Header + Line(1, "A") + Line(3, "B"), JsonOpen + Object(1, "A") + "," + Object(3, "B") + JsonClose, true},
+    {"quick: a PDU that does not parse is read in text mode",
+     {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,1,,23\r\n07919471...\r\n\r\nOK\r\n", Ok, Cmgr("0042")}, 2,
+     {"AT+CMGF=1\r", "AT+CMGR=2\r"}, Header + Line(1, "A") + Line(2, "B"),
+     JsonOpen + Object(1, "A") + "," + Object(2, "B") + JsonClose, true},
 };
 
 TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
@@ -212,7 +239,10 @@ TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
     SCOPED_TRACE(c.source);
     for (bool json : {false, true}) {
       PlayAnswers(Prepared + c.answers);
-      Captured run = Capture([json] { return ListMessages(FakePort, 0, json); });
+      ListingStyle style;
+      style.json = json;
+      style.quick = c.quick;
+      Captured run = Capture([&style] { return ListMessages(FakePort, 0, style); });
       EXPECT_EQ(c.want, run.result);
       EXPECT_EQ(PrepareSim + Listed + c.sent, LinesSent());
       EXPECT_EQ(json ? c.json : c.out, run.out);
@@ -230,20 +260,25 @@ TEST(DeleteMessage, PreparesUnlessStorageIsMinusOne) {
   EXPECT_EQ(Lines{"AT+CMGD=3\r"}, LinesSent());
 }
 
-struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; };
+// quick: with -q, where the first command after the listing deletes them all, unless refused.
+struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; bool quick = false;
+                       std::string allAnswer = Ok; };
 const DeleteAllCase DeleteAllCases[] = {
     {"messages at 2 and 5", Cmgl({2, 5}), 5, Cmgd(1, 5)},
     {"descending", Cmgl({4, 1}), 4, Cmgd(1, 4)},
     {"index 0 with others", Cmgl({0, 3}), 3, Cmgd(0, 3)},
     {"index 0 alone", Cmgl({0}), 0, Cmgd(0, 0)},
     {"empty storage", Ok, -1, {}},
+    {"quick: one command for all", Cmgl({2, 5}), 5, {"AT+CMGD=1,4\r"}, true},
+    {"quick: that refused, one per index", Cmgl({0, 3}), 3, Lines{"AT+CMGD=1,4\r"} + Cmgd(0, 3), true, Error},
+    {"quick: empty storage", Ok, -1, {}, true},
 };
 
 TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
   for (const DeleteAllCase& c : DeleteAllCases) {
     SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + Lines{c.listing} + Repeat(Ok, 6));
-    Captured run = Capture([] { return DeleteAllMessages(FakePort, 0); });
+    PlayAnswers(Prepared + Lines{c.listing, c.allAnswer} + Repeat(Ok, 6));
+    Captured run = Capture([&c] { return DeleteAllMessages(FakePort, 0, c.quick); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
   }

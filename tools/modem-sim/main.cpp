@@ -49,6 +49,8 @@ const char UsageText[] =
     "  --packet-gap MS       wait MS between those packets (default 1)\n"
     "  --index-base N        number the messages from N (0 or 1; default 1)\n"
     "  --descending          list messages in descending index order\n"
+    "  --cmgl-keeps-unread   AT+CMGL leaves unread messages unread (most modems mark them read)\n"
+    "  --no-delete-flags     AT+CMGD knows no <delflag> but 0 (AT+CMGD=1,4 gets ERROR)\n"
     "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
     "  --late-prompt N       send N unsolicited answers before the prompt\n"
     "  --cmgs-error          answer ERROR to AT+CMGS\n"
@@ -170,7 +172,7 @@ enum OptionId {
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
   PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
-  UssdRefusal, UssdMenu, UssdSession
+  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags
 };
 
 const option LongOptions[] = {
@@ -214,6 +216,8 @@ const option LongOptions[] = {
     {"packet-gap", required_argument, nullptr, PacketGap},
     {"header-form", required_argument, nullptr, HeaderFormOption},
     {"alpha-field", required_argument, nullptr, AlphaFieldOption},
+    {"cmgl-keeps-unread", no_argument, nullptr, CmglKeepsUnread},
+    {"no-delete-flags", no_argument, nullptr, NoDeleteFlags},
     {nullptr, 0, nullptr, 0}};
 
 }  // namespace
@@ -245,6 +249,8 @@ int main(int argc, char** argv) {
       case UnsolicitedAfterOk: opts.unsolicitedAfterOk = true; break;
       case IndexBase: ok = ParseCount(optarg, 0, 1, &opts.indexBase); break;
       case Descending: opts.descending = true; break;
+      case CmglKeepsUnread: opts.listingKeepsUnread = true; break;
+      case NoDeleteFlags: opts.noDeleteFlags = true; break;
       case NoPrompt: opts.noPrompt = true; break;
       case LatePrompt: ok = ParseCount(optarg, 0, 1000, &opts.latePrompt); break;
       case CmgsError: opts.cmgsError = true; break;

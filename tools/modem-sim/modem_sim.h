@@ -27,6 +27,8 @@ struct Message {
                             // date and text then say what it holds
 };
 
+struct DeliverInfo;
+
 // How a concatenated message's parts are coded: the alphabet and the size of the reference.
 enum class PartCoding { Gsm7, Gsm7Wide, Ucs2, Ucs2Wide };
 
@@ -105,6 +107,8 @@ struct Options {
   bool descending = false;        // AT+CMGL lists in descending index order
   int capacitySm = 30;            // the totals AT+CPMS gives (never below the messages held)
   int capacityMe = 100;
+  bool listingKeepsUnread = false;  // AT+CMGL leaves "REC UNREAD" as it is (most modems mark what they list read)
+  bool noDeleteFlags = false;     // AT+CMGD knows no <delflag> but 0 (1 to 4 delete many at once)
   HeaderForm headerForm = HeaderForm::Hex;
   AlphaField alphaField = AlphaField::Empty;
   // sending
@@ -188,7 +192,7 @@ class Modem {
   std::string Execute(const std::string& command, const std::string& text);  // text: as received, not upper-cased
   std::string ListMessages(const std::string& argument);
   std::string ReadMessage(const std::string& argument);
-  std::string TextModeText(const Message& m) const;
+  std::string TextModeText(const Message& m, const DeliverInfo* received) const;
   std::string DeleteMessage(const std::string& argument);
   std::string SelectStorage(const std::string& argument);
   std::string StartSend(const std::string& argument);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 #include "sim_common.h"
 #include "sim_pdu.h"
@@ -176,12 +177,13 @@ std::string Modem::SelectStorage(const std::string& argument) {
 }
 
 // PDU mode only: "+CMGL: <index>,<stat>,,<length>" and the PDU for each message with that <stat> (4: all).
+// A "REC UNREAD" message is "REC READ" afterwards (TS 27.005 3.4.2), unless listingKeepsUnread.
 std::string Modem::ListMessages(const std::string& argument) {
   int wanted = 0;
   if (textMode_ || !ParseNumber(argument, &wanted) || wanted > 4)
     return Error;
-  std::vector<const Message*> list;
-  for (const auto& entry : stores_[storage_])
+  std::vector<Message*> list;
+  for (auto& entry : stores_[storage_])
     if (wanted == 4 || StatusCode(entry.second.status) == wanted)
       list.push_back(&entry.second);
   if (opts_.descending)
@@ -189,10 +191,12 @@ std::string Modem::ListMessages(const std::string& argument) {
   if (list.empty())
     return Ok;
   std::string answer = "\r\n";
-  for (const Message* m : list) {
+  for (Message* m : list) {
     Pdu pdu = EncodeMessage(*m);
     answer += "+CMGL: " + std::to_string(m->index) + "," + std::to_string(StatusCode(m->status)) + ",," +
               std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex + "\r\n";
+    if (StatusCode(m->status) == 0 && !opts_.listingKeepsUnread)
+      m->status = Statuses[1];
   }
   return answer + Ok;
 }
@@ -211,7 +215,11 @@ std::string Modem::ReadMessage(const std::string& argument) {
   int stat = StatusCode(m.status);
   std::string answer;
   if (textMode_) {
-    std::string sender = ucs2_ ? Utf8ToUcs2Hex(m.sender) : m.sender;
+    // A received message shows what its stored PDU holds, as a modem renders it.
+    DeliverInfo info;
+    const bool received = stat < 2 && DecodeDeliverPdu(EncodeMessage(m).hex, &info);
+    const std::string& from = received ? info.sender : m.sender;
+    std::string sender = ucs2_ ? Utf8ToUcs2Hex(from) : from;
     std::string alpha = ",";  // left empty
     if (opts_.alphaField == AlphaField::Quoted) {
       alpha = ",\"\"";
@@ -222,8 +230,9 @@ std::string Modem::ReadMessage(const std::string& argument) {
       std::string name = entry == phonebook_.end() ? "" : entry->second;
       alpha = ",\"" + (ucs2_ ? Utf8ToUcs2Hex(name) : name) + "\"";
     }
-    std::string date = stat < 2 ? ",\"" + m.date + "\"" : "";  // stored outgoing ones have no date
-    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" + TextModeText(m) + "\r\n" + Ok;
+    std::string date = received ? ",\"" + info.date + "\"" : stat < 2 ? ",\"" + m.date + "\"" : "";  // none when stored
+    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" +
+             TextModeText(m, received ? &info : nullptr) + "\r\n" + Ok;
   } else {
     Pdu pdu = EncodeMessage(m);
     answer = "\r\n+CMGR: " + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex +
@@ -235,37 +244,48 @@ std::string Modem::ReadMessage(const std::string& argument) {
 }
 
 // The text as text mode shows it: like any text (UCS-2 hex with charset UCS2), but user data with a
-// header as the header form says, and 8-bit data as hex (TS 27.005 3.1).
-std::string Modem::TextModeText(const Message& m) const {
+// header as the header form says, and 8-bit data as hex (TS 27.005 3.1). received: its PDU decoded.
+std::string Modem::TextModeText(const Message& m, const DeliverInfo* received) const {
   auto shown = [this](const std::string& text) { return ucs2_ ? Utf8ToUcs2Hex(text) : text; };
-  DeliverInfo info;
-  if ((m.header.empty() && m.pdu.empty()) || !DecodeDeliverPdu(EncodeMessage(m).hex, &info))
+  if (!received)
     return shown(m.text);
+  const DeliverInfo& info = *received;
   if (info.alphabet == 1)
     return HexEncode(info.ud);
   if (info.header.empty())
-    return shown(m.text);
+    return shown(info.text);
   // The header read as if it were text: every septet from the first bit, or every 16-bit unit.
   const std::string characters = info.alphabet == 0 ? Gsm7ToUtf8(UnpackSeptets(info.ud, info.udl)) : Ucs2ToUtf8(info.ud);
   switch (opts_.headerForm) {
     case HeaderForm::Hex: break;
     case HeaderForm::Characters: return shown(characters);
     case HeaderForm::Ucs2Only: return info.alphabet == 2 ? shown(characters) : HexEncode(info.ud);
-    case HeaderForm::Stripped: return shown(m.text);
+    case HeaderForm::Stripped: return shown(info.text);
   }
   return HexEncode(info.ud);
 }
 
-// OK for an empty index as well, like real modems; only <delflag> 0 is known.
+// OK for an empty index as well, like real modems. <delflag> 1 to 4 (TS 27.005 3.5.4) ignore the index
+// and delete every read message, and more: 2 the sent ones too, 3 the unsent ones too, 4 all.
 std::string Modem::DeleteMessage(const std::string& argument) {
   std::vector<std::string> values = SplitParameters(argument);
   int index = 0;
+  int flag = 0;
   if (values.empty() || values.size() > 2 || !ParseNumber(values[0], &index) ||
-      (values.size() == 2 && values[1] != "0"))
+      (values.size() == 2 && (!ParseNumber(values[1], &flag) || flag > 4 || (flag > 0 && opts_.noDeleteFlags))))
     return Error;
+  auto& store = stores_[storage_];
+  if (flag > 0) {
+    for (auto entry = store.begin(); entry != store.end();) {
+      const int stat = StatusCode(entry->second.status);  // 0 unread, 1 read, 2 unsent, 3 sent
+      const bool gone = stat == 1 || (stat == 3 && flag >= 2) || (stat == 2 && flag >= 3) || flag == 4;
+      entry = gone ? store.erase(entry) : std::next(entry);
+    }
+    return Ok;
+  }
   if (index < opts_.indexBase || index >= IndexLimit)
     return CmsError(321);
-  stores_[storage_].erase(index);
+  store.erase(index);
   return Ok;
 }
 
