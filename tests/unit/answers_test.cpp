@@ -137,6 +137,10 @@ const SplitCase SplitAnswers[] = {
     {"no digits before the OK", FullListing(Range(1, 12), "+CMGL: ,\r\nOK\r\n"), "-1, 12: 12 plain"},
     {"no OK", FullListing(Range(1, 12), "\r\n"), "-1, 12: 12 plain"},
     {"higher index after the OK", FullListing(Range(1, 12), "\r\nOK\r\n+CMGL: 99,1,,159\r\n"), "12, 12: 12 plain"},
+    {"lines sent unasked between an entry and its PDU, and after it",
+     std::string("\r\n+CMGL: 3,0,,61\r\n+CMTI: \"SM\",4\r\n\r\n^RSSI:17\r\n") + LowerCasePart +
+         "\r\nRING\r\n+CMGL: 4,1,,21\r\nSMS DONE\r\n" + EightBit + "\r\n\r\nOK\r\n",
+     std::string("4, 2: 3:") + LowerCaseText + "|4:hex|0 plain"},
     {"parts of long messages; 0 twice, 300 past the table", PartsListing,
      std::string("300 and 0, 8: 0:twice|3:") + LowerCaseText + "|4:hex|6:other|7:" + Part1Text + "|1 plain"},
 };
