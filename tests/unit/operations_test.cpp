@@ -370,9 +370,8 @@ TEST(SendMessage, ReportGivesThePartsReferences) {
     std::string text(150, 'a');
     Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, true); });
     EXPECT_EQ(c.want, run.result);
-    EXPECT_EQ(std::string("\n{\n \"msg\":\"") + (c.want == 0 ? "OK" : "ERROR") + "\",\n \"references\":" + c.references +
-                  "\n}\n",
-              run.out);
+    const std::string msg = c.want == 0 ? "OK" : "ERROR";
+    EXPECT_EQ("\n{\n \"msg\":\"" + msg + "\",\n \"references\":" + c.references + "\n}\n", run.out);
     for (const std::string& line : LinesSent())
       if (line.find('\x1a') != std::string::npos) {
         EXPECT_EQ("006100", line.substr(0, 6));
