@@ -29,11 +29,12 @@ struct Settings {
   bool version = false;
   int waitSeconds = 0;  // how long to wait while another program holds the port
   bool ussdText = false;
+  bool report = false;  // send asks for delivery reports
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
-int RunSend(int port, int storage, const Settings&, char** argv) {
-  return SendMessage(port, argv[4], argv[5], 1, storage);
+int RunSend(int port, int storage, const Settings& settings, char** argv) {
+  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report);
 }
 ListingStyle StyleOf(const Settings& settings) {
   ListingStyle style;
@@ -110,6 +111,9 @@ const Option Options[] = {
     {nullptr, "--ussd-text", &Settings::ussdText,
      "send the USSD string as it is (printable ASCII without \"),\n"
      "                    never packed"},
+    {nullptr, "--report", &Settings::report,
+     "with send: ask for a delivery report of every part, have\n"
+     "                    the modem keep it, print the message references"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };

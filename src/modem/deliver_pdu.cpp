@@ -10,6 +10,8 @@ namespace {
 
 constexpr int AddressDigitsLimit = 20;  // TP-OA: at most 10 octets of semi-octets
 
+}  // namespace
+
 // TS 23.038 section 4: the alphabet a data coding scheme names, or -1 for compressed text and
 // reserved codings.
 int AlphabetOf(int dcs) {
@@ -23,6 +25,8 @@ int AlphabetOf(int dcs) {
   if (group == 0xF) return dcs & 0x04 ? Alphabet8Bit : AlphabetGsm7;  // data coding/message class
   return -1;                                               // 1000 to 1011: reserved
 }
+
+namespace {
 
 // The septets a header of this many octets takes, with the fill bits up to the next septet boundary.
 int HeaderSeptets(int headerOctets) { return (headerOctets * 8 + 6) / 7; }

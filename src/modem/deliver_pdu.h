@@ -9,6 +9,8 @@ constexpr int UserDataLimit = 140;    // octets of user data in one SMS
 constexpr int AlphabetGsm7 = 0;
 constexpr int Alphabet8Bit = 1;
 constexpr int AlphabetUcs2 = 2;
+// Which of them dcs names, or -1 for compressed text and reserved codings.
+int AlphabetOf(int dcs);
 
 struct UserData {
   int alphabet;

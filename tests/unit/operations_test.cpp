@@ -343,6 +343,83 @@ TEST(SendMessage, PartsOfALongText) {
   }
 }
 
+// With --report the modem is asked to keep the reports (<ds> 2) before the first part; the message
+// goes whatever it answers, and one line says when its report may be lost.
+struct KeepCase { const char* source; Lines answers; Lines sent; std::string err; };
+const std::string Cnmi0 = "\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n";
+const std::string MayBeLost = "; the delivery report may be lost\n";
+const KeepCase KeepCases[] = {
+    {"<ds> 0: set to 2, the rest as read", {Cnmi0, Ok}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"}, ""},
+    {"other values kept", {"\r\n+CNMI: 3,1,2,0,1\r\n\r\nOK\r\n", Ok}, {"AT+CNMI?\r", "AT+CNMI=3,1,2,2,1\r"}, ""},
+    {"<ds> 2 already", {"\r\n+CNMI: 1,2,0,2,1\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"}, ""},
+    {"a report indication before the answer", {"\r\n+CDSI: \"SR\",3\r\n" + Cnmi0, Ok},
+     {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"}, ""},
+    {"AT+CNMI= refused", {Cnmi0, "\r\n+CMS ERROR: 303\r\n"}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+     "atsms: the modem refused AT+CNMI=2,1,0,2,0: +CMS ERROR: 303 (operation not supported)" + MayBeLost},
+    {"AT+CNMI= unanswered", {Cnmi0, ""}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+     "atsms: the modem gave no answer to AT+CNMI=2,1,0,2,0" + MayBeLost},
+    {"AT+CNMI? refused", {Error}, {"AT+CNMI?\r"}, "atsms: the modem refused AT+CNMI?: ERROR" + MayBeLost},
+    {"AT+CNMI? unanswered", {""}, {"AT+CNMI?\r"}, "atsms: the modem gave no answer to AT+CNMI?" + MayBeLost},
+    {"OK without +CNMI:", {Ok}, {"AT+CNMI?\r"}, "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
+    {"four values", {"\r\n+CNMI: 2,1,0,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+     "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
+    {"<ds> 1: reports pass unstored", {"\r\n+CNMI: 2,1,0,1,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+     "atsms: the modem passes delivery reports on as +CDS instead of keeping them (+CNMI <ds> 1)" + MayBeLost},
+};
+
+TEST(SendMessage, ReportAsksTheModemToKeepIt) {
+  for (const KeepCase& c : KeepCases) {
+    SCOPED_TRACE(c.source);
+    ForgetFailure();
+    PlayAnswers(Prepared + c.answers + Lines{Prompt, Confirmed});
+    char text[] = "'Hi'";
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0, true); });
+    EXPECT_EQ(0, run.result);
+    EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[7]\n}\n", run.out);
+    EXPECT_EQ(c.err, run.err);
+    // TP-SRR set: first octet 21.
+    const Lines pdu = {"AT+CMGS=14\r", "00210005912143F500080400480069\x1a\r"};
+    EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"} + c.sent + pdu, LinesSent());
+  }
+}
+
+// Each part's reference from its "+CMGS: <mr>", in order; a failed part ends the list with the parts
+// that went out. The 150 letters go as three parts (TP-SRR and TP-UDHI: first octet 61).
+std::string Cmgs(const std::string& value) { return "\r\n+CMGS: " + value + "\r\n\r\nOK\r\n"; }
+struct ReferencesCase { const char* source; Lines answers; int want; const char* references; };
+const ReferencesCase ReferencesCases[] = {
+    {"three parts", {Prompt, Cmgs("17"), Prompt, Cmgs("18"), Prompt, Cmgs("19")}, 0, "[17,18,19]"},
+    {"third part refused", {Prompt, Cmgs("17"), Prompt, Cmgs("18"), Error}, -1, "[17,18]"},
+    {"first part without prompt", {}, -1, "[]"},
+    {"second part not confirmed", {Prompt, Cmgs("0"), Prompt}, -1, "[0]"},
+    {"a confirmation without +CMGS:, one beyond 255", {Prompt, Cmgs("17"), Prompt, Ok, Prompt, Cmgs("256")}, 0,
+     "[17,null,null]"},
+    {"an error line before the confirmation, an <ackpdu> after <mr>",
+     {Prompt, "\r\n+CMS ERROR: 500\r\n", Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, 0, "[255,3,4]"},
+};
+
+TEST(SendMessage, ReportGivesThePartsReferences) {
+  for (const ReferencesCase& c : ReferencesCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + Lines{"\r\n+CNMI: 2,1,0,2,0\r\n\r\nOK\r\n"} + c.answers);
+    std::string text(150, 'a');
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, true); });
+    EXPECT_EQ(c.want, run.result);
+    const std::string msg = c.want == 0 ? "OK" : "ERROR";
+    EXPECT_EQ("\n{\n \"msg\":\"" + msg + "\",\n \"references\":" + c.references + "\n}\n", run.out);
+    for (const std::string& line : LinesSent())
+      if (line.find('\x1a') != std::string::npos) {
+        EXPECT_EQ("006100", line.substr(0, 6));
+      }
+  }
+  // Refused before the modem: no part went out.
+  PlayAnswers({});
+  char text[] = "Caf\xE9";
+  Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0, true); });
+  EXPECT_EQ("\n{\n \"msg\":\"ERROR\",\n \"references\":[]\n}\n", run.out);
+  EXPECT_EQ(Lines{}, LinesSent());
+}
+
 TEST(SendMessage, RefusedInputWritesNothingToTheModem) {
   const struct { const char* source; const char* phone; std::string text; } cases[] = {
       {"space in the number", "12 34", "Hi"},

@@ -29,16 +29,16 @@ int Encode(const char* phone, const std::string& text) {
 }
 
 // The one-SMS PDU for phone and text, or "" when refused.
-std::string Pdu(const char* phone, const std::string& text, int* result) {
+std::string Pdu(const char* phone, const std::string& text, int* result, bool report = false) {
   int units = Encode(phone, text);
   *result = -1;
   if (units < 0) return "";
   char message[MessageBufferSize];
-  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1});
+  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1}, report);
   return message;
 }
 
-struct PduCase { const char* source; const char* phone; std::string text; const char* want; };
+struct PduCase { const char* source; const char* phone; std::string text; const char* want; bool report = false; };
 const PduCase PduCases[] = {
     {"international number", "+491701234567", "Hi", "0001000C91947110325476000804" "00480069"},
     {"same number without plus", "491701234567", "Hi", "0001000C91947110325476000804" "00480069"},
@@ -66,13 +66,14 @@ const PduCase PduCases[] = {
     {"euro", "12345", "\xE2\x82\xAC", "00010005912143F5000802" "20AC"},
     {"emoji as a surrogate pair", "12345", "\xF0\x9F\x98\x80", "00010005912143F5000804" "D83DDE00"},
     {"empty text", "12345", "", "00010005912143F5000800"},
+    {"status report requested: TP-SRR", "12345", "Hi", "00210005912143F500080400480069", true},
 };
 
 TEST(BuildSubmitPdu, Table) {
   for (const PduCase& c : PduCases) {
     SCOPED_TRACE(c.source);
     int result = 0;
-    EXPECT_EQ(c.want, Pdu(c.phone, c.text, &result));
+    EXPECT_EQ(c.want, Pdu(c.phone, c.text, &result, c.report));
     EXPECT_EQ((int)strlen(c.want), result);
   }
 }

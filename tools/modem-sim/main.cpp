@@ -23,7 +23,7 @@ const char UsageText[] =
     "usage: modem-sim [OPTION...]\n"
     "Runs a simulated GSM modem on a pseudo-terminal and prints the port's path as the first line.\n"
     "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT;\n"
-    "                        lines PDU, LONG, PART and PHONEBOOK: see the manual page)\n"
+    "                        lines PDU, REPORT, LONG, PART and PHONEBOOK: see the manual page)\n"
     "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
     "  --log FILE            write the log to FILE instead of standard error\n"
     "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"
@@ -73,6 +73,10 @@ const char UsageText[] =
     "                        requests answer; anything else outside it gets +CUSD: 4\n"
     "  --ussd-session MS     a menu left alone for MS ends with +CUSD: 2 (default 30000)\n"
     "  --hangup-after N      close the modem right after the Nth command line\n"
+    "delivery reports (for a message sent with TP-SRR, routed as AT+CNMI <ds> says):\n"
+    "  --report-delay MS     the report comes MS after the message (default 2000)\n"
+    "  --report-status N     its TP-ST (default 0: delivered; 32: pending; 64: failed)\n"
+    "  --no-report-storage   no \"SR\" storage: reports are kept beside the messages received\n"
     "SIM:\n"
     "  --sim-pin             answer +CMS ERROR: 311 (SIM PIN required) to every storage\n"
     "                        and message command (AT+CPMS, AT+CMGL, AT+CMGR, AT+CMGD,\n"
@@ -172,7 +176,7 @@ enum OptionId {
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
   PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
-  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags
+  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags, ReportDelay, ReportStatus, NoReportStorage
 };
 
 const option LongOptions[] = {
@@ -205,6 +209,9 @@ const option LongOptions[] = {
     {"ussd-refusal", required_argument, nullptr, UssdRefusal},
     {"ussd-menu", no_argument, nullptr, UssdMenu},
     {"ussd-session", required_argument, nullptr, UssdSession},
+    {"report-delay", required_argument, nullptr, ReportDelay},
+    {"report-status", required_argument, nullptr, ReportStatus},
+    {"no-report-storage", no_argument, nullptr, NoReportStorage},
     {"hangup-after", required_argument, nullptr, HangupAfter},
     {"sim-pin", no_argument, nullptr, SimPin},
     {"no-sim", no_argument, nullptr, NoSim},
@@ -270,6 +277,9 @@ int main(int argc, char** argv) {
         break;
       case UssdMenu: opts.ussdMenu = true; break;
       case UssdSession: ok = ParseCount(optarg, 1, Big, &opts.ussdSessionMs); break;
+      case ReportDelay: ok = ParseCount(optarg, 0, Big, &opts.reportDelayMs); break;
+      case ReportStatus: ok = ParseCount(optarg, 0, 255, &opts.reportStatus); break;
+      case NoReportStorage: opts.noReportStorage = true; break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
       case SimPin: opts.simPin = true; break;
       case NoSim: opts.noSim = true; break;

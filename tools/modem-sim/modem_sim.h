@@ -24,7 +24,8 @@ struct Message {
   bool gsm7 = false;   // received ones: listed with the GSM 7-bit alphabet (160 characters) instead of UCS-2 (70)
   std::string header = {};  // received ones: a user data header (UDHL first) before the text, as in a part
   std::string pdu = {};     // received ones: the SMS-DELIVER (hex, SMSC part first) listed as it is; sender,
-                            // date and text then say what it holds
+                            // date and text then say what it holds. A status report: its SMS-STATUS-REPORT,
+                            // sender its recipient, date its TP-SCTS, no text
 };
 
 struct DeliverInfo;
@@ -43,6 +44,7 @@ struct SentSms {
   int reference = 0;
   int total = 0;
   int sequence = 0;
+  bool reportRequested = false;  // TP-SRR: the sender asks for a status report
 };
 
 // A message as the recipient gets it: one SMS, or every part of a concatenated one.
@@ -135,6 +137,12 @@ struct Options {
   // supported); otherwise every request gets ussdReply.
   bool ussdMenu = false;
   int ussdSessionMs = 30000;
+  // delivery reports: a message accepted with TP-SRR gets its SMS-STATUS-REPORT (same TP-MR) after
+  // reportDelayMs, routed as +CNMI <ds> then says: 0 dropped, 1 "+CDS:" on the port, 2 stored and
+  // "+CDSI: <mem>,<index>" (not with <mode> 0, which buffers it)
+  bool noReportStorage = false;   // no "SR": AT+CPMS=? names none, reports are kept in <mem3> (receiving)
+  int reportDelayMs = 2000;
+  int reportStatus = 0;           // TP-ST of those reports: 0 delivered, 0x20.. pending, 0x40.. failed
   // going away
   int hangupAfter = 0;            // N>0: close the pty master right after receiving the Nth command line
   // One call per log line (already time-stamped, no newline), from the service thread. Empty: no log.
@@ -162,6 +170,9 @@ class Modem {
   // Stores a received message given as its SMS-DELIVER PDU (hex, SMSC part first); false when it
   // does not decode.
   bool AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu);
+  // Stores a status report given as its SMS-STATUS-REPORT PDU (hex, SMSC part first), listed as it is
+  // (padding, TP-PI and all); false when it does not decode.
+  bool AddStatusReport(const std::string& storage, int index, const std::string& status, const std::string& pdu);
   void AddPhonebookEntry(const std::string& number, const std::string& name);
   // Fills places 1 to count (1 to 255) of a storage with received messages of full length: 160 GSM
   // 7-bit characters, or 70 UCS-2 ones; each text says its place ("Message 7 of 30 on SM: ...").
@@ -195,6 +206,11 @@ class Modem {
   std::string TextModeText(const Message& m, const DeliverInfo* received) const;
   std::string DeleteMessage(const std::string& argument);
   std::string SelectStorage(const std::string& argument);
+  int Capacity(const std::string& storage) const;
+  std::string Indications(const std::string& command);   // AT+CNMI?, AT+CNMI=?, AT+CNMI=...
+  std::string ReportFields(const std::string& pdu) const;  // a report as text mode shows it
+  void RequestReport(const SentSms& sms, int reference);
+  void ArriveReports();  // reports whose time has come
   std::string StartSend(const std::string& argument);
   std::string Ussd(const std::string& argument);
   std::string NetworkAnswer(const std::string& request);  // the +CUSD line the network sends
@@ -225,7 +241,17 @@ class Modem {
   bool echo_ = true;
   bool ucs2_ = false;
   bool textMode_ = false;
-  std::string storage_ = "SM";
+  std::string storage_ = "SM";         // <mem1>: reading, listing, deleting
+  std::string writeStorage_ = "SM";    // <mem2>
+  std::string receiveStorage_ = "SM";  // <mem3>
+  int cnmi_[5] = {2, 1, 0, 0, 0};      // <mode>,<mt>,<bm>,<ds>,<bfr> at power-up: no reports kept
+  struct PendingReport {
+    Clock::time_point due;
+    int reference;
+    std::string recipient;
+    std::string sent;  // when the centre took the message
+  };
+  std::vector<PendingReport> reports_;
   int probes_ = 0;
   int reference_ = 0;
   bool awaitingPdu_ = false;

@@ -18,6 +18,10 @@ namespace {
 constexpr char Prompt[] = "\r\n> ";
 constexpr char Unsolicited[] = "\r\n+CREG: 1\r\n";  // what comes before a late prompt
 constexpr int UnsolicitedGapMs = 700;                // above atsms's 0.5 s of silence: each is an answer of its own
+constexpr int ReportCapacity = 20;                   // places in "SR"
+// +CNMI's values and the highest each may take (TS 27.005 3.4.1): <mode>,<mt>,<bm>,<ds>,<bfr>.
+const int IndicationLimits[] = {3, 3, 3, 2, 1};
+constexpr char IndicationRanges[] = "\r\n+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)\r\n";
 // What a modem refuses while its SIM is locked or missing: the storage and message commands.
 const char* const SimCommands[] = {"AT+CPMS", "AT+CMGL", "AT+CMGR", "AT+CMGD", "AT+CMGS", "AT+CMGW"};
 std::string Upper(std::string text) {
@@ -99,7 +103,10 @@ void Modem::HandlePdu(const std::string& raw) {
     Answer(echo, CmsError(500));
   } else {
     Deliver(sms);
-    Answer(echo, "\r\n+CMGS: " + std::to_string(++reference_) + "\r\n\r\nOK\r\n");
+    reference_ = (reference_ + 1) & 0xFF;  // TP-MR is one octet; the modem gives it, not the PDU
+    if (sms.reportRequested)
+      RequestReport(sms, reference_);
+    Answer(echo, "\r\n+CMGS: " + std::to_string(reference_) + "\r\n\r\nOK\r\n");
   }
 }
 
@@ -144,6 +151,8 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
   }
   if (name == "AT+CPMS")
     return SelectStorage(argument);
+  if (name == "AT+CNMI" || name == "AT+CNMI?")
+    return Indications(command);
   if (name == "AT+CMGL")
     return ListMessages(argument);
   if (name == "AT+CMGR")
@@ -157,23 +166,69 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
   return Error;
 }
 
-// +CPMS: used,total for each of the (up to three) storages named.
+// AT+CPMS=<mem1>[,<mem2>[,<mem3>]] (reading and deleting, writing, receiving; those left out stay):
+// +CPMS: used,total of each. "SR" holds status reports, which are only read and deleted.
+// AT+CPMS=? lists the storages each may be.
 std::string Modem::SelectStorage(const std::string& argument) {
+  if (argument == "?") {
+    const std::string lists = "(\"SM\",\"ME\")";
+    const std::string first = stores_.count("SR") ? "(\"SM\",\"ME\",\"SR\")" : lists;
+    return "\r\n+CPMS: " + first + "," + lists + "," + lists + "\r\n" + Ok;
+  }
   std::vector<std::string> names = SplitParameters(argument);
   if (names.empty() || names.size() > 3)
     return Error;
-  for (const std::string& name : names)
-    if (!stores_.count(name))
+  for (size_t i = 0; i < names.size(); ++i)
+    if (!stores_.count(names[i]) || (i > 0 && names[i] == "SR"))
       return CmsError(302);
-  storage_ = names[0];
+  std::string* chosen[] = {&storage_, &writeStorage_, &receiveStorage_};
+  for (size_t i = 0; i < names.size(); ++i)
+    *chosen[i] = names[i];
   std::string answer = "\r\n+CPMS: ";
   for (size_t i = 0; i < 3; ++i) {
-    const std::string& name = i < names.size() ? names[i] : storage_;
-    const auto& store = stores_[name];
-    size_t total = std::max<size_t>(name == "SM" ? opts_.capacitySm : opts_.capacityMe, store.size());
-    answer += std::to_string(store.size()) + "," + std::to_string(total) + (i < 2 ? "," : "");
+    const size_t used = stores_[*chosen[i]].size();
+    const size_t total = std::max<size_t>(Capacity(*chosen[i]), used);
+    answer += std::to_string(used) + "," + std::to_string(total) + (i < 2 ? "," : "");
   }
   return answer + "\r\n" + Ok;
+}
+
+int Modem::Capacity(const std::string& storage) const {
+  return storage == "SM" ? opts_.capacitySm : storage == "ME" ? opts_.capacityMe : ReportCapacity;
+}
+
+// AT+CNMI? gives +CNMI: <mode>,<mt>,<bm>,<ds>,<bfr>; AT+CNMI=[<mode>[,<mt>[,...]]] sets those given
+// (an empty one stays), all or nothing.
+std::string Modem::Indications(const std::string& command) {
+  if (command == "AT+CNMI?") {
+    std::string answer = "\r\n+CNMI: ";
+    for (int i = 0; i < 5; ++i)
+      answer += std::to_string(cnmi_[i]) + (i < 4 ? "," : "\r\n");
+    return answer + Ok;
+  }
+  const std::string argument = command.substr(command.find('=') + 1);
+  if (argument == "?")
+    return IndicationRanges + std::string(Ok);
+  std::vector<std::string> values = SplitParameters(argument);
+  if (values.size() > 5)
+    return Error;
+  int set[5];
+  std::copy(std::begin(cnmi_), std::end(cnmi_), set);
+  for (size_t i = 0; i < values.size(); ++i)
+    if (!values[i].empty() && (!ParseNumber(values[i], &set[i]) || set[i] > IndicationLimits[i]))
+      return Error;
+  std::copy(std::begin(set), std::end(set), cnmi_);
+  return Ok;
+}
+
+// <fo>,<mr>,"<ra>",<tora>,"<scts>","<dt>",<st> (TS 27.005 3.4.3); <ra> in UCS-2 hex with charset UCS2.
+std::string Modem::ReportFields(const std::string& pdu) const {
+  StatusReportInfo r;
+  if (!DecodeStatusReportPdu(pdu, &r))
+    return "";
+  return std::to_string(r.firstOctet) + "," + std::to_string(r.reference) + ",\"" +
+         (ucs2_ ? Utf8ToUcs2Hex(r.recipient) : r.recipient) + "\"," + std::to_string(r.recipientType) + ",\"" + r.sent +
+         "\",\"" + r.done + "\"," + std::to_string(r.status);
 }
 
 // PDU mode only: "+CMGL: <index>,<stat>,,<length>" and the PDU for each message with that <stat> (4: all).
@@ -214,7 +269,10 @@ std::string Modem::ReadMessage(const std::string& argument) {
   Message& m = found->second;
   int stat = StatusCode(m.status);
   std::string answer;
-  if (textMode_) {
+  const std::string report = ReportFields(m.pdu);
+  if (textMode_ && !report.empty()) {
+    answer = "\r\n+CMGR: \"" + m.status + "\"," + report + "\r\n" + Ok;
+  } else if (textMode_) {
     // A received message shows what its stored PDU holds, as a modem renders it.
     DeliverInfo info;
     const bool received = stat < 2 && DecodeDeliverPdu(EncodeMessage(m).hex, &info);
