@@ -165,6 +165,8 @@ std::vector<ArgumentCase> Cases() {
        "atsms: the text is not valid UTF-8\n", 0},
       {"Latin1Text", Port::Modem, "", {"sim", "send", "12345", "Gr\xfc\xdf" "e"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
+      {"EncodedSurrogateText", Port::Modem, "", {"sim", "send", "12345", "Hi \xed\xa0\xbd"}, 255, ResultError,
+       "atsms: the text is not valid UTF-8\n", 0},
       {"TextCutInsideACharacter", Port::Modem, "", {"sim", "send", "12345", "Hi \xf0\x9f\x98"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
       {"InvalidUtf8Ussd", Port::Modem, "", {"ussd", "\xff\xfe"}, 0, ResultOk, UssdTrace("7F3F"), 4, "AT+CUSD=1,\"7F3F\",15\r"},
