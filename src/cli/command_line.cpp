@@ -216,8 +216,9 @@ int Help(const char* program) {
         "  list              print the received messages, one tab-separated line each\n"
         "  del NUMBER        delete message NUMBER (digits only), then print the rest\n"
         "  del all           delete every message\n"
-        "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +,\n"
-        "                    \\n in TEXT is a line break; quote a TEXT with spaces\n"
+        "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
+        "                    (without it: a national number or a short code); \\n in\n"
+        "                    TEXT is a line break; quote a TEXT with spaces\n"
         "Any other command, or an argument beyond those the command takes, is a usage\n"
         "error: nothing is sent, the port is not opened.\n"
         "options (before PORT, one per argument; -- ends them):\n",

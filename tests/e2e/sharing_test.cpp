@@ -122,7 +122,7 @@ struct Caller {
 // To "12345", a two-letter text given as UCS-2.
 Caller Sender(const std::string& text, const std::string& ucs2) {
   return {{"sim", "send", "12345", text},
-          Cat({Prepared(StorageSim), {PduMode, "AT+CMGS=14\r", "00010005912143F5000804" + ucs2 + "\x1a"}}),
+          Cat({Prepared(StorageSim), {PduMode, "AT+CMGS=14\r", "00010005812143F5000804" + ucs2 + "\x1a"}}),
           ResultOk, "", 0};
 }
 const Caller Lister = {
@@ -176,7 +176,7 @@ TEST(SharedPort, RunsStartedTogetherTakeTurns) {
   Lines delivered;
   for (const sim::DeliveredSms& sms : modem.Delivered()) delivered.push_back(sms.destination + " " + sms.text);
   std::sort(delivered.begin(), delivered.end());
-  EXPECT_EQ((Lines{"+12345 Ha", "+12345 Hi", "+12345 Ho"}), delivered);
+  EXPECT_EQ((Lines{"12345 Ha", "12345 Hi", "12345 Ho"}), delivered);
   EXPECT_FALSE(Exists(LockFileOf(modem.SlavePath())));
 }
 

@@ -285,7 +285,7 @@ TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
 }
 
 const std::string Confirmed = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
-const char HiPdu[] = "00010005912143F500080400480069\x1a\r";
+const char HiPdu[] = "00010005812143F500080400480069\x1a\r";
 
 // The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers, "OK" too.
 struct SendCase { const char* source; Lines answers; int want; bool pduWritten; int reads; };
@@ -378,7 +378,7 @@ TEST(SendMessage, ReportAsksTheModemToKeepIt) {
     EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[7]\n}\n", run.out);
     EXPECT_EQ(c.err, run.err);
     // TP-SRR set: first octet 21.
-    const Lines pdu = {"AT+CMGS=14\r", "00210005912143F500080400480069\x1a\r"};
+    const Lines pdu = {"AT+CMGS=14\r", "00210005812143F500080400480069\x1a\r"};
     EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"} + c.sent + pdu, LinesSent());
   }
 }
