@@ -159,7 +159,6 @@ std::vector<ArgumentCase> Cases() {
       {"EmptyAfterList", Port::Modem, "", {"sim", "list", ""}, 1, "", Unexpected("", General), 0},
       {"WordAfterDeleteAll", Port::Modem, "", {"sim", "del", "all", "now"}, 1, "", Unexpected("now", Delete), 0},
       {"TwoUssdStrings", Port::Modem, "", {"ussd", "*100#", "1"}, 1, "", Unexpected("1", General), 0},
-      {"ArgumentAfterUssdList", Port::Modem, "", {"ussd", "list", "-j"}, 1, "", Unexpected("-j", General), 0},
       // Text that is not UTF-8 is refused whole, never sent cut at the bad byte.
       {"InvalidUtf8Text", Port::Modem, "", {"sim", "send", "12345", "A\xff" "B"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
