@@ -169,16 +169,19 @@ int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int un
   int count = (int)strlen(digits);
   char address[AddressDigitsSize];
   SwapSemiOctets(address, digits, count);
+  // Type of address (TS 23.040 9.1.2.5): international with "+"; without it, unknown, which the
+  // network reads by its national rules (a national number, a short code), ISDN numbering plan.
+  const unsigned type = digits == phone ? 0x81 : 0x91;
   const unsigned srr = report ? 0x20 : 0;  // TP-SRR: the network reports the delivery (TS 23.040 9.2.3.5)
   if (part.total <= 1) {
-    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA (international), PID 0, DCS UCS-2, UDL, UD.
-    return snprintf(message, MessageBufferSize, "00%.2X00%.2X91%s0008%.2X%.*s", 0x01 | srr, (unsigned)count, address,
-                    (unsigned)(2 * units), 4 * units, ucs2Hex);
+    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA, PID 0, DCS UCS-2, UDL, UD.
+    return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X%.*s", 0x01 | srr, (unsigned)count, type,
+                    address, (unsigned)(2 * units), 4 * units, ucs2Hex);
   }
   // The same with TP-UDHI set; the user data opens with the header: its length 5, IE 00 (concatenation,
   // 8-bit reference) of length 3: reference, number of parts, this part's number.
-  return snprintf(message, MessageBufferSize, "00%.2X00%.2X91%s0008%.2X050003%.2X%.2X%.2X%.*s", 0x41 | srr,
-                  (unsigned)count, address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF,
+  return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X050003%.2X%.2X%.2X%.*s", 0x41 | srr,
+                  (unsigned)count, type, address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF,
                   (unsigned)part.total, (unsigned)part.sequence, 4 * units, ucs2Hex);
 }
 

@@ -27,8 +27,9 @@ struct PartHeader {
 };
 
 // Formats into message (MessageBufferSize bytes) the SMS-SUBMIT to phone carrying units UTF-16
-// units of ucs2Hex, with a concatenation header when part.total > 1 and TP-SRR set with report.
-// Yields the PDU length, or -1 when phone is not 1 to 18 digits after an optional "+".
+// units of ucs2Hex, with a concatenation header when part.total > 1 and TP-SRR set with report;
+// phone as an international number (type 91) after "+", else as given (type 81). Yields the PDU
+// length, or -1 when phone is not 1 to 18 digits after an optional "+".
 int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
                    bool report = false);
 

@@ -98,6 +98,8 @@ bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code) {
   return ack == UssdRefused;
 }
 
+bool UssdNetworkFailed(const UssdReply& reply) { return reply.received && (reply.status == 4 || reply.status == 5); }
+
 int SendUssd(int port, const char* code, bool json, UssdForm form) {
   char packed[PackedUssdSize];
   const bool tooLong = PackUssd(packed, code) < 0;
@@ -128,6 +130,13 @@ int SendUssd(int port, const char* code, bool json, UssdForm form) {
     return -1;
   }
   PrintReply(Reply);
-  PrintBlock(true, json, form);
-  return 0;
+  const bool failed = UssdNetworkFailed(Reply);
+  if (failed && !Reply.hasText)
+    NoteExplained();  // the line without text says it
+  else if (failed)
+    NoteFailure(Reply.status == 4 ? "the network answered %s with +CUSD: 4 (operation not supported)"
+                                  : "the network answered %s with +CUSD: 5 (network time-out)",
+                command);
+  PrintBlock(!failed, json, form);
+  return failed ? -1 : 0;
 }

@@ -285,7 +285,7 @@ TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
 }
 
 const std::string Confirmed = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
-const char HiPdu[] = "00010005912143F500080400480069\x1a\r";
+const char HiPdu[] = "00010005812143F500080400480069\x1a\r";
 
 // The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers, "OK" too.
 struct SendCase { const char* source; Lines answers; int want; bool pduWritten; int reads; };
@@ -378,7 +378,7 @@ TEST(SendMessage, ReportAsksTheModemToKeepIt) {
     EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[7]\n}\n", run.out);
     EXPECT_EQ(c.err, run.err);
     // TP-SRR set: first octet 21.
-    const Lines pdu = {"AT+CMGS=14\r", "00210005912143F500080400480069\x1a\r"};
+    const Lines pdu = {"AT+CMGS=14\r", "00210005812143F500080400480069\x1a\r"};
     EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"} + c.sent + pdu, LinesSent());
   }
 }
@@ -509,6 +509,7 @@ const UssdJsonCase UssdJsonCases[] = {
     {"a reply without text", {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, JsonBlock("OK", "packed")},
     {"ERROR after a reply with text", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, JsonBlock("ERROR", "packed")},
     {"the plain request answered", {Error, Ok, CusdReply}, JsonBlock("OK", "text", BalanceJson)},
+    {"a time-out with text: no reply member", {Ok, "\r\n+CUSD: 5,\"x\",15\r\n"}, JsonBlock("ERROR", "packed")},
 };
 
 TEST(SendUssd, JsonBlock) {
@@ -525,7 +526,8 @@ TEST(SendUssd, JsonBlock) {
 }
 
 // The packed request first; the plain one once more only when the modem refused the packed one
-// or the network answered it +CUSD: 4. The last request gives the result. Each row: the USSD
+// or the network answered it +CUSD: 4. The last request gives the result: the network's last
+// answer +CUSD: 4 (not supported) or 5 (time-out) fails it. Each row: the USSD
 // string, the answers after the preparation, whether the plain request followed, the result and
 // the last line on standard error.
 struct FallbackCase { const char* source; const char* code; Lines answers; bool plain; int want; std::string last; };
@@ -541,19 +543,25 @@ const FallbackCase FallbackCases[] = {
     {"+CUSD: 4", "*100#", {Ok, Cusd4, Ok, CusdReply}, true, 0, Balance},
     {"plain refused too", "*100#", {Error, "\r\n+CME ERROR: 258\r\n"}, true, -1,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: +CME ERROR: 258"},
-    {"plain answered +CUSD: 4 too: no third request", "*100#", {Cusd4 + Ok, Cusd4 + Ok}, true, 0, NoText + "4)"},
+    {"plain answered +CUSD: 4 too: no third request", "*100#", {Cusd4 + Ok, Cusd4 + Ok}, true, -1, NoText + "4)"},
+    {"plain answered +CUSD: 4 with text", "*100#", {Ok, Cusd4, Ok, "\r\n+CUSD: 4,\"Unknown\",15\r\n"}, true, -1,
+     "atsms: the network answered AT+CUSD=1,\"*100#\",15 with +CUSD: 4 (operation not supported)"},
     // An answer stands, whatever it says: the request may have done something.
     {"a reply with text", "*100#", {Ok, CusdReply}, false, 0, Balance},
     {"+CUSD: 2", "*100#", {Ok, "\r\n+CUSD: 2\r\n"}, false, 0, NoText + "2)"},
-    {"+CUSD: 5 (time-out)", "*100#", {Ok, "\r\n+CUSD: 5\r\n"}, false, 0, NoText + "5)"},
+    {"+CUSD: 2 with text", "*100#", {Ok, "\r\n+CUSD: 2,\"Bye\",15\r\n"}, false, 0, "USSD reply: Bye"},
+    {"+CUSD: 5 (time-out)", "*100#", {Ok, "\r\n+CUSD: 5\r\n"}, false, -1, NoText + "5)"},
+    {"+CUSD: 5 with text", "*100#", {Ok, "\r\n+CUSD: 5,\"Try later\",15\r\n"}, false, -1,
+     "atsms: the network answered AT+CUSD=1,\"AA180C3602\",15 with +CUSD: 5 (network time-out)"},
     {"no reply at all", "*100#", {Ok}, false, 0, "atsms: the network sent no reply"},
     {"a reply, then ERROR", "*100#", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, false, -1,
      "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR"},
-    // The packed result stands for a string the plain form cannot carry, and for the empty one.
+    // The packed result stands for a string the plain form cannot carry, and for the empty one;
+    // +CUSD: 4 then fails it.
     {"not ASCII", "*100#\xC3\xA9", {Error, Ok, CusdReply}, false, -1,
      "atsms: the modem refused AT+CUSD=1,\"AA180C361AA600\",15: ERROR"},
-    {"a quote", "*1\"#", {Cusd4 + Ok, Ok, CusdReply}, false, 0, NoText + "4)"},
-    {"a control character", "*100#\n", {Cusd4 + Ok, Ok, CusdReply}, false, 0, NoText + "4)"},
+    {"a quote", "*1\"#", {Cusd4 + Ok, Ok, CusdReply}, false, -1, NoText + "4)"},
+    {"a control character", "*100#\n", {Cusd4 + Ok, Ok, CusdReply}, false, -1, NoText + "4)"},
     {"empty", "", {Error, Ok, CusdReply}, false, -1, "atsms: the modem refused AT+CUSD=1,\"\",15: ERROR"},
 };
 

@@ -123,7 +123,8 @@ struct Options {
   std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
   int ussdDelayMs = 1000;         // delay before the +CUSD reply
   UssdForm ussdForm = UssdForm::Text;
-  int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer
+  int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer;
+                                  // 4 (not supported) and 5 (time-out) come without text
   bool ussdBeforeOk = false;      // the +CUSD reply comes before the "OK", in the same answer
   bool ussdError = false;         // AT+CUSD is refused with ussdRefusal
   bool ussdNoReply = false;       // "OK" but never a +CUSD

@@ -133,6 +133,8 @@ std::string Modem::NetworkAnswer(const std::string& request) {
     menu = "main";
   } else if (!code && (opts_.ussdMenu || opts_.ussdTakes != UssdTakes::Packed)) {
     return UssdNotSupported;
+  } else if (opts_.ussdStatus == 4 || opts_.ussdStatus == 5) {
+    return "\r\n+CUSD: " + std::to_string(opts_.ussdStatus) + "\r\n";  // not supported, time-out: no text
   } else {
     return CusdLine(opts_.ussdStatus, opts_.ussdReply);
   }
