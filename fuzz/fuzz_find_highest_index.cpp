@@ -99,6 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const ListedMessage* part = PartAt(&halvesListing, i))  // a part stands within its message
       FUZZ_CHECK(part->concatenation.total >= 2 && part->concatenation.sequence >= 1 &&
                  part->concatenation.sequence <= part->concatenation.total);
+    if (const StatusReport* a = ReportAt(&halvesListing, i)) {
+      const StatusReport* b = ReportAt(&bytesListing, i);
+      FUZZ_CHECK(a->reference == b->reference && a->status == b->status);
+      FUZZ_CHECK(std::memcmp(a->recipient, b->recipient, sizeof a->recipient) == 0);
+      FUZZ_CHECK(std::memcmp(a->sent, b->sent, sizeof a->sent) == 0 && std::memcmp(a->done, b->done, sizeof a->done) == 0);
+    }
     if (kind != ListedDeliver) continue;
     const DeliverPdu& a = halvesListing.message[i].pdu;
     const DeliverPdu& b = bytesListing.message[i].pdu;

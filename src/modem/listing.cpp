@@ -24,6 +24,10 @@ const ListedMessage* PartAt(const Listing* listing, int index) {
   return message && message->isPart ? message : nullptr;
 }
 
+const StatusReport* ReportAt(const Listing* listing, int index) {
+  return KindOf(listing, index) == ListedReport ? &listing->report[index] : nullptr;
+}
+
 bool ListedUnread(const Listing* listing, int index) {
   return index >= 0 && index < ListedIndexes && listing->stat[index] == 0;
 }

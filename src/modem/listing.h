@@ -3,6 +3,7 @@
 #pragma once
 
 #include "modem/deliver_pdu.h"
+#include "modem/status_report.h"
 
 constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
 
@@ -13,7 +14,7 @@ enum ListedKind : unsigned char {
   ListedOther,    // its PDU is missing, does not parse, or has a compressed or reserved alphabet
   ListedDeliver,  // a received message: its SMS-DELIVER is in message[]
   ListedSubmit,   // a stored outgoing message
-  ListedReport,   // a status report
+  ListedReport,   // a status report: it is in report[]
 };
 
 // A received message as its PDU has it, and where it stands in a concatenated message.
@@ -33,6 +34,7 @@ struct Listing {
   signed char stat[ListedIndexes];  // <stat> of its "+CMGL:" line: 0 received unread, 1 read, 2 stored
                                     // unsent, 3 stored sent; -1 when it gives none
   ListedMessage message[ListedIndexes];  // with ListedDeliver
+  StatusReport report[ListedIndexes];    // with ListedReport
   short group[ListedIndexes];  // under --join: the lowest index of the parts joined with it, or -1
 };
 
@@ -44,6 +46,8 @@ ListedKind KindOf(const Listing* listing, int index);  // NotListed outside the 
 const ListedMessage* DeliverAt(const Listing* listing, int index);
 // The same when it is a part of a concatenated message, else null.
 const ListedMessage* PartAt(const Listing* listing, int index);
+// The status report at index, or null.
+const StatusReport* ReportAt(const Listing* listing, int index);
 // Whether the listing showed index as received unread (AT+CMGL turns it read on most modems).
 bool ListedUnread(const Listing* listing, int index);
 

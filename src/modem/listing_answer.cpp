@@ -94,7 +94,8 @@ void NotePdu(ListingScan* scan) {
       if (stored) listing->kind[index] = ListedSubmit;
       return;
     case MtiStatusReport:
-      if (!stored) listing->kind[index] = ListedReport;
+      if (!stored && ReadStatusReport(scan->pdu, scan->pduOctets, &listing->report[index]) == 0)
+        listing->kind[index] = ListedReport;
       return;
   }
 }

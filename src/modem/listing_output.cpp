@@ -2,6 +2,7 @@
 
 #include "modem/escape.h"
 #include "modem/read_answer.h"
+#include "modem/report_output.h"
 
 namespace {
 
@@ -55,14 +56,25 @@ void BeginListingOutput(ListingPrinter* printer, int storage) {
     fputs(Header, printer->out);
 }
 
-void EndListingOutput(ListingPrinter* printer) {
-  if (printer->json) fputs("]}\n", printer->out);
+void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
+  if (!printer->json) return;
+  FILE* const out = printer->out;
+  fputc(']', out);
+  bool any = false;
+  for (int index = 0; index < ListedIndexes; ++index) {
+    const StatusReport* const report = ReportAt(listing, index);
+    if (!report) continue;
+    fputs(any ? "," : ",\"reports\":[", out);
+    PrintReportObject(out, index, ListedUnread(listing, index), report);
+    any = true;
+  }
+  fputs(any ? "]}\n" : "}\n", out);
 }
 
 void PrintEmptyListing(ListingPrinter* printer, int storage) {
   if (!printer->json) return;
-  BeginListingOutput(printer, storage);
-  EndListingOutput(printer);
+  fputs(storage == 1 ? JsonListingMe : JsonListingSm, printer->out);
+  fputs("]}\n", printer->out);
 }
 
 void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part) {

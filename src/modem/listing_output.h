@@ -16,8 +16,9 @@ struct ListingPrinter {
 
 // The TSV header, or the JSON document's start for storage (1: phone "ME", 0: SIM "SM").
 void BeginListingOutput(ListingPrinter* printer, int storage);
-// Ends the JSON document, whatever came before, so that it parses; nothing for TSV.
-void EndListingOutput(ListingPrinter* printer);
+// Ends the JSON document, whatever came before, so that it parses: with the status reports of
+// listing as a "reports" array when it holds any. Nothing for TSV, which leaves reports out.
+void EndListingOutput(ListingPrinter* printer, const Listing* listing);
 // The whole JSON document of an empty storage; nothing for TSV.
 void PrintEmptyListing(ListingPrinter* printer, int storage);
 

@@ -180,7 +180,7 @@ int ListMessages(int port, int storage, const ListingStyle& style) {
     ShowIndex(port, listing, style, &printer, i);
     if (i == last) break;
   }
-  EndListingOutput(&printer);  // however the reads ended (the modem gone too), so that it parses
+  EndListingOutput(&printer, &listing);  // however the reads ended (the modem gone too), so that it parses
   return PortLost() ? -1 : last;
 }
 

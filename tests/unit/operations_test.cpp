@@ -228,6 +228,13 @@ const ListCase ListCases[] = {
          JsonClose},
     {"quick: every message from its PDU", {"\r\n" + Entry(3, 1, "B") + Entry(1, 1, "A") + "\r\nOK\r\n"}, 3, {},
      Header + Line(1, "A") + Line(3, "B"), JsonOpen + Object(1, "A") + "," + Object(3, "B") + JsonClose, true},
+    {"quick: a status report beside a message, in the JSON document only",
+     {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,0,,28\r\n0791947106004034061" "10C91947110325476425010010203804250100102"
+      "53B100FFFFFF\r\n\r\nOK\r\n"},
+     2, {}, Header + Line(1, "A"),
+     JsonOpen + Object(1, "A") + "],\"reports\":[{\"index\":2,\"unread\":true,\"status\":\"delivered\",\"code\":0,"
+     "\"reference\":17,\"recipient\":\"+491701234567\",\"sent\":\"24/05/01,10:20:30+08\",\"done\":"
+     "\"24/05/01,10:20:35+21\"}]}\n", true},
     {"quick: a PDU that does not parse is read in text mode",
      {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,1,,23\r\n07919471...\r\n\r\nOK\r\n", Ok, Cmgr("0042")}, 2,
      {"AT+CMGF=1\r", "AT+CMGR=2\r"}, Header + Line(1, "A") + Line(2, "B"),
