@@ -10,6 +10,7 @@
 #include "modem/escape.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
+#include "modem/prepare.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
 #include "serial/exchange.h"
@@ -204,8 +205,11 @@ int Help(const char* program) {
   fputs("Lists, deletes and sends SMS and sends USSD requests through the AT-command\n"
         "port of a GSM modem (PORT, for example /dev/ttyUSB1).\n"
         "modes:\n"
-        "  sim               the SIM storage (\"SM\"); so is any word but tel and ussd\n"
+        "  sim               the SIM storage (\"SM\"); so is any word but tel, report\n"
+        "                    and ussd\n"
         "  tel               the phone memory (\"ME\")\n"
+        "  report            the status-report storage (\"SR\"): list and del show and\n"
+        "                    delete the delivery reports that send --report asked for\n"
         "  ussd              COMMAND is a USSD string to send, for example '*100#';\n"
         "                    it goes packed (GSM 7-bit as hex), then once more as it\n"
         "                    is when the modem refuses that or the network answers\n"
@@ -262,11 +266,16 @@ int RunCommandLine(int argc, char** argv) {
   int storage = 0;
   if (strcmp(mode, "ussd") == 0)
     operation = OperationUssd;
+  else if (strcmp(mode, "report") == 0)
+    storage = ReportStorage;
   else
     storage = strcmp(mode, "tel") == 0 ? 1 : 0;
 
   // The commands come before the mode: "ussd list" lists the SIM.
-  if (strcmp(command, "send") == 0) {
+  if (strcmp(command, "send") == 0 && storage == ReportStorage) {
+    return WrongArgument("atsms: unknown command ", command, " for reports; their commands are list and del\n",
+                         operation, program);
+  } else if (strcmp(command, "send") == 0) {
     if (argc <= 5) return CommandUsage(OperationSend, program);
     operation = OperationSend;
   } else if (strcmp(command, "list") == 0) {

@@ -8,6 +8,8 @@ inline constexpr char CmdCharsetUcs2[] = "AT+CSCS=\"UCS2\"\r";  // text fields t
 inline constexpr char CmdCharsetGsm[] = "AT+CSCS=\"GSM\"\r";
 inline constexpr char CmdStoragePhone[] = "AT+CPMS=\"ME\",\"ME\",\"ME\"\r";  // read, write, receive
 inline constexpr char CmdStorageSim[] = "AT+CPMS=\"SM\",\"SM\",\"SM\"\r";
+inline constexpr char CmdStorages[] = "AT+CPMS=?\r";                 // the storages the modem has
+inline constexpr char CmdStorageReports[] = "AT+CPMS=\"SR\"\r";      // status reports: read and delete
 inline constexpr char CmdPduMode[] = "AT+CMGF=0\r";
 inline constexpr char CmdTextMode[] = "AT+CMGF=1\r";
 inline constexpr char CmdListAll[] = "AT+CMGL=4\r";          // 4: every status, PDU mode

@@ -1,6 +1,7 @@
 #include "modem/listing_output.h"
 
 #include "modem/escape.h"
+#include "modem/prepare.h"
 #include "modem/read_answer.h"
 #include "modem/report_output.h"
 
@@ -11,6 +12,12 @@ constexpr char Header[] = "num\ttype\tsender\tdate\tmsg\n";
 // The start of a JSON listing; "]}\n" closes it.
 constexpr char JsonListingSm[] = "{\"storage\":\"SM\",\"messages\":[";
 constexpr char JsonListingMe[] = "{\"storage\":\"ME\",\"messages\":[";
+constexpr char JsonListingSr[] = "{\"storage\":\"SR\",\"reports\":[";
+
+// The JSON document's start for storage.
+const char* JsonListingOf(int storage) {
+  return storage == ReportStorage ? JsonListingSr : storage == 1 ? JsonListingMe : JsonListingSm;
+}
 
 // "index\ttype\tsender\tdate\t"
 void PrintLineStart(FILE* out, const MessageFields* fields) {
@@ -50,16 +57,21 @@ void PrintJoinedText(FILE* out, const JoinedMessage* joined, const Listing* list
 
 void BeginListingOutput(ListingPrinter* printer, int storage) {
   printer->objects = 0;
+  printer->reports = storage == ReportStorage;
   if (printer->json)
-    fputs(storage == 1 ? JsonListingMe : JsonListingSm, printer->out);
+    fputs(JsonListingOf(storage), printer->out);
   else
-    fputs(Header, printer->out);
+    fputs(printer->reports ? ReportHeader : Header, printer->out);
 }
 
 void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
   if (!printer->json) return;
   FILE* const out = printer->out;
   fputc(']', out);
+  if (printer->reports) {
+    fputs("}\n", out);
+    return;
+  }
   bool any = false;
   for (int index = 0; index < ListedIndexes; ++index) {
     const StatusReport* const report = ReportAt(listing, index);
@@ -73,7 +85,7 @@ void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
 
 void PrintEmptyListing(ListingPrinter* printer, int storage) {
   if (!printer->json) return;
-  fputs(storage == 1 ? JsonListingMe : JsonListingSm, printer->out);
+  fputs(JsonListingOf(storage), printer->out);
   fputs("]}\n", printer->out);
 }
 
@@ -84,6 +96,15 @@ void PrintListed(ListingPrinter* printer, const MessageFields* fields, const Lis
   }
   StartObject(printer);
   PrintMessageObject(printer->out, fields, part);
+}
+
+void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report) {
+  if (!printer->json) {
+    PrintReportLine(printer->out, index, report);
+    return;
+  }
+  StartObject(printer);
+  PrintReportObject(printer->out, index, unread, report);
 }
 
 void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing) {

@@ -11,19 +11,24 @@
 struct ListingPrinter {
   FILE* out;
   bool json;
-  int objects;  // JSON objects printed so far
+  int objects;   // JSON objects printed so far
+  bool reports;  // the listing of the status-report storage, of reports alone
 };
 
-// The TSV header, or the JSON document's start for storage (1: phone "ME", 0: SIM "SM").
+// The TSV header, or the JSON document's start for storage (1: phone "ME", 0: SIM "SM",
+// ReportStorage: the status reports).
 void BeginListingOutput(ListingPrinter* printer, int storage);
-// Ends the JSON document, whatever came before, so that it parses: with the status reports of
-// listing as a "reports" array when it holds any. Nothing for TSV, which leaves reports out.
+// Ends the JSON document, whatever came before, so that it parses: a listing of messages with the
+// status reports of listing as a "reports" array when it holds any. Nothing for TSV, which leaves
+// reports out of a listing of messages.
 void EndListingOutput(ListingPrinter* printer, const Listing* listing);
 // The whole JSON document of an empty storage; nothing for TSV.
 void PrintEmptyListing(ListingPrinter* printer, int storage);
 
 // One message: its TSV line, or its object with a "part" member when part is not null.
 void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part);
+// One status report, in the listing of the status-report storage.
+void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report);
 // One joined message, its text the texts of its parts' user data in sequence order.
 void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing);
 

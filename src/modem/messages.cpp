@@ -124,7 +124,9 @@ void ShowIndex(int port, const Listing& listing, const ListingStyle& style, List
 
 int LastMessageIndex(int port, int storage, Listing* listing) {
   BeginListing(listing);
-  PrepareModem(port, 1, storage);  // not judged: the answers below decide
+  // Not judged (the answers below decide), but for the reports: another storage's messages must
+  // never be listed or deleted as reports.
+  if (PrepareModem(port, 1, storage) < 0 && storage == ReportStorage) return -1;
   Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) {
     NoteRefusal(CmdPduMode);
@@ -161,12 +163,21 @@ int LastMessageIndex(int port, int storage, Listing* listing) {
 int ListMessages(int port, int storage, const ListingStyle& style) {
   Listing listing;
   int last = LastMessageIndex(port, storage, &listing);
-  ListingPrinter printer = {stdout, style.json, 0};
+  ListingPrinter printer = {stdout, style.json, 0, false};
   if (last < 0 || (last == 0 && !listing.zeroInUse)) {
     if (listing.empty) PrintEmptyListing(&printer, storage);
     return last;
   }
   const int first = listing.zeroInUse ? 0 : 1;
+  if (storage == ReportStorage) {  // every report comes from its PDU in the listing
+    BeginListingOutput(&printer, storage);
+    for (int i = first; i <= last && i < ListedIndexes; ++i) {
+      const StatusReport* const report = ReportAt(&listing, i);
+      if (report) PrintListedReport(&printer, i, ListedUnread(&listing, i), report);
+    }
+    EndListingOutput(&printer, &listing);
+    return last;
+  }
   if (NeedsTextMode(listing, first, last, style.quick)) {
     Exchange(port, CmdTextMode);
     if (!ResponseHas(AnsOk)) {
@@ -185,7 +196,8 @@ int ListMessages(int port, int storage, const ListingStyle& style) {
 }
 
 int DeleteMessage(int port, int index, int storage) {
-  if (storage != -1) PrepareModem(port, 1, storage);  // not judged: the answer below decides
+  // Not judged (the answer below decides), but for the reports, as in LastMessageIndex.
+  if (storage != -1 && PrepareModem(port, 1, storage) < 0 && storage == ReportStorage) return -1;
   char command[CommandSize];
   if (Deleted(port, index, command)) return 0;
   NoteRefusal(command);

@@ -1,5 +1,8 @@
 #include "modem/prepare.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/step.h"
@@ -15,6 +18,29 @@ bool Accepted(int port, const char* command) {
   if (ResponseHas(AnsOk)) return true;
   NoteRefusal(command);
   return false;
+}
+
+// +CPMS: ("SM","ME","SR"),("SM","ME"),("SM","ME"): whether the first list, the storages that can be
+// read and deleted, holds "SR".
+bool ReadsReports(const char* answer) {
+  const char* list = strstr(answer, "+CPMS:");
+  if (!list) return false;
+  list += strspn(list + 6, " ") + 6;
+  const char* const end = *list == '(' ? strchr(list, ')') : list + strcspn(list, "\r\n");
+  const char* const found = strstr(list, "\"SR\"");
+  return end && found && found < end;
+}
+
+// AT+CPMS=?, then "SR" alone when the modem has it.
+int SelectReportStorage(int port) {
+  if (!Accepted(port, CmdStorages)) return -1;
+  if (!ReadsReports(ResponseBuffer)) {
+    fputs("atsms: this modem has no status-report storage (SR); its reports show in sim list -j and tel list -j\n",
+          stderr);
+    NoteExplained();
+    return -1;
+  }
+  return Accepted(port, CmdStorageReports) ? 0 : -1;
 }
 
 }  // namespace
@@ -39,5 +65,6 @@ int PrepareModem(int port, int charset, int storage) {
   }
   if (!Accepted(port, charset ? CmdCharsetUcs2 : CmdCharsetGsm)) return -1;
   if (storage < 0) return 0;
+  if (storage == ReportStorage) return SelectReportStorage(port);
   return Accepted(port, storage ? CmdStoragePhone : CmdStorageSim) ? 0 : -1;
 }

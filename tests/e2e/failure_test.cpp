@@ -38,6 +38,8 @@ const FailureCase FailureCases[] = {
      "atsms: the modem refused AT+CPMS=\"ME\",\"ME\",\"ME\": +CME ERROR: 10 (SIM not inserted)\n", true},
     {"SimPinCmeDeleteAll", [](sim::Options& o) { o.simPin = o.cmeErrors = true; }, {"sim", "del", "all"}, 255, "",
      "atsms: the modem refused AT+CPMS=\"SM\",\"SM\",\"SM\": +CME ERROR: 11 (SIM PIN required)\n", true},
+    {"NoReportStorage", [](sim::Options& o) { o.noReportStorage = true; }, {"report", "list"}, 255, "",
+     "atsms: this modem has no status-report storage (SR); its reports show in sim list -j and tel list -j\n", true},
     {"ListingRefused", [](sim::Options& o) { o.errorOn = "AT+CMGL"; }, {"sim", "list"}, 255, "",
      "atsms: the modem refused AT+CMGL=4: ERROR\n", true},
     {"PduModeRefused", [](sim::Options& o) { o.errorOn = "AT+CMGF=0"; }, {"sim", "list"}, 255, "",

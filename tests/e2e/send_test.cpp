@@ -150,6 +150,21 @@ TEST(SendReport, PrintsTheReferenceAndTheModemKeepsTheReport) {
   EXPECT_EQ(1, report.reference);
   EXPECT_EQ(Destination, report.recipient);
   EXPECT_EQ(0, report.status);  // delivered
+  // A later run finds it in the status-report storage, listed from its PDU.
+  const Lines reportStorage = {Probe, EchoOff, CharsetUcs2, "AT+CPMS=?\r", "AT+CPMS=\"SR\"\r", PduMode, ListAll};
+  const std::string times = "\t" + report.sent + "\t" + report.done;
+  RunResult list = RunAtsms({modem.SlavePath(), "report", "list"});
+  EXPECT_EQ(1, list.exitStatus);
+  EXPECT_EQ("num\tstatus\treference\trecipient\tsent\tdone\n1\tdelivered\t1\t" + Destination + times + "\n", list.out);
+  RunResult json = RunAtsms({"-q", "-j", modem.SlavePath(), "report", "list"});
+  EXPECT_EQ(1, json.exitStatus);
+  EXPECT_EQ("{\"storage\":\"SR\",\"reports\":[{\"index\":1,\"unread\":false,\"status\":\"delivered\",\"code\":0,"
+            "\"reference\":1,\"recipient\":\"" + Destination + "\",\"sent\":\"" + report.sent + "\",\"done\":\"" +
+                report.done + "\"}]}\n",
+            json.out);
+  const Lines commands = modem.Commands();
+  ASSERT_LE(2 * reportStorage.size(), commands.size());
+  EXPECT_EQ(Cat({reportStorage, reportStorage}), Lines(commands.end() - 2 * reportStorage.size(), commands.end()));
 }
 
 TEST(SendRefused, InvalidNumberWritesNothingToTheModem) {

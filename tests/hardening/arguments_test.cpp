@@ -152,6 +152,8 @@ std::vector<ArgumentCase> Cases() {
       {"UnknownCommand", Port::Modem, "", {"sim", "lsit"}, 1, "", UnknownCommand("lsit"), 0},
       {"UpperCaseCommand", Port::Modem, "", {"tel", "LIST"}, 1, "", UnknownCommand("LIST"), 0},
       {"UssdCodeOutsideUssd", Port::Modem, "", {"foo", "*100#"}, 1, "", UnknownCommand("*100#"), 0},
+      {"SendToTheReports", Port::Modem, "", {"report", "send", "12345", "Hi"}, 1, "",
+       Refused("atsms: unknown command 'send' for reports; their commands are list and del\n", General), 0},
       // An argument beyond those the command reads would have been dropped.
       {"OptionAfterDelete", Port::Modem, "", {"sim", "del", "3", "--join"}, 1, "", Unexpected("--join", Delete), 0},
       {"UnquotedText", Port::Modem, "", {"sim", "send", "+491701234567", "Hello", "world"}, 1, "",

@@ -36,10 +36,11 @@ expect "/dev/null" -j -q /dev/nul
 expect "/dev/null" -- /dev/nul             # after "--" a "-" word is no option
 expect "" -q -w ""                         # SECONDS
 expect "/dev/null" -w 60 /dev/nul
-expect "sim tel ussd" --wait 5 -q /dev/ttyUSB1 ""
+expect "sim tel report ussd" --wait 5 -q /dev/ttyUSB1 ""
 expect "sim" /dev/ttyUSB1 s
-expect "sim tel ussd" -q /dev/ttyUSB1 ""
+expect "sim tel report ussd" -q /dev/ttyUSB1 ""
 expect "list del send" /dev/ttyUSB1 tel ""
+expect "list del" /dev/ttyUSB1 report ""
 expect "del" /dev/ttyUSB1 sim d
 expect "" /dev/ttyUSB1 ussd ""             # a USSD code is typed, not completed
 expect "all" -q /dev/ttyUSB1 sim del a

@@ -37,6 +37,8 @@ Lines Repeat(const std::string& line, int times) { return Lines(times, line); }
 const Lines PrepareSim = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"};
 const Lines PreparePhone = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=\"ME\",\"ME\",\"ME\"\r"};
 const Lines PrepareGsm = {"AT\r", "ATE0\r", "AT+CSCS=\"GSM\"\r"};
+const Lines PrepareReports = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=?\r", "AT+CPMS=\"SR\"\r"};
+const std::string ReportStorages = "\r\n+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")\r\n\r\nOK\r\n";
 const Lines Listed = {"AT+CMGF=0\r", "AT+CMGL=4\r"};
 
 std::string Cmgl(const std::vector<int>& indexes) {
@@ -100,6 +102,9 @@ const PrepareCase PrepareCases[] = {
     {"phone storage", 1, 1, {Ok, Ok, Ok, Ok}, 0, PreparePhone},
     {"storage refused", 1, 1, {Ok, Ok, Ok, "\r\n+CMS ERROR: 302\r\n"}, -1, PreparePhone},
     {"echo still on during the probe", 1, 0, {"AT\r\r\nOK\r\n", "ATE0\r\r\nOK\r\n", Ok, Ok}, 0, PrepareSim},
+    {"status-report storage", 1, ReportStorage, {Ok, Ok, Ok, ReportStorages, Ok}, 0, PrepareReports},
+    {"no status-report storage", 1, ReportStorage, {Ok, Ok, Ok, "\r\n+CPMS: (\"SM\",\"ME\"),(\"SM\",\"SR\")\r\n" + Ok},
+     -1, Lines(PrepareReports.begin(), PrepareReports.end() - 1)},
 };
 
 TEST(PrepareModem, CommandOrder) {
@@ -254,6 +259,28 @@ TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
       EXPECT_EQ(PrepareSim + Listed + c.sent, LinesSent());
       EXPECT_EQ(json ? c.json : c.out, run.out);
     }
+  }
+}
+
+// The status-report storage lists its reports alone, from their PDUs: no text mode, no reads.
+TEST(ListMessages, ReportsFromTheirPdus) {
+  const std::string report = "07919471060040340611" "0C91947110325476" "42501001020380" "425010010253B1" "00FFFFFF";
+  const std::string listing =
+      "\r\n" + Entry(1, 1, "A") + "+CMGL: 3,0,,28\r\n" + report + "\r\n+CMGL: 4,1,,23\r\n0791...\r\n\r\nOK\r\n";
+  const std::string object = "{\"index\":3,\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
+                             "\"recipient\":\"+491701234567\",\"sent\":\"24/05/01,10:20:30+08\",\"done\":"
+                             "\"24/05/01,10:20:35+21\"}";
+  for (bool json : {false, true}) {
+    PlayAnswers({Ok, Ok, Ok, ReportStorages, Ok, Ok, listing});
+    ListingStyle style;
+    style.json = json;
+    Captured run = Capture([&style] { return ListMessages(FakePort, ReportStorage, style); });
+    EXPECT_EQ(4, run.result);
+    EXPECT_EQ(PrepareReports + Listed, LinesSent());
+    EXPECT_EQ(json ? "{\"storage\":\"SR\",\"reports\":[" + object + "]}\n"
+                   : "num\tstatus\treference\trecipient\tsent\tdone\n"
+                     "3\tdelivered\t17\t+491701234567\t24/05/01,10:20:30+08\t24/05/01,10:20:35+21\n",
+              run.out);
   }
 }
 
