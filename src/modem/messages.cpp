@@ -33,11 +33,11 @@ int ListingObjects = 0;
 // Calls visit for first, first + 1, ... last (nothing when last < first; safe up to INT_MAX) and
 // yields last, or -1 when the modem went away on the way.
 int ForEachIndex(int port, int first, int last, int (*visit)(int port, int index)) {
-  for (int i = first; i <= last && !PortLost(); ++i) {
+  for (int i = first; i <= last && !PortLost() && !SimStayedBusy(); ++i) {
     visit(port, i);  // results not looked at: an empty index is no reason to stop
     if (i == last) break;
   }
-  return PortLost() ? -1 : last;
+  return PortLost() || SimStayedBusy() ? -1 : last;
 }
 
 // One AT+CMGD, its line formatted into command (CommandSize bytes): true once the modem said "OK".
@@ -73,7 +73,8 @@ bool NoteBadListing(const ListingScan& scan, long total) {
 int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   if (zeroInUse) *zeroInUse = false;
   if (empty) *empty = false;
-  PrepareModem(port, 1, storage);  // not judged: the answers below decide
+  // Not judged (the answers below decide), but for a busy SIM: it never lists another storage.
+  if (PrepareModem(port, 1, storage) < 0 && SimStayedBusy()) return -1;
   Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) {
     NoteRefusal(CmdPduMode);
@@ -191,7 +192,8 @@ int ListMessages(int port, int storage, bool json, bool join) {
 }
 
 int DeleteMessage(int port, int index, int storage) {
-  if (storage != -1) PrepareModem(port, 1, storage);  // not judged: the answer below decides
+  // Not judged (the answer below decides), but for a busy SIM: it never deletes in another storage.
+  if (storage != -1 && PrepareModem(port, 1, storage) < 0 && SimStayedBusy()) return -1;
   char command[CommandSize];
   if (Deleted(port, index, command)) return 0;
   NoteRefusal(command);
