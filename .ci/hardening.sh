@@ -46,7 +46,7 @@ tail -3 "$out/asan-ctest.log"
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 step "valgrind: a listing, a send and a USSD against modem-sim"
-cmake -S . -B "$out/plain" -DATSMS_TESTS=ON >/dev/null
+cmake -S . -B "$out/plain" -DATSMS_TESTS=ON -DATSMS_WERROR=ON >/dev/null
 cmake --build "$out/plain" -j"$jobs" --target atsms modem-sim >"$out/plain-build.log" 2>&1 ||
   { tail -50 "$out/plain-build.log"; exit 1; }
 "$out/plain/tools/modem-sim/modem-sim" --store tools/modem-sim/demo-inbox.txt --ussd-delay 200 \
@@ -79,7 +79,7 @@ wait "$simPid" 2>/dev/null || true
 trap - EXIT
 
 step "fuzzing: every target for ${fuzzSeconds}s under ASan and UBSan"
-cmake -S . -B "$out/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DATSMS_FUZZ=ON -DATSMS_TESTS=OFF >/dev/null
+cmake -S . -B "$out/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DATSMS_FUZZ=ON -DATSMS_TESTS=OFF -DATSMS_WERROR=ON >/dev/null
 cmake --build "$out/fuzz" -j"$jobs" --target fuzzers fuzz_coverage >"$out/fuzz-build.log" 2>&1 ||
   { tail -50 "$out/fuzz-build.log"; exit 1; }
 targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_to_utf8 fuzz_build_submit_pdu fuzz_pack_ussd
@@ -152,7 +152,7 @@ step "static analysis: cppcheck and clang-tidy on src/"
 cppcheck --std=c++17 --language=c++ --enable=warning,style,performance,portability --inline-suppr \
   --suppress=missingIncludeSystem --suppress=cstyleCast --suppress=useStlAlgorithm \
   --error-exitcode=1 --quiet -I src src
-cmake -S . -B "$out/tidy" -DATSMS_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+cmake -S . -B "$out/tidy" -DATSMS_TESTS=OFF -DATSMS_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 # .clang-tidy at the root says which checks and why; every warning is an error.
 clang-tidy -p "$out/tidy" --quiet src/*/*.cpp 2>"$out/tidy.log"
 echo "cppcheck and clang-tidy: clean"

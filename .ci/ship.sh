@@ -39,7 +39,7 @@ done
 echo "both pages pass mandoc -T lint, groff -ww and man -l"
 
 step "host build"
-cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DATSMS_WERROR=ON >/dev/null
 cmake --build "$out" -j"$(nproc)" >/dev/null
 
 step "cmake --install into a DESTDIR"
@@ -48,6 +48,8 @@ DESTDIR=$stage cmake --install "$out" --prefix /usr/local >/dev/null
 expected="usr/local/bin/atsms
 usr/local/bin/atsms-modem-sim
 usr/local/share/bash-completion/completions/atsms
+usr/local/share/doc/atsms-modem-sim/copyright
+usr/local/share/doc/atsms/copyright
 usr/local/share/man/man1/atsms-modem-sim.1.gz
 usr/local/share/man/man1/atsms.1.gz"
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
@@ -72,6 +74,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 contents=$(dpkg-deb -c "$deb")
 grep -q './usr/share/man/man1/atsms.1.gz$' <<<"$contents" || fail "atsms.deb has no manual page"
 grep -q './usr/share/bash-completion/completions/atsms$' <<<"$contents" || fail "atsms.deb has no completion"
+grep -q './usr/share/doc/atsms/copyright$' <<<"$contents" || fail "atsms.deb has no copyright file"
+grep -q './usr/share/doc/atsms-modem-sim/copyright$' <<<"$(dpkg-deb -c "$simdeb")" ||
+  fail "atsms-modem-sim.deb has no copyright file"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(atsms --version)" = "atsms ${version%-*}" ] || fail "atsms --version: $(atsms --version), package $version"
@@ -98,7 +103,8 @@ for triple in arm-linux-gnueabihf mips-linux-gnu; do
   qemu=qemu-${triple%%-*}
   cross=$out-${triple%%-*}
   step "cross-build for $triple"
-  cmake -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$triple.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S . -B "$cross" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/$triple.cmake -DCMAKE_BUILD_TYPE=Release \
+    -DATSMS_WERROR=ON >/dev/null
   cmake --build "$cross" -j"$(nproc)" --target atsms unit_test >/dev/null
   file -b "$cross/atsms"
   # The tests run through qemu-user (CMAKE_CROSSCOMPILING_EMULATOR with -L /usr/<triple>).
@@ -127,7 +133,7 @@ done
 step "static build (ATSMS_STATIC=ON, ARM)"
 static=$out-arm-static
 cmake -S . -B "$static" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm-linux-gnueabihf.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DATSMS_TESTS=OFF -DATSMS_STATIC=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DATSMS_TESTS=OFF -DATSMS_STATIC=ON -DATSMS_WERROR=ON >/dev/null
 cmake --build "$static" -j"$(nproc)" --target atsms >/dev/null
 grep -q 'statically linked' <<<"$(file -b "$static/atsms")" || fail "ATSMS_STATIC=ON did not link statically"
 start_sim static-list "$hostsim" --store tools/modem-sim/demo-inbox.txt

@@ -67,6 +67,8 @@ $(info PKG_RELEASE=$(PKG_RELEASE))
 $(info PKG_SOURCE=$(PKG_SOURCE))
 $(info PKG_BUILD_DIR=$(notdir $(PKG_BUILD_DIR)))
 $(info PKG_INSTALL=$(PKG_INSTALL))
+$(info PKG_LICENSE=$(PKG_LICENSE))
+$(info PKG_LICENSE_FILES=$(PKG_LICENSE_FILES))
 $(info CMAKE_OPTIONS=$(strip $(CMAKE_OPTIONS)))
 $(info SECTION=$(SECTION))
 $(info CATEGORY=$(CATEGORY))
@@ -103,6 +105,10 @@ mkdir -p "$work/build_dir"
 tar -xzf "$work/$(field PKG_SOURCE)" -C "$work/build_dir"
 source=$work/build_dir/$(field PKG_BUILD_DIR)
 [ -f "$source/CMakeLists.txt" ] || fail "recipe: $(field PKG_SOURCE) does not unpack into $(field PKG_BUILD_DIR)/"
+[ "$(field PKG_LICENSE)" = MIT ] || fail "recipe: PKG_LICENSE is $(field PKG_LICENSE), the project's licence is MIT"
+read -ra licenceFiles <<<"$(field PKG_LICENSE_FILES)"
+[ ${#licenceFiles[@]} -gt 0 ] || fail "recipe: no PKG_LICENSE_FILES"
+for f in "${licenceFiles[@]}"; do [ -f "$source/$f" ] || fail "recipe: PKG_LICENSE_FILES names $f, not in the archive"; done
 read -ra cmakeOptions <<<"$(field CMAKE_OPTIONS)"
 cmake -S "$source" -B "$work/openwrt-build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release "${cmakeOptions[@]}" \
   >"$work/openwrt-build.log" 2>&1 || { tail -30 "$work/openwrt-build.log"; fail "recipe: cmake on the archive"; }
@@ -145,7 +151,7 @@ took
 
 step "the end-to-end suite against the x86-64 musl binary"
 if [ ! -x "$host/tests/e2e/e2e_test" ] || [ ! -x "$host/tests/hardening/hardening_test" ]; then
-  cmake -S . -B "$host" -DATSMS_TESTS=ON >/dev/null
+  cmake -S . -B "$host" -DATSMS_TESTS=ON -DATSMS_WERROR=ON >/dev/null
   cmake --build "$host" -j"$(nproc)" >/dev/null
 fi
 # The harness runs the binary ATSMS_E2E_BINARY names in place of the one it was built with.

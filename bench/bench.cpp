@@ -10,7 +10,9 @@
 // runs with -q (quick mode) beside them, against the -q targets. A third table lists a phone
 // memory of 255 stored parts of long messages with -q, with and without --join: the exchanges
 // (command lines), wall time, CPU time and peak RSS (median and worst run: the C library's pages,
-// most of it, vary from run to run). Then 20 runs started at once on one port (-q
+// most of it, vary from run to run). A fourth lists and empties a full SIM of 30 and a phone
+// memory of 255 with -q on a modem that takes 20 ms for each answer: the exchanges and the wall
+// time, against the target for the SIM. Then 20 runs started at once on one port (-q
 // -w 60: list, send, USSD), which take turns: the total wall time beside the sum of the runs' own
 // times, and the hand-over gaps between them. Then, for every build directory given (cross builds
 // too), the stripped size of atsms and its NEEDED libraries.
@@ -44,6 +46,7 @@ constexpr double SilenceSeconds = 0.5;
 constexpr int UssdDelayMs = 1000;
 constexpr int StoredMessages = 10;
 constexpr int FullSim = 30;  // a SIM's usual capacity, filled with full-length messages
+constexpr int SlowAnswerMs = 20;  // a modem's time for each answer in the full-storage rows with -q
 
 struct Operation {
   std::string name;
@@ -57,6 +60,8 @@ struct Operation {
   double quickTargetMs = 0;       // the most a run with -q may take; 0: no target
   std::vector<std::string> simArgs = {};  // more options for the simulator
   std::vector<std::string> options = {};  // atsms options before PORT (besides -q)
+  int quickLines = -1;                    // command lines with -q, when they differ
+  int LinesWith(bool quick) const { return quick && quickLines >= 0 ? quickLines : commandLines; }
 };
 
 struct Run {
@@ -82,16 +87,19 @@ std::vector<Operation> Operations() {
   const int prepare = 4;
   const int listing = prepare + 2;  // AT+CMGF=0, AT+CMGL=4
   std::vector<Operation> ops;
+  // With -q a listing comes from the CMGL answer alone, and "del all" is one AT+CMGD=1,4.
   ops.push_back({"sim list (10 stored)", {"sim", "list"}, true, listing + 1 + StoredMessages,
                  listing + 1 + StoredMessages, 0, StoredMessages,
-                 "prepare 4 + CMGF + CMGL + CMGF + 10 CMGR answers x 0.5 s", 250});
+                 "prepare 4 + CMGF + CMGL + CMGF + 10 CMGR answers x 0.5 s", 250, {}, {}, listing});
   ops.push_back({"sim del all (10)", {"sim", "del", "all"}, true, listing + StoredMessages,
                  listing + StoredMessages, 0, StoredMessages, "prepare 4 + CMGF + CMGL + 10 CMGD answers x 0.5 s",
-                 250});
+                 250, {}, {}, listing + 1});
   ops.push_back({"sim list (full SIM 30)", {"sim", "list"}, false, listing + 1 + FullSim, listing + 1 + FullSim, 0,
-                 FullSim, "prepare 4 + CMGF + CMGL + CMGF + 30 CMGR answers x 0.5 s", 0, {"--fill", "SM:30"}});
+                 FullSim, "prepare 4 + CMGF + CMGL + CMGF + 30 CMGR answers x 0.5 s", 0, {"--fill", "SM:30"}, {},
+                 listing});
   ops.push_back({"sim del all (full 30)", {"sim", "del", "all"}, false, listing + FullSim, listing + FullSim, 0,
-                 FullSim, "prepare 4 + CMGF + CMGL + 30 CMGD answers x 0.5 s", 0, {"--fill", "SM:30"}});
+                 FullSim, "prepare 4 + CMGF + CMGL + 30 CMGD answers x 0.5 s", 0, {"--fill", "SM:30"}, {},
+                 listing + 1});
   ops.push_back({"sim send", {"sim", "send", "+491701234567", "'Hello from the benchmark! Grüße, Привет 😀'"}, false,
                  prepare + 3, prepare + 3, 0, 0, "prepare 4 + CMGF + prompt + CMGS answers x 0.5 s", 200});
   // AT+CUSD: "OK" at once, +CUSD 1 s later. The first wait ends 0.5 s after the "OK"; the next
@@ -359,7 +367,8 @@ Figures MeasureOperation(const Operation& op, bool quick, int runs, const std::s
                          const std::string& store, const std::string& log) {
   Figures f;
   std::vector<double> walls, cpus, rsses;
-  f.linesSeen = op.commandLines;
+  const int lines = op.LinesWith(quick);
+  f.linesSeen = lines;
   for (int r = 0; r < runs; ++r) {
     std::vector<std::string> simArgs = {"--log", log, "--ussd-delay", std::to_string(UssdDelayMs)};
     if (op.store) {
@@ -383,7 +392,7 @@ Figures MeasureOperation(const Operation& op, bool quick, int runs, const std::s
     f.maxRssKiB = std::max(f.maxRssKiB, run.maxRssKiB);
     rsses.push_back((double)run.maxRssKiB);
     f.statuses.push_back(run.status);
-    if (run.commandLines != op.commandLines && f.linesSeen == op.commandLines)
+    if (run.commandLines != lines && f.linesSeen == lines)
       f.linesSeen = run.commandLines;
   }
   f.wallMs = Median(walls);
@@ -580,9 +589,10 @@ int main(int argc, char** argv) {
            overMs, overPct, plain.cpuMs, plain.maxRssKiB, StatusNote(plain.statuses, op.wantStatus).c_str());
     notes.push_back(op.name + ": " + op.floorNote);
     for (const Figures* f : {&plain, &quick})
-      if (f->linesSeen != op.commandLines)
+      if (f->linesSeen != op.LinesWith(f == &quick))
         notes.push_back("  the simulator received " + std::to_string(f->linesSeen) + " command lines, not " +
-                        std::to_string(op.commandLines) + (f == &quick ? " (with -q)" : ": the floor above is off"));
+                        std::to_string(op.LinesWith(f == &quick)) +
+                        (f == &quick ? " (with -q)" : ": the floor above is off"));
     if (op.simArgs.empty()) {
       overheadOk = overheadOk && overMs < 20 && overPct < 1;
       worstOverMs = std::max(worstOverMs, overMs);
@@ -639,7 +649,7 @@ int main(int argc, char** argv) {
   for (bool sixteen : {false, true}) {
     const std::string partsStore = work + (sixteen ? "/sixteen.txt" : "/threes.txt");
     WritePartsStore(partsStore, sixteen);
-    const int lines = 4 + 2 + 1 + PartsStored;  // prepare, CMGF, CMGL, CMGF, one CMGR per index
+    const int lines = 4 + 2;  // prepare, CMGF, CMGL: every part comes from its PDU in the listing
     int seen[2] = {0, 0};
     for (bool join : {false, true}) {
       Operation op{std::string(sixteen ? "tel list 16 parts + 239 single" : "tel list 85 x 3 parts") +
@@ -659,6 +669,37 @@ int main(int argc, char** argv) {
     }
     sameExchanges = sameExchanges && seen[0] == seen[1];
     unlink(partsStore.c_str());
+  }
+  printf("\n");
+
+  // Full storages with -q on a modem that takes 20 ms for each answer, as real ones take 30 to 150 ms
+  // for a SIM read: one listing answer lists them, one command empties them.
+  printf("full storages with -q, the modem answering each command after %d ms, medians\n", SlowAnswerMs);
+  printf("%-38s %9s %10s %10s %7s %9s  %s\n", "operation", "exchanges", "wall ms", "target", "CPU ms", "RSS KiB",
+         "exit status");
+  bool fullQuickOk = true;
+  for (int count : {FullSim, PartsStored}) {
+    const std::string storage = count == FullSim ? "SM" : "ME";
+    const std::vector<std::string> simArgs = {"--answer-delay", std::to_string(SlowAnswerMs), "--fill",
+                                              storage + ":" + std::to_string(count), "--capacity",
+                                              storage + ":" + std::to_string(count)};
+    const std::string mode = count == FullSim ? "sim" : "tel";
+    for (bool all : {false, true}) {
+      const int lines = 4 + 2 + (all ? 1 : 0);  // prepare, CMGF, CMGL, and the one CMGD
+      Operation op{mode + (all ? " del all (" : " list (") + std::to_string(count) + " stored)",
+                   {mode, all ? "del" : "list"}, false, lines, lines, 0, count, "", 0, simArgs};
+      if (all)
+        op.args.push_back("all");
+      Figures f = MeasureOperation(op, true, runs, atsms, sim, store, log);
+      char target[32] = "-";
+      if (count == FullSim) {
+        const bool met = f.linesSeen <= 8 && f.wallMs <= 250;
+        snprintf(target, sizeof target, "8, 250 %s", Mark(met));
+        fullQuickOk = fullQuickOk && met;
+      }
+      printf("%-38s %9d %10.1f %10s %7.2f %9.0f  %s\n", op.name.c_str(), f.linesSeen, f.wallMs, target, f.cpuMs,
+             f.medianRssKiB, StatusNote(f.statuses, op.wantStatus).c_str());
+    }
   }
   printf("\n");
 
@@ -708,6 +749,8 @@ int main(int argc, char** argv) {
   printf("  255 parts, --join: exchanges as without it    %-3s\n", Mark(sameExchanges));
   printf("  255 parts, --join: peak RSS <= 1.5 MiB        %-3s (median %.0f KiB, worst run %ld KiB)\n",
          Mark(partsRss <= 1536), partsRss, partsWorst);
+  printf("  full SIM of 30 with -q at 20 ms an answer: list and del all, each <= 8 exchanges and <= 0.25 s   %-3s\n",
+         Mark(fullQuickOk));
   printf("  with -q, each run within its target above     %-3s%s\n", Mark(quickOk),
          quickWorst.empty() ? "" : (" (over: " + quickWorst + ")").c_str());
   if (sizeSeen)

@@ -2,6 +2,7 @@
 #
 #   -DATSMS_SANITIZE=ON  every target of the tree (the tool, its tests, the simulated modem) with
 #                        AddressSanitizer and UndefinedBehaviorSanitizer; the first fault ends the run.
+#                        Warnings are errors there, as with ATSMS_WERROR.
 #   -DATSMS_FUZZ=ON      libFuzzer targets of the pure parsers and codecs (fuzz/); needs clang++.
 #
 # tests/hardening (signals, a modem that goes away, hostile command lines) is added with the tests.
@@ -42,7 +43,7 @@ if(ATSMS_SANITIZE)
     if(isFuzzer OR NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$")
       continue()
     endif()
-    set_property(TARGET ${target} APPEND PROPERTY COMPILE_OPTIONS ${ATSMS_SANITIZE_FLAGS})
+    set_property(TARGET ${target} APPEND PROPERTY COMPILE_OPTIONS ${ATSMS_SANITIZE_FLAGS} -Werror)
     if(NOT type MATCHES "^(STATIC_LIBRARY|OBJECT_LIBRARY)$")
       set_property(TARGET ${target} APPEND PROPERTY LINK_OPTIONS ${ATSMS_SANITIZE_FLAGS})
     endif()

@@ -31,6 +31,19 @@ add_custom_target(atsms-man ALL DEPENDS ${ATSMS_COMPRESSED_MAN_PAGES})
 install(TARGETS atsms RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT atsms)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/atsms.1.gz"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT atsms)
+# The licence, as Debian's machine-readable copyright file, in each package's documentation.
+file(READ "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE" ATSMS_LICENSE)
+string(STRIP "${ATSMS_LICENSE}" ATSMS_LICENSE)
+string(REPLACE "\n" "\n " ATSMS_LICENSE "${ATSMS_LICENSE}")
+string(REPLACE "\n \n" "\n .\n" ATSMS_LICENSE "${ATSMS_LICENSE}")  # a blank line of the text
+file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/copyright"
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: atsms\n\n"
+  "Files: *\n"
+  "Copyright: 2026 the atsms authors\n"
+  "License: Expat\n ${ATSMS_LICENSE}\n")
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/copyright"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/atsms COMPONENT atsms)
 # Bash completion, where bash-completion looks for it by the command's name.
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/atsms"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT atsms)
@@ -41,6 +54,8 @@ if(TARGET modem-sim)
           RENAME atsms-modem-sim COMPONENT simulator)
   install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/atsms-modem-sim.1.gz"
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT simulator)
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/copyright"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/atsms-modem-sim COMPONENT simulator)
 endif()
 
 # Debian packages: one for the tool (needs only libc), one for the simulator (C++ runtime).

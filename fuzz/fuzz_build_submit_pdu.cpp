@@ -43,15 +43,15 @@ std::string Cleaned(const std::string& text, size_t* strippedLength) {
   return out;
 }
 
-// One part's PDU: 00 SMSC | 01 SMS-SUBMIT (41 with a header) | 00 MR | TP-DA: digit count, 91,
-// semi-octets | 00 PID | 08 DCS | UDL | [050003 reference total sequence] UD. Yields the UD.
+// One part's PDU: 00 SMSC | 01 SMS-SUBMIT (41 with a header) | 00 MR | TP-DA: digit count, 91
+// after "+" else 81, semi-octets | 00 PID | 08 DCS | UDL | [050003 reference total sequence] UD. Yields the UD.
 std::string CheckPdu(const std::string& pdu, const std::string& phone, int reference, int total, int sequence) {
   FUZZ_CHECK(pdu.size() < MessageBufferSize);
   FUZZ_CHECK(pdu.size() % 2 == 0 && IsUpperHex(pdu.data(), pdu.size()));
   FUZZ_CHECK(pdu.compare(0, 6, total > 1 ? "004100" : "000100") == 0);
   const std::string digits = phone[0] == '+' ? phone.substr(1) : phone;
   FUZZ_CHECK(HexByte(pdu, 6) == (int)digits.size());
-  FUZZ_CHECK(pdu.compare(8, 2, "91") == 0);
+  FUZZ_CHECK(pdu.compare(8, 2, phone[0] == '+' ? "91" : "81") == 0);
   const size_t addressLength = digits.size() + digits.size() % 2;
   std::string swapped = pdu.substr(10, addressLength);
   for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);

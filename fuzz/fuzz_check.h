@@ -55,9 +55,8 @@ inline std::string AsText(const unsigned char* data, size_t size) {
   return std::string((const char*)data, nul ? (size_t)((const unsigned char*)nul - data) : size);
 }
 
-// An independent reading of the outgoing codec's rules: UTF-8 as RFC 3629, except that encoded
-// surrogates (ED A0..BF xx) pass as they are. Fills units with UTF-16 (pairs above U+FFFF) up to
-// the first malformed sequence and yields how many bytes were read.
+// An independent reading of the outgoing codec's rules: UTF-8 as RFC 3629. Fills units with
+// UTF-16 (pairs above U+FFFF) up to the first malformed sequence and yields how many bytes were read.
 inline size_t DecodeLikeCodec(const std::string& s, std::vector<uint16_t>* units) {
   size_t i = 0;
   while (i < s.size()) {
@@ -77,6 +76,7 @@ inline size_t DecodeLikeCodec(const std::string& s, std::vector<uint16_t>* units
       cp = cp << 6 | (t & 0x3F);
     }
     if (!ok || (n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF))) break;
+    if (cp >= 0xD800 && cp <= 0xDFFF) break;
     if (cp > 0xFFFF) {
       units->push_back((uint16_t)(0xD800 | ((cp - 0x10000) >> 10)));
       units->push_back((uint16_t)(0xDC00 | ((cp - 0x10000) & 0x3FF)));

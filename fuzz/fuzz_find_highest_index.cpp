@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "modem/answers.h"
 #include "modem/joined_parts.h"
+#include "modem/listing_answer.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -37,12 +37,11 @@ int ReferenceHighest(const std::string& text, bool* zeroInUse) {
 }
 
 // Which indexes --join joins: each one with the lowest index of its message, at or below its own.
-void CheckGroups(const ListingNotes& notes) {
-  static PartGroups groups;
-  FindPartGroups(&notes, &groups);
+void CheckGroups(Listing* listing) {
+  FindPartGroups(listing);
   for (int i = 0; i < ListedIndexes; ++i) {
-    const int lowest = GroupOf(&groups, i);
-    FUZZ_CHECK(lowest <= i && (lowest < 0 || GroupOf(&groups, lowest) == lowest));
+    const int lowest = GroupOf(listing, i);
+    FUZZ_CHECK(lowest <= i && (lowest < 0 || GroupOf(listing, lowest) == lowest));
   }
 }
 
@@ -80,33 +79,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The same bytes in two pieces, cut where the first byte says, and one byte at a time.
   const size_t cut = size ? data[0] % (size + 1) : 0;
   ListingScan halves, bytes;
-  static ListingNotes halvesNotes, bytesNotes;
-  BeginListingScan(&halves, &halvesNotes);
+  static Listing halvesListing, bytesListing;
+  BeginListingScan(&halves, &halvesListing);
   ScanListingPiece(&halves, original.data(), cut);
   ScanListingPiece(&halves, original.data() + cut, size - cut);
-  BeginListingScan(&bytes, &bytesNotes);
+  BeginListingScan(&bytes, &bytesListing);
   for (size_t i = 0; i < size; ++i) ScanListingPiece(&bytes, original.data() + i, 1);
   bool halvesZero = false, bytesZero = false;
   FUZZ_CHECK(EndListingScan(&halves, &halvesZero) == index && halvesZero == zeroInUse);
   FUZZ_CHECK(EndListingScan(&bytes, &bytesZero) == index && bytesZero == zeroInUse);
-  // Both note the same of every index, and every text taken from a PDU decodes into its buffer.
+  FUZZ_CHECK(halvesListing.highest == index && halvesListing.zeroInUse == zeroInUse);
+  FUZZ_CHECK(!halvesListing.empty || (index == -1 && ok != std::string::npos));
+  // Both note the same of every index, and every received message noted can be shown.
   for (int i = 0; i < ListedIndexes; ++i) {
-    const ListedText kind = halvesNotes.text[i];
-    FUZZ_CHECK(kind == bytesNotes.text[i]);
-    if (const PartNote* part = PartOf(&halvesNotes, i))  // a part stands within its message
+    const ListedKind kind = halvesListing.kind[i];
+    FUZZ_CHECK(kind == bytesListing.kind[i] && halvesListing.stat[i] == bytesListing.stat[i]);
+    FUZZ_CHECK(halvesListing.stat[i] >= -1 && halvesListing.stat[i] <= 3);
+    if (kind != NotListed) FUZZ_CHECK(original.find("+CMGL:") != std::string::npos);
+    if (const ListedMessage* part = PartAt(&halvesListing, i))  // a part stands within its message
       FUZZ_CHECK(part->concatenation.total >= 2 && part->concatenation.sequence >= 1 &&
                  part->concatenation.sequence <= part->concatenation.total);
-    if (kind == ListedPlain || kind == ListedOwnText || kind == ListedTwice)
-      FUZZ_CHECK(original.find("+CMGL:") != std::string::npos);
-    if (kind != ListedOwnText) continue;
-    const UserData& a = halvesNotes.userData[i];
-    const UserData& b = bytesNotes.userData[i];
-    FUZZ_CHECK(a.alphabet == b.alphabet && a.header && b.header);
-    FUZZ_CHECK(a.length == b.length && a.octets == b.octets);
-    FUZZ_CHECK(std::memcmp(a.data, b.data, a.octets) == 0);
+    if (kind != ListedDeliver) continue;
+    const DeliverPdu& a = halvesListing.message[i].pdu;
+    const DeliverPdu& b = bytesListing.message[i].pdu;
+    FUZZ_CHECK(std::memcmp(a.originator, b.originator, sizeof a.originator) == 0);
+    FUZZ_CHECK(std::memcmp(a.timestamp, b.timestamp, sizeof a.timestamp) == 0);
+    FUZZ_CHECK(a.userData.alphabet == b.userData.alphabet && a.userData.header == b.userData.header);
+    FUZZ_CHECK(a.userData.length == b.userData.length && a.userData.octets == b.userData.octets);
+    FUZZ_CHECK(std::memcmp(a.userData.data, b.userData.data, a.userData.octets) == 0);
+    MessageFields fields;
+    ShowListedHeader(&halvesListing, i, &fields);
+    FUZZ_CHECK(std::strlen(fields.sender) < sizeof fields.sender && std::strlen(fields.date) < sizeof fields.date);
     char text[UserDataTextSize];
-    FUZZ_CHECK(UserDataText(text, sizeof text, &a) >= 0);
+    FUZZ_CHECK(ShowListedText(&halvesListing, i, text, sizeof text) >= 0);
   }
-  CheckGroups(halvesNotes);
+  CheckGroups(&halvesListing);
   return 0;
 }

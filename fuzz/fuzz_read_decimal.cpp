@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "codec/decimal.h"
 #include "fuzz_check.h"
-#include "modem/answers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text = AsText(data, size);

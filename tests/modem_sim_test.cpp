@@ -238,6 +238,15 @@ TEST(ModemSim, AnswersPreparationCommands) {
       {"AT+CMGD=1000\r", "\r\n+CMS ERROR: 321\r\n"},
       {"AT+CMGD=0\r", "\r\n+CMS ERROR: 321\r\n"},
       {"AT+FOO\r", "\r\nERROR\r\n"},
+      // Status reports are only read and deleted: "SR" for <mem1> alone; <mem2> and <mem3> stay.
+      {"AT+CPMS=?\r", "\r\n+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")\r\n\r\nOK\r\n"},
+      {"AT+CPMS=\"SR\"\r", "\r\n+CPMS: 0,20,1,30,1,30\r\n\r\nOK\r\n"},
+      {"AT+CPMS=\"SM\",\"SR\"\r", "\r\n+CMS ERROR: 302\r\n"},
+      {"AT+CNMI?\r", "\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n"},  // no reports kept at power-up
+      {"AT+CNMI=,,,2\r", "\r\nOK\r\n"},                         // the values left out stay
+      {"AT+CNMI=2,1,0,3,0\r", "\r\nERROR\r\n"},
+      {"AT+CNMI?\r", "\r\n+CNMI: 2,1,0,2,0\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", "\r\n+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)\r\n\r\nOK\r\n"},
   };
   sim::Modem modem;
   modem.AddMessage("SM", {1, "REC READ", "+1", "24/05/01,10:20:30+08", "one"});
@@ -425,6 +434,61 @@ TEST(ModemSim, DecodesSubmittedPdus) {
   ASSERT_LE(4u, commands.size());
   EXPECT_EQ("AT+CMGS=14\r", commands[2]);
   EXPECT_EQ("00010005912143F500080400480069\x1a", commands[3]);  // the CR after Ctrl-Z is no command line
+}
+
+// A message sent with TP-SRR gets its report (same TP-MR) as +CNMI <ds> says when it arrives: kept
+// in "SR" (or in <mem3> on a modem without it) and indicated, passed on as +CDS, or dropped.
+TEST(ModemSim, RoutesStatusReportsAsCnmiSays) {
+  struct Case {
+    const char* name;
+    bool noReportStorage;
+    const char* storageCommand;  // nullptr: none
+    const char* cnmi;
+    const char* storedIn;        // nullptr: nowhere
+    const char* indication;      // what the port gets ("" nothing)
+  };
+  const Case cases[] = {
+      {"<ds> 2: kept in SR", false, nullptr, "AT+CNMI=2,1,0,2,0\r", "SR", "\r\n+CDSI: \"SR\",1\r\n"},
+      {"no SR: kept in <mem3>", true, "AT+CPMS=\"SM\",\"SM\",\"ME\"\r", "AT+CNMI=2,1,0,2,0\r", "ME",
+       "\r\n+CDSI: \"ME\",1\r\n"},
+      {"<mode> 0: kept, the indication held back", false, nullptr, "AT+CNMI=0,1,0,2,0\r", "SR", ""},
+      {"<ds> 1: passed on as +CDS", false, nullptr, "AT+CNMI=2,1,0,1,0\r", nullptr, "\r\n+CDS: 22\r\n"},
+      {"<ds> 0: dropped", false, nullptr, "AT+CNMI=2,1,0,0,0\r", nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options options;
+    options.reportDelayMs = 100;
+    options.reportStatus = 0x41;
+    options.noReportStorage = c.noReportStorage;
+    sim::Modem modem(options);
+    auto port = Connect(modem);
+    port->Exchange("AT+CMGF=0\r");
+    if (c.storageCommand)
+      port->Exchange(c.storageCommand);
+    EXPECT_EQ("\r\nOK\r\n", port->Exchange(c.cnmi));
+    port->Exchange("AT+CMGS=14\r", "> ");
+    EXPECT_EQ("\r\n+CMGS: 1\r\n\r\nOK\r\n", port->Exchange("00210005912143F500080400480069\x1a"));
+    const std::string later = port->ReadQuiet(600);
+    EXPECT_EQ(c.indication, later.substr(0, c.storedIn ? std::string::npos : std::string(c.indication).size()));
+    std::string reportPdu = later.substr(later.rfind("\n", later.size() - 3) + 1);  // +CDS: the PDU line
+    if (c.storedIn) {
+      std::vector<sim::Message> stored = modem.Messages(c.storedIn);
+      ASSERT_EQ(1u, stored.size());
+      EXPECT_EQ(1, stored[0].index);
+      EXPECT_EQ("REC UNREAD", stored[0].status);
+      reportPdu = stored[0].pdu + "\r\n";
+    } else if (!*c.indication) {
+      EXPECT_EQ("", later);
+      continue;
+    }
+    sim::StatusReportInfo report;
+    ASSERT_TRUE(sim::DecodeStatusReportPdu(reportPdu.substr(0, reportPdu.size() - 2), &report)) << reportPdu;
+    EXPECT_EQ(1, report.reference);
+    EXPECT_EQ("+12345", report.recipient);
+    EXPECT_EQ(0x41, report.status);
+    EXPECT_EQ(0x06, report.firstOctet);
+  }
 }
 
 // Parts wait for the rest of their message, in any order; each part's text is decoded on its own,
@@ -639,6 +703,38 @@ TEST(ModemSim, LoadsPartsFromStoreFiles) {
   EXPECT_EQ((std::vector<std::string>{"1 ucs2 060804FFFF0301 Привет", "2 gsm7 06080400000100 malformed",
                                       "3 gsm7 050003FF0202 end", "4 ucs2 050003FF0202 again"}),
             got);
+  std::remove(StorePath().c_str());
+}
+
+// Reports in SR are listed, read and deleted like messages; a REPORT line of a store file keeps
+// the PDU as recorded (padding, TP-PI) and text mode shows what it says.
+TEST(ModemSim, ListsReadsAndDeletesStoredReports) {
+  const std::string padded = "0791947106004034" "0611" "0C91947110325476" "42501001020380" "425010010253B1" "00FFFFFF";
+  const std::string withPi = "00" "0612" "0B819471103254F6" "42501001020380" "42501001025380" "46" "07000005C8329BFD06";
+  sim::Modem modem;
+  ASSERT_TRUE(modem.LoadStore(WriteFile("REPORT\tSR\t1\tREC UNREAD\t" + padded + "\n")));
+  ASSERT_TRUE(modem.AddStatusReport("SR", 4, "REC READ", withPi));
+  EXPECT_FALSE(modem.AddStatusReport("SR", 5, "REC READ", "00010005912143F500080400480069"));  // an SMS-SUBMIT
+  std::vector<sim::Message> stored = modem.Messages("SR");
+  ASSERT_EQ(2u, stored.size());
+  EXPECT_EQ("+491701234567", stored[0].sender);
+  EXPECT_EQ("24/05/01,10:20:30+08", stored[0].date);
+  auto port = Connect(modem);
+  port->Exchange("AT+CPMS=\"SR\"\r");
+  EXPECT_EQ("\r\n+CMGL: 1,0,,28\r\n" + padded + "\r\n+CMGL: 4,1,,34\r\n" + withPi + "\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGL=4\r"));
+  port->Exchange("AT+CMGF=1\r");  // the listing marked report 1 read
+  EXPECT_EQ("\r\n+CMGR: \"REC READ\",6,17,\"+491701234567\",145,\"24/05/01,10:20:30+08\",\"24/05/01,10:20:35+21\",0"
+            "\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=1\r"));
+  EXPECT_EQ("\r\n+CMGR: \"REC READ\",6,18,\"49170123456\",129,\"24/05/01,10:20:30+08\",\"24/05/01,10:20:35+08\",70"
+            "\r\n\r\nOK\r\n",
+            port->Exchange("AT+CMGR=4\r"));
+  EXPECT_EQ("\r\nOK\r\n", port->Exchange("AT+CMGD=1\r"));
+  stored = modem.Messages("SR");
+  ASSERT_EQ(1u, stored.size());
+  EXPECT_EQ(4, stored[0].index);
+  EXPECT_TRUE(modem.Messages("SM").empty());
   std::remove(StorePath().c_str());
 }
 

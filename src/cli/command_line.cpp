@@ -1,11 +1,13 @@
 #include "cli/command_line.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "modem/answers.h"
+#include "codec/decimal.h"
+#include "modem/escape.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/send.h"
@@ -30,16 +32,27 @@ struct Settings {
   bool version = false;
   int waitSeconds = 0;  // how long to wait while another program holds the port or the SIM is busy
   bool ussdText = false;
+  bool report = false;  // send asks for delivery reports
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
-int RunSend(int port, int storage, const Settings&, char** argv) {
-  return SendMessage(port, argv[4], argv[5], 1, storage);
+int RunSend(int port, int storage, const Settings& settings, char** argv) {
+  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report);
 }
+ListingStyle StyleOf(const Settings& settings) {
+  ListingStyle style;
+  style.json = settings.json;
+  style.join = settings.join;
+  style.quick = settings.quick;
+  return style;
+}
+
 int RunList(int port, int storage, const Settings& settings, char**) {
-  return ListMessages(port, storage, settings.json, settings.join);
+  return ListMessages(port, storage, StyleOf(settings));
 }
-int RunDeleteAll(int port, int storage, const Settings&, char**) { return DeleteAllMessages(port, storage); }
+int RunDeleteAll(int port, int storage, const Settings& settings, char**) {
+  return DeleteAllMessages(port, storage, settings.quick);
+}
 int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   const int index = ReadDecimal(argv[4]);
   bool listed = true;  // with --join, the deletion lists first, to know which indexes are one message
@@ -48,13 +61,13 @@ int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   if (!listed) return -1;  // nothing deleted
   // The listing that follows shows the outcome; a refusal is said before it.
   if (deleted < 0) ReportFailure(argv[1]);
-  return ListMessages(port, storage, settings.json, settings.join);
+  return ListMessages(port, storage, StyleOf(settings));
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
   return SendUssd(port, argv[3], settings.json, settings.ussdText ? UssdText : UssdPacked);
 }
 
-// Indexed by the operation minus one; none has no entry.
+// Indexed by the operation minus one; none never runs.
 int (*const Operations[])(int port, int storage, const Settings& settings, char** argv) = {
     RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd};
 
@@ -75,6 +88,29 @@ int Usage(const char* first, const char* second, const char* program) {
   fprintf(stderr, first, program);
   fprintf(stderr, second, program);
   return 1;
+}
+
+int CommandUsage(Operation operation, const char* program) {
+  if (operation == OperationSend)
+    return Usage("usage: %s PORT tel|sim send PHONE 'TEXT'\n",
+                 "examples:\t%s /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n", program);
+  if (operation == OperationDeleteOne || operation == OperationDeleteAll)
+    return Usage("usage: %s PORT sim|tel del all|NUMBER\n", "examples:\t%s /dev/ttyUSB1 sim|tel del all|5\n", program);
+  return Usage("usage: %s PORT tel|sim|ussd COMMAND [DATA...]\n", "examples:\t%s /dev/ttyUSB1 sim list\n", program);
+}
+
+// The arguments each operation reads, counted as argc counts them (PORT is argument 1): send
+// PHONE TEXT, list, del NUMBER|all, the USSD string. Indexed by the operation.
+const int ArgumentsRead[] = {0, 6, 4, 5, 5, 4};
+
+// A command line refused for one argument: a line naming it, then the usage of the command.
+int WrongArgument(const char* before, const char* arg, const char* after, Operation operation, const char* program) {
+  fputs(before, stderr);
+  fputc('\'', stderr);
+  PrintEscaped(stderr, arg);  // one line, whatever the argument holds
+  fputc('\'', stderr);
+  fputs(after, stderr);
+  return CommandUsage(operation, program);
 }
 
 struct Option {
@@ -102,6 +138,9 @@ const Option Options[] = {
     {nullptr, "--ussd-text", &Settings::ussdText,
      "send the USSD string as it is (printable ASCII without \"),\n"
      "                    never packed"},
+    {nullptr, "--report", &Settings::report,
+     "with send: ask for a delivery report of every part, have\n"
+     "                    the modem keep it, print the message references"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
@@ -118,16 +157,16 @@ const Option* FindOption(const char* arg) {
   return nullptr;
 }
 
-// A whole number of seconds from 0 to MaxWaitSeconds, digits only; -1 for anything else.
-int ReadSeconds(const char* text) {
+// A whole number from 0 to max, digits only; -1 for anything else.
+int ReadWholeNumber(const char* text, int max) {
   if (!text || *text == '\0') return -1;
-  int seconds = 0;
+  long long value = 0;
   for (; *text; ++text) {
     if (*text < '0' || *text > '9') return -1;
-    seconds = seconds * 10 + (*text - '0');
-    if (seconds > MaxWaitSeconds) return -1;
+    value = value * 10 + (*text - '0');
+    if (value > max) return -1;
   }
-  return seconds;
+  return (int)value;
 }
 
 // Options stand before PORT, one per argument (a value in the next one); "--" ends them. An empty
@@ -144,7 +183,7 @@ int ReadOptions(int argc, char** argv, Settings* settings, int* wrong) {
       settings->*(option->flag) = true;
       continue;
     }
-    settings->waitSeconds = ReadSeconds(i + 1 < argc ? argv[i + 1] : nullptr);
+    settings->waitSeconds = ReadWholeNumber(i + 1 < argc ? argv[i + 1] : nullptr, MaxWaitSeconds);
     if (settings->waitSeconds < 0) return -1;
     ++i;
   }
@@ -173,14 +212,18 @@ int Help(const char* program) {
         "                    it goes packed (GSM 7-bit as hex), then once more as it\n"
         "                    is when the modem refuses that or the network answers\n"
         "                    4 (not supported); never after another answer, which\n"
-        "                    may have bought something. Answer a menu in the next\n"
+        "                    may have bought something. A last answer of 4, or of\n"
+        "                    5 (time-out), is a failure. Answer a menu in the next\n"
         "                    run, for example: ussd 1\n"
         "commands:\n"
         "  list              print the received messages, one tab-separated line each\n"
-        "  del NUMBER        delete message NUMBER, then print the rest\n"
+        "  del NUMBER        delete message NUMBER (digits only), then print the rest\n"
         "  del all           delete every message\n"
-        "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +,\n"
-        "                    \\n in TEXT is a line break\n"
+        "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
+        "                    (without it: a national number or a short code); \\n in\n"
+        "                    TEXT is a line break; quote a TEXT with spaces\n"
+        "Any other command, or an argument beyond those the command takes, is a usage\n"
+        "error: nothing is sent, the port is not opened.\n"
         "options (before PORT, one per argument; -- ends them):\n",
         stdout);
   for (const Option& option : Options) {
@@ -213,8 +256,7 @@ int RunCommandLine(int argc, char** argv) {
   // From PORT on the arguments are positional, counted as if no option had been given.
   argv += first - 1;
   argc -= first - 1;
-  if (argc <= 3)
-    return Usage("usage: %s PORT tel|sim|ussd COMMAND [[DATA]]\n", "examples:\t%s /dev/ttyUSB1 sim list\n", program);
+  if (argc <= 3) return CommandUsage(OperationNone, program);
 
   const char* mode = argv[2];
   const char* command = argv[3];
@@ -227,17 +269,29 @@ int RunCommandLine(int argc, char** argv) {
 
   // The commands come before the mode: "ussd list" lists the SIM.
   if (strcmp(command, "send") == 0) {
-    if (argc <= 5)
-      return Usage("usage: %s PORT tel|sim send PHONE 'TEXT'\n",
-                   "examples:\t%s /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n", program);
+    if (argc <= 5) return CommandUsage(OperationSend, program);
     operation = OperationSend;
   } else if (strcmp(command, "list") == 0) {
     operation = OperationList;
   } else if (strcmp(command, "del") == 0) {
-    if (argc == 4)
-      return Usage("usage: %s PORT sim|tel del all|NUMBER\n", "examples:\t%s /dev/ttyUSB1 sim|tel del all|5\n", program);
-    operation = strcmp(argv[4], "all") == 0 ? OperationDeleteAll : OperationDeleteOne;
+    if (argc == 4) return CommandUsage(OperationDeleteOne, program);
+    // Read like atoi, "ALL" or "abc" would delete index 0, a real message on some modems.
+    if (strcmp(argv[4], "all") == 0)
+      operation = OperationDeleteAll;
+    else if (ReadWholeNumber(argv[4], INT_MAX) >= 0)
+      operation = OperationDeleteOne;
+    else
+      return WrongArgument("atsms: del needs a message number or all, not ", argv[4], "\n", OperationDeleteOne,
+                           program);
   }
+  if (operation == OperationNone)  // a typo must not read as success
+    return WrongArgument("atsms: unknown command ", command, "; the commands are list, del and send\n", operation,
+                         program);
+  // An argument the command would drop: "--join" after PORT, the second word of an unquoted TEXT.
+  if (argc > ArgumentsRead[operation])
+    return WrongArgument("atsms: unexpected argument ", argv[ArgumentsRead[operation]],
+                         " after the command; options go before PORT, and a TEXT with spaces needs quotes\n",
+                         operation, program);
 
   // The plain form alone cannot carry every string; say so before the port is touched.
   if (operation == OperationUssd && settings.ussdText && !IsPlainUssd(command)) {
@@ -249,7 +303,7 @@ int RunCommandLine(int argc, char** argv) {
   SetBusyDeadline(NowMicros() + settings.waitSeconds * 1000000LL);
   int port = OpenPort(argv[1], LineSpeed, settings.waitSeconds);
   if (port < 0) return -1;  // nothing may run on a port that did not open
-  int result = operation == OperationNone ? 0 : Operations[operation - 1](port, storage, settings, argv);
+  int result = Operations[operation - 1](port, storage, settings, argv);
   if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded
   ClosePort(port);
   return result;

@@ -1,6 +1,7 @@
 #include "codec/gsm7.h"
 
 #include <stdint.h>
+#include <string.h>
 
 namespace {
 
@@ -106,4 +107,30 @@ int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, in
   }
   *out = '\0';
   return (int)(out - dest);
+}
+
+int PackSeptetsHex(char* hex, int size, const char* text) {
+  static const char Digits[] = "0123456789ABCDEF";
+  const size_t septets = strlen(text);
+  if (size <= 0 || (septets * 7 + 7) / 8 * 2 >= (size_t)size) return -1;
+  uint32_t bits = 0;
+  int shift = 0;
+  int digits = 0;
+  auto putOctet = [&] {
+    hex[digits++] = Digits[(bits >> 4) & 0xF];
+    hex[digits++] = Digits[bits & 0xF];
+  };
+  for (const unsigned char* c = (const unsigned char*)text; *c; ++c) {
+    bits |= (uint32_t)(*c & 0x7F) << shift;
+    if (shift == 0) {
+      shift = 7;
+      continue;
+    }
+    putOctet();
+    bits >>= 8;
+    --shift;
+  }
+  if (shift != 0) putOctet();
+  hex[digits] = '\0';
+  return digits;
 }

@@ -1,4 +1,5 @@
-// The GSM 7-bit default alphabet and its extension table (TS 23.038 6.1.2, 6.2.1) to UTF-8.
+// The GSM 7-bit default alphabet and its extension table (TS 23.038 6.1.2, 6.2.1) to UTF-8, and
+// septets packed into octets.
 #pragma once
 
 constexpr int Gsm7Escape = 0x1B;  // the next septet is read in the extension table
@@ -16,3 +17,8 @@ int Gsm7Septet(const unsigned char* packed, int octets, int bit);
 // or -1 with dest "" when the check fails, the septets run past the octets or dest is too small.
 int Gsm7ToUtf8(char* dest, int size, const unsigned char* packed, int octets, int firstBit, int count,
                bool strict);
+
+// Packs the low 7 bits of each byte of text as one septet each (TS 23.038 6.1.2.1.1: the first
+// septet in the low bits of the first octet; 8 septets fill 7 octets) and writes the octets as
+// uppercase hex and a NUL into hex (size bytes). Yields the digit count, or -1 when they do not fit.
+int PackSeptetsHex(char* hex, int size, const char* text);

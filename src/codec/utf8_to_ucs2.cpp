@@ -52,6 +52,7 @@ ssize_t Utf8ToUcs2Hex(char* output, const char* text, size_t* converted) {
     } else if (length == 3) {
       if (!IsContinuation(in[1]) || !IsContinuation(in[2])) break;
       if (lead == 0xE0 && in[1] < 0xA0) break;  // overlong
+      if (lead == 0xED && in[1] >= 0xA0) break;  // U+D800-U+DFFF: a lone surrogate half, no character
       value = (lead & 0x0F) << 12 | (in[1] & 0x3F) << 6 | (in[2] & 0x3F);
     } else if (length == 4) {
       if (!IsContinuation(in[1]) || !IsContinuation(in[2]) || !IsContinuation(in[3])) break;

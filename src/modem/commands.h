@@ -16,9 +16,13 @@ inline constexpr char CmdTextMode[] = "AT+CMGF=1\r";
 inline constexpr char CmdListAll[] = "AT+CMGL=4\r";          // 4: every status, PDU mode
 inline constexpr char CmdReadFormat[] = "AT+CMGR=%d\r";      // index
 inline constexpr char CmdDeleteFormat[] = "AT+CMGD=%d\r";    // index
+inline constexpr char CmdDeleteAll[] = "AT+CMGD=1,4\r";     // <delflag> 4: every message; the index is ignored
 inline constexpr char CmdSendFormat[] = "AT+CMGS=%d\r";      // TPDU octets after the SMSC part
 inline constexpr char CmdPduLineFormat[] = "%s\x1a\r";       // the PDU, then Ctrl-Z
 inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed or plain string, DCS 15
+inline constexpr char CmdReadIndications[] = "AT+CNMI?\r";  // how new messages and reports are indicated
+// <mode>,<mt>,<bm> as read, <ds> 2: the modem keeps status reports and says where (+CDSI), <bfr> as read.
+inline constexpr char CmdKeepReportsFormat[] = "AT+CNMI=%d,%d,%d,2,%d\r";
 
 // What the answers are searched for (plain substring searches).
 inline constexpr char AnsOk[] = "OK";
@@ -32,6 +36,8 @@ inline constexpr char AnsRead[] = "READ\",\"";
 inline constexpr char AnsNoAlpha[] = ",,\"";        // empty alpha field; the date follows
 inline constexpr char AnsUssdReply[] = "CUSD";
 inline constexpr char AnsUssdLine[] = "+CUSD:";    // the network's answer: <m>[,<str>[,<dcs>]]
+inline constexpr char AnsIndications[] = "+CNMI:";  // <mode>,<mt>,<bm>,<ds>,<bfr>
+inline constexpr char AnsSendReference[] = "+CMGS:";  // <mr>: the message reference (TP-MR)
 
 // Result blocks of the operations that send.
 inline constexpr char ResultOk[] = "\n{\n \"msg\":\"OK\"\n}\n";

@@ -1,5 +1,6 @@
 #include "modem/deliver_pdu.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "codec/gsm7.h"
@@ -8,7 +9,8 @@
 namespace {
 
 constexpr int AddressDigitsLimit = 20;  // TP-OA: at most 10 octets of semi-octets
-constexpr int TimestampOctets = 7;      // TP-SCTS
+
+}  // namespace
 
 // TS 23.038 section 4: the alphabet a data coding scheme names, or -1 for compressed text and
 // reserved codings.
@@ -24,6 +26,8 @@ int AlphabetOf(int dcs) {
   return -1;                                               // 1000 to 1011: reserved
 }
 
+namespace {
+
 // The septets a header of this many octets takes, with the fill bits up to the next septet boundary.
 int HeaderSeptets(int headerOctets) { return (headerOctets * 8 + 6) / 7; }
 
@@ -37,26 +41,29 @@ int HeaderOctets(const UserData& ud) {
 
 }  // namespace
 
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator) {
-  if (length < 1 || length > DeliverPduLimit) return -1;
-  int at = 1 + pdu[0];  // the SMSC part: its length in octets, then the address
-  if (at >= length) return -1;
+int MessageTypeOf(const unsigned char* pdu, int length) {
+  if (length < 1 || 1 + pdu[0] >= length) return -1;  // the SMSC part: its length in octets, then the address
+  return pdu[1 + pdu[0]] & 0x03;
+}
+
+int ReadDeliverPdu(const unsigned char* pdu, int length, DeliverPdu* deliver) {
+  if (length > DeliverPduLimit || MessageTypeOf(pdu, length) != MtiDeliver) return -1;
+  int at = 1 + pdu[0];
   const int first = pdu[at++];
-  if ((first & 0x03) != 0) return -1;  // TP-MTI 00: SMS-DELIVER
   if (at + 2 > length || pdu[at] > AddressDigitsLimit) return -1;
   const int addressOctets = 2 + (pdu[at] + 1) / 2;  // TP-OA: its length in semi-octets (digits), type, value
-  if (originator && at + addressOctets <= length) {
-    memset(originator, 0, AddressOctetsLimit);
-    memcpy(originator, pdu + at, addressOctets);
-  }
+  if (at + addressOctets + 2 + TimestampOctets + 1 > length) return -1;
+  memset(deliver->originator, 0, AddressOctetsLimit);
+  memcpy(deliver->originator, pdu + at, addressOctets);
   at += addressOctets;
-  if (at + 2 + TimestampOctets + 1 > length) return -1;
   const int alphabet = AlphabetOf(pdu[at + 1]);  // after TP-PID
+  memcpy(deliver->timestamp, pdu + at + 2, TimestampOctets);
   at += 2 + TimestampOctets;
   const int udl = pdu[at++];
   if (alphabet < 0) return -1;
   const int octets = alphabet == AlphabetGsm7 ? (udl * 7 + 7) / 8 : udl;
   if (octets > UserDataLimit || length - at != octets) return -1;
+  UserData* const userData = &deliver->userData;
   userData->alphabet = alphabet;
   userData->header = (first & 0x40) != 0;  // TP-UDHI
   userData->length = udl;
@@ -112,4 +119,41 @@ int ReadConcatenation(const UserData* userData, Concatenation* part) {
   }
   if (!found || part->total < 2 || part->sequence < 1 || part->sequence > part->total) return -1;
   return 0;
+}
+
+int AddressText(char* dest, int size, const unsigned char* address, int octets) {
+  if (size <= 0) return -1;
+  dest[0] = '\0';
+  if (octets < 2) return -1;
+  const int digits = address[0];
+  const int type = address[1];
+  const unsigned char* const value = address + 2;
+  const int valueOctets = (digits + 1) / 2;
+  if (digits > AddressDigitsLimit || 2 + valueOctets > octets) return -1;
+  if ((type & 0x70) == 0x50) {  // alphanumeric: the length counts the semi-octets the septets take
+    return Gsm7ToUtf8(dest, size, value, valueOctets, 0, digits * 4 / 7, false);
+  }
+  static const char Symbols[] = "0123456789*#abc";  // semi-octets 0 to E (TS 24.008 10.5.4.7)
+  int n = 0;
+  if ((type & 0x70) == 0x10) dest[n++] = '+';  // type of number: international
+  for (int i = 0; i < digits; ++i) {
+    const int nibble = value[i / 2] >> (i % 2 ? 4 : 0) & 0xF;
+    if (nibble == 0xF) break;  // the filler of an odd count
+    if (n + 1 >= size) {
+      dest[0] = '\0';
+      return -1;
+    }
+    dest[n++] = Symbols[nibble];
+  }
+  dest[n] = '\0';
+  return n;
+}
+
+void TimestampText(char* dest, int size, const unsigned char* timestamp) {
+  // The first semi-octet of each field is its tens, in the low nibble.
+  int field[7];
+  for (int i = 0; i < 7; ++i) field[i] = (timestamp[i] & 0x0F) * 10 + (timestamp[i] >> 4);
+  const int zone = (timestamp[6] & 0x07) * 10 + (timestamp[6] >> 4);  // bit 3: the zone's sign
+  snprintf(dest, (size_t)size, "%02d/%02d/%02d,%02d:%02d:%02d%c%02d", field[0], field[1], field[2], field[3], field[4],
+           field[5], timestamp[6] & 0x08 ? '-' : '+', zone);
 }

@@ -9,6 +9,8 @@ constexpr int UserDataLimit = 140;    // octets of user data in one SMS
 constexpr int AlphabetGsm7 = 0;
 constexpr int Alphabet8Bit = 1;
 constexpr int AlphabetUcs2 = 2;
+// Which of them dcs names, or -1 for compressed text and reserved codings.
+int AlphabetOf(int dcs);
 
 struct UserData {
   int alphabet;
@@ -19,12 +21,25 @@ struct UserData {
 };
 
 constexpr int AddressOctetsLimit = 12;  // TP-OA: its length in digits, its type, 10 octets of digits
+constexpr int TimestampOctets = 7;      // TP-SCTS
 
-// Reads the SMS-DELIVER in pdu (length octets, the SMSC part first) into userData: 0, or -1 when it
-// is no SMS-DELIVER, does not end exactly with its user data, or its coding is compressed or reserved.
-// originator (AddressOctetsLimit octets; may be null) gets the sender's address as the PDU holds it,
-// zero-padded, so that two senders compare with memcmp.
-int ReadDeliverPdu(const unsigned char* pdu, int length, UserData* userData, unsigned char* originator = nullptr);
+// What an SMS-DELIVER says: who sent it, when the service centre took it, and its user data.
+struct DeliverPdu {
+  unsigned char originator[AddressOctetsLimit];  // TP-OA as the PDU holds it, zero-padded, so that
+                                                 // two senders compare with memcmp
+  unsigned char timestamp[TimestampOctets];      // TP-SCTS
+  UserData userData;
+};
+
+// The first octet's TP-MTI of a PDU as modems list it (the SMSC part first), or -1 when it has none.
+constexpr int MtiDeliver = 0;
+constexpr int MtiSubmit = 1;
+constexpr int MtiStatusReport = 2;
+int MessageTypeOf(const unsigned char* pdu, int length);
+
+// Reads the SMS-DELIVER in pdu (length octets, the SMSC part first) into deliver: 0, or -1 when it is
+// no SMS-DELIVER, does not end exactly with its user data, or its coding is compressed or reserved.
+int ReadDeliverPdu(const unsigned char* pdu, int length, DeliverPdu* deliver);
 
 // Where one SMS stands in a concatenated message (TS 23.040 9.2.3.24.1 and 9.2.3.24.8).
 struct Concatenation {
@@ -43,3 +58,17 @@ int ReadConcatenation(const UserData* userData, Concatenation* part);
 // Yields the bytes before the NUL, or -1 with dest "" for 8-bit data or user data that does not hold.
 constexpr int UserDataTextSize = 2 * (UserDataLimit * 8 / 7) + 1;  // 160 septets, 2 bytes each at most
 int UserDataText(char* dest, int size, const UserData* userData);
+
+// The header fields of an SMS as text mode shows them.
+constexpr int AddressTextSize = 24;    // "+" and 20 digits, or a name of 11 septets (2 bytes each), and a NUL
+constexpr int TimestampTextSize = 24;  // "yy/MM/dd,hh:mm:ss+zz" and a NUL (room for fields past 99)
+
+// An address field (its length in semi-octets, its type, its value; octets long at most) as text
+// mode shows it: "+" and the digits for an international number, the digits (with *, #, a, b and c)
+// for any other, the name for an alphanumeric one (GSM 7-bit). Writes dest (size bytes) and yields
+// the bytes before the NUL, or -1 with dest "" when the field runs past octets or dest.
+int AddressText(char* dest, int size, const unsigned char* address, int octets);
+
+// A time stamp (TP-SCTS, TP-DT: 7 octets of swapped semi-octets) as "yy/MM/dd,hh:mm:ss±zz", the zone
+// in quarter hours (TS 23.040 9.2.3.11). Firmware writes semi-octets above 9 too: each counts its value.
+void TimestampText(char* dest, int size, const unsigned char* timestamp);

@@ -5,27 +5,28 @@
 namespace {
 
 // The part at index, when it may be joined: its text is its own, from its PDU.
-const PartNote* JoinablePart(const ListingNotes* notes, int index) {
-  return EntryOf(notes, index).text == ListedOwnText ? PartOf(notes, index) : nullptr;
+const ListedMessage* JoinablePart(const Listing* listing, int index) {
+  const ListedMessage* const part = PartAt(listing, index);
+  return part && part->pdu.userData.alphabet != Alphabet8Bit ? part : nullptr;
 }
 
-bool SameMessage(const PartNote* a, const PartNote* b) {
+bool SameMessage(const ListedMessage* a, const ListedMessage* b) {
   return a->concatenation.reference == b->concatenation.reference && a->concatenation.total == b->concatenation.total &&
-         memcmp(a->sender, b->sender, AddressOctetsLimit) == 0;
+         memcmp(a->pdu.originator, b->pdu.originator, AddressOctetsLimit) == 0;
 }
 
 }  // namespace
 
-void FindPartGroups(const ListingNotes* notes, PartGroups* groups) {
+void FindPartGroups(Listing* listing) {
   bool grouped[ListedIndexes] = {};
-  for (int i = 0; i < ListedIndexes; ++i) groups->lowest[i] = -1;
+  for (short& lowest : listing->group) lowest = -1;
   for (int first = 0; first < ListedIndexes; ++first) {
-    const PartNote* const part = JoinablePart(notes, first);
+    const ListedMessage* const part = JoinablePart(listing, first);
     if (!part || grouped[first]) continue;
     bool seen[PartsLimit + 1] = {};
     bool twice = false;
     for (int i = first; i < ListedIndexes; ++i) {
-      const PartNote* const other = JoinablePart(notes, i);
+      const ListedMessage* const other = JoinablePart(listing, i);
       if (!other || !SameMessage(part, other)) continue;
       grouped[i] = true;
       twice = twice || seen[other->concatenation.sequence];
@@ -33,14 +34,14 @@ void FindPartGroups(const ListingNotes* notes, PartGroups* groups) {
     }
     if (twice) continue;  // which part belongs to which message is unknown: each is listed alone
     for (int i = first; i < ListedIndexes; ++i) {
-      const PartNote* const other = JoinablePart(notes, i);
-      if (other && SameMessage(part, other)) groups->lowest[i] = (short)first;
+      const ListedMessage* const other = JoinablePart(listing, i);
+      if (other && SameMessage(part, other)) listing->group[i] = (short)first;
     }
   }
 }
 
-int GroupOf(const PartGroups* groups, int index) {
-  return index >= 0 && index < ListedIndexes ? groups->lowest[index] : -1;
+int GroupOf(const Listing* listing, int index) {
+  return index >= 0 && index < ListedIndexes ? listing->group[index] : -1;
 }
 
 void BeginJoinedMessage(JoinedMessage* joined, int lowest, int total) {

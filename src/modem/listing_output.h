@@ -1,11 +1,30 @@
-// The listing as it is printed: one tab-separated line, or one JSON object, per message; a
-// concatenated message's parts joined into one.
+// The listing as it is printed: a header and one tab-separated line per message, or one JSON
+// document with an object per message; a concatenated message's parts joined into one.
 #pragma once
 
 #include <stdio.h>
 
-#include "modem/answers.h"
 #include "modem/joined_parts.h"
+#include "modem/listing.h"
+
+// Where a listing goes and how far it has got; it travels with the listing, never in a static.
+struct ListingPrinter {
+  FILE* out;
+  bool json;
+  int objects;  // JSON objects printed so far
+};
+
+// The TSV header, or the JSON document's start for storage (1: phone "ME", 0: SIM "SM").
+void BeginListingOutput(ListingPrinter* printer, int storage);
+// Ends the JSON document, whatever came before, so that it parses; nothing for TSV.
+void EndListingOutput(ListingPrinter* printer);
+// The whole JSON document of an empty storage; nothing for TSV.
+void PrintEmptyListing(ListingPrinter* printer, int storage);
+
+// One message: its TSV line, or its object with a "part" member when part is not null.
+void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part);
+// One joined message, its text the texts of its parts' user data in sequence order.
+void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing);
 
 // "index\ttype\tsender\tdate\ttext\n", escaped as PrintEscaped does.
 void PrintMessageLine(FILE* out, const MessageFields* fields);
@@ -13,14 +32,7 @@ void PrintMessageLine(FILE* out, const MessageFields* fields);
 // {"index":1,"unread":false,"sender":"...","date":"...","text":"..."}, each text as PrintJsonString
 // writes it; no line end. With part (may be null) it ends in
 // ,"part":{"reference":R,"number":S,"total":T}}.
-void PrintMessageObject(FILE* out, const MessageFields* fields, const PartNote* part = nullptr);
+void PrintMessageObject(FILE* out, const MessageFields* fields, const ListedMessage* part = nullptr);
 
 // ParseMessage, then PrintMessageLine: 0 after one line, or -1 with nothing printed.
-int PrintMessage(FILE* out, int index, char* answer, const ListedEntry* entry = nullptr);
-
-// The line of a joined message: its text is the texts of its parts (their user data in notes) in
-// sequence order, "[...]" for each part that was not read.
-void PrintJoinedLine(FILE* out, const JoinedMessage* joined, const ListingNotes* notes);
-
-// The same as an object, ending in ,"parts":[<indexes in sequence order>],"complete":true|false}.
-void PrintJoinedObject(FILE* out, const JoinedMessage* joined, const ListingNotes* notes);
+int PrintMessage(FILE* out, int index, char* answer);

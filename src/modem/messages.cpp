@@ -2,33 +2,19 @@
 
 #include <stdio.h>
 
-#include "modem/answers.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/joined_parts.h"
+#include "modem/listing_answer.h"
 #include "modem/listing_output.h"
 #include "modem/prepare.h"
+#include "modem/read_answer.h"
 #include "modem/step.h"
 #include "serial/exchange.h"
 
 namespace {
 
 constexpr int CommandSize = 64;
-
-// The start of a JSON listing; "]}\n" closes it.
-constexpr char JsonListingSm[] = "{\"storage\":\"SM\",\"messages\":[";
-constexpr char JsonListingMe[] = "{\"storage\":\"ME\",\"messages\":[";
-
-// What the latest listing said about each index, for the reads in text mode that follow it, and
-// which of them are the parts of one message.
-ListingNotes Listed;
-PartGroups Groups;
-
-// How those reads print: TSV lines, or the objects of a JSON document, and how many so far; with
-// ListingJoined, the parts of a message as one.
-bool ListingJson = false;
-bool ListingJoined = false;
-int ListingObjects = 0;
 
 // Calls visit for first, first + 1, ... last (nothing when last < first; safe up to INT_MAX) and
 // yields last, or -1 when the modem went away on the way.
@@ -53,11 +39,10 @@ int DeleteUnprepared(int port, int index) {
   return Deleted(port, index, command) ? 0 : -1;
 }
 
-// Why a listing gave no index; false, with nothing noted, for an empty storage's ("OK" and no
-// "+CMGL:" line).
-bool NoteBadListing(const ListingScan& scan, long total) {
+// Why a listing gave no index; nothing for an empty storage.
+void NoteBadListing(const ListingScan& scan, const Listing& listing, long total) {
+  if (listing.empty) return;
   if (scan.ended) {
-    if (scan.highest < 0 && !scan.waiting && !scan.endedAtO) return false;
     NoteFailure("the answer to %s could not be read", CmdListAll);  // a "+CMGL:" line without its index
   } else if (!NoteErrorAnswer(CmdListAll)) {
     if (total == 0)
@@ -65,14 +50,80 @@ bool NoteBadListing(const ListingScan& scan, long total) {
     else
       NoteFailure("the answer to %s ended without OK", CmdListAll);
   }
-  return true;
+}
+
+// Whether index is read in text mode: every index by default; in quick mode only those whose PDU
+// the listing could not read (and those past the indexes it notes).
+bool NeedsRead(const Listing& listing, int index, bool quick) {
+  const ListedKind kind = KindOf(&listing, index);
+  return !quick || index >= ListedIndexes || kind == ListedTwice || kind == ListedOther;
+}
+
+bool NeedsTextMode(const Listing& listing, int first, int last, bool quick) {
+  for (int i = first; i <= last; ++i) {
+    if (NeedsRead(listing, i, quick)) return true;
+    if (i == last) break;
+  }
+  return false;
+}
+
+// Reads index in text mode into fields (with text: its text too): 0, or -1 when it holds nothing
+// readable.
+int ReadIndex(int port, const Listing& listing, int index, MessageFields* fields, bool text) {
+  char command[CommandSize];
+  snprintf(command, sizeof command, CmdReadFormat, index);
+  Exchange(port, command);
+  return ParseListedMessage(ResponseBuffer, index, &listing, fields, text);
+}
+
+// A received message from its PDU alone; false when it has no user data (text mode shows nothing
+// for such a message either).
+bool ShowFromListing(const Listing& listing, int index, MessageFields* fields, char* text, int size) {
+  if (DeliverAt(&listing, index)->pdu.userData.octets == 0) return false;
+  ShowListedHeader(&listing, index, fields);
+  fields->text = text;
+  return ShowListedText(&listing, index, text, size) >= 0;
+}
+
+// The joined message whose lowest index is lowest: its parts read in ascending index order (a part
+// whose read fails counts as not stored), or in quick mode from the listing.
+void ShowJoined(int port, const Listing& listing, bool quick, ListingPrinter* printer, int lowest) {
+  JoinedMessage joined;
+  BeginJoinedMessage(&joined, lowest, PartAt(&listing, lowest)->concatenation.total);
+  for (int index = lowest; index < ListedIndexes && !PortLost(); ++index) {
+    if (GroupOf(&listing, index) != lowest) continue;
+    MessageFields fields;
+    if (quick)
+      ShowListedHeader(&listing, index, &fields);
+    else if (ReadIndex(port, listing, index, &fields, false) < 0)
+      continue;
+    AddJoinedPart(&joined, &fields, PartAt(&listing, index)->concatenation.sequence);
+  }
+  if (joined.lowestSequence > 0 && !PortLost()) PrintJoined(printer, &joined, &listing);
+}
+
+// The listing's visit of one index: a part of a joined message shows with its message, at the
+// lowest of its indexes.
+void ShowIndex(int port, const Listing& listing, const ListingStyle& style, ListingPrinter* printer, int index) {
+  const int lowest = style.join ? GroupOf(&listing, index) : -1;
+  if (lowest >= 0) {
+    if (lowest == index) ShowJoined(port, listing, style.quick, printer, index);
+    return;
+  }
+  MessageFields fields;
+  char text[UserDataTextSize];
+  bool shown = false;
+  if (style.quick && KindOf(&listing, index) == ListedDeliver)
+    shown = ShowFromListing(listing, index, &fields, text, sizeof text);
+  else if (NeedsRead(listing, index, style.quick))
+    shown = ReadIndex(port, listing, index, &fields, true) == 0;
+  if (shown) PrintListed(printer, &fields, PartAt(&listing, index));
 }
 
 }  // namespace
 
-int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
-  if (zeroInUse) *zeroInUse = false;
-  if (empty) *empty = false;
+int LastMessageIndex(int port, int storage, Listing* listing) {
+  BeginListing(listing);
   // Not judged (the answers below decide), but for a busy SIM: it never lists another storage.
   if (PrepareModem(port, 1, storage) < 0 && SimStayedBusy()) return -1;
   Exchange(port, CmdPduMode);
@@ -84,7 +135,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
   // complete lines of each piece, carrying a cut line over to the next, and read to the end so
   // that none of it is left for the next answer.
   ListingScan scan;
-  BeginListingScan(&scan, &Listed);
+  BeginListingScan(&scan, listing);
   long total = 0;
   int keep = 0;
   for (int count = Exchange(port, CmdListAll);; count = ContinueResponse(port, keep)) {
@@ -92,6 +143,7 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
     if (total > ListingLimit) {  // -1 stops the callers: nothing more is asked of this modem
       fprintf(stderr, "atsms: the message listing went past %d KiB; it is taken as broken\n", ListingLimit / 1024);
       NoteExplained();
+      BeginListing(listing);
       return -1;
     }
     if (count < ResponseBufferSize) {  // silence: the answer is complete
@@ -102,93 +154,35 @@ int LastMessageIndex(int port, int storage, bool* zeroInUse, bool* empty) {
     if (keep == count) keep = 0;  // a line longer than the buffer is scanned as it is
     ScanListingPiece(&scan, ResponseBuffer, count - keep);
   }
-  const int highest = EndListingScan(&scan, zeroInUse);
-  if (highest < 0 && !NoteBadListing(scan, total) && empty) *empty = true;
+  const int highest = EndListingScan(&scan, nullptr);
+  if (highest < 0) NoteBadListing(scan, *listing, total);
   return highest;
 }
 
-namespace {
-
-// Reads one index in text mode into fields: 0, or -1 when it holds nothing readable.
-int ReadFields(int port, int index, MessageFields* fields) {
-  char command[CommandSize];
-  snprintf(command, sizeof command, CmdReadFormat, index);
-  Exchange(port, command);
-  const ListedEntry entry = EntryOf(&Listed, index);
-  return ParseMessage(ResponseBuffer, index, fields, &entry);
-}
-
-void StartObject() {
-  if (ListingObjects++ > 0) fputc(',', stdout);
-}
-
-// Reads every part of the message whose lowest index is lowest, in ascending index order, and prints
-// them as one at that index (a part whose read fails counts as not stored): 0, or -1 when none of
-// them was readable.
-int ReadJoined(int port, int lowest) {
-  JoinedMessage joined;
-  BeginJoinedMessage(&joined, lowest, PartOf(&Listed, lowest)->concatenation.total);
-  for (int index = lowest; index < ListedIndexes && !PortLost(); ++index) {
-    MessageFields fields;
-    if (GroupOf(&Groups, index) == lowest && ReadFields(port, index, &fields) == 0)
-      AddJoinedPart(&joined, &fields, PartOf(&Listed, index)->concatenation.sequence);
-  }
-  if (joined.lowestSequence == 0 || PortLost()) return -1;
-  if (!ListingJson) {
-    PrintJoinedLine(stdout, &joined, &Listed);
-  } else {
-    StartObject();
-    PrintJoinedObject(stdout, &joined, &Listed);
-  }
-  return 0;
-}
-
-// The listing's visit of one index: a part of a joined message is read with the lowest of its
-// message's indexes, and printed with it.
-int ReadListed(int port, int index) {
-  const int lowest = ListingJoined ? GroupOf(&Groups, index) : -1;
-  if (lowest < 0) return ReadMessage(port, index);
-  return lowest == index ? ReadJoined(port, index) : 0;
-}
-
-}  // namespace
-
-int ReadMessage(int port, int index) {
-  MessageFields fields;
-  if (ReadFields(port, index, &fields) < 0) return -1;
-  if (!ListingJson) {
-    PrintMessageLine(stdout, &fields);
-  } else {
-    StartObject();
-    PrintMessageObject(stdout, &fields, PartOf(&Listed, index));
-  }
-  return 0;
-}
-
-int ListMessages(int port, int storage, bool json, bool join) {
-  bool zeroInUse = false;
-  bool empty = false;
-  int last = LastMessageIndex(port, storage, &zeroInUse, &empty);
-  const char* const opening = storage == 1 ? JsonListingMe : JsonListingSm;
-  if (last < 0 || (last == 0 && !zeroInUse)) {
-    if (json && empty) printf("%s]}\n", opening);
+int ListMessages(int port, int storage, const ListingStyle& style) {
+  Listing listing;
+  int last = LastMessageIndex(port, storage, &listing);
+  ListingPrinter printer = {stdout, style.json, 0};
+  if (last < 0 || (last == 0 && !listing.zeroInUse)) {
+    if (listing.empty) PrintEmptyListing(&printer, storage);
     return last;
   }
-  Exchange(port, CmdTextMode);
-  if (!ResponseHas(AnsOk)) {
-    NoteRefusal(CmdTextMode);
-    return -1;
+  const int first = listing.zeroInUse ? 0 : 1;
+  if (NeedsTextMode(listing, first, last, style.quick)) {
+    Exchange(port, CmdTextMode);
+    if (!ResponseHas(AnsOk)) {
+      NoteRefusal(CmdTextMode);
+      return -1;
+    }
   }
-  fputs(json ? opening : "num\ttype\tsender\tdate\tmsg\n", stdout);
-  ListingJson = json;
-  ListingJoined = join;
-  ListingObjects = 0;
-  if (join) FindPartGroups(&Listed, &Groups);
-  last = ForEachIndex(port, zeroInUse ? 0 : 1, last, ReadListed);
-  ListingJson = false;
-  ListingJoined = false;
-  if (json) fputs("]}\n", stdout);  // however the reads ended (the modem gone too), so that it parses
-  return last;
+  if (style.join) FindPartGroups(&listing);
+  BeginListingOutput(&printer, storage);
+  for (int i = first; i <= last && !PortLost() && !SimStayedBusy(); ++i) {
+    ShowIndex(port, listing, style, &printer, i);
+    if (i == last) break;
+  }
+  EndListingOutput(&printer);  // however the reads ended (the modem gone too), so that it parses
+  return PortLost() || SimStayedBusy() ? -1 : last;
 }
 
 int DeleteMessage(int port, int index, int storage) {
@@ -201,21 +195,27 @@ int DeleteMessage(int port, int index, int storage) {
 }
 
 int DeleteWholeMessage(int port, int index, int storage, bool* listed) {
-  bool empty = false;
-  *listed = LastMessageIndex(port, storage, nullptr, &empty) >= 0 || empty;
+  Listing listing;
+  *listed = LastMessageIndex(port, storage, &listing) >= 0 || listing.empty;
   if (!*listed) return -1;
-  FindPartGroups(&Listed, &Groups);
-  const int lowest = GroupOf(&Groups, index);
+  FindPartGroups(&listing);
+  const int lowest = GroupOf(&listing, index);
   if (lowest < 0) return DeleteMessage(port, index, -1);
   int result = 0;
   for (int part = lowest; part < ListedIndexes && !PortLost(); ++part)
-    if (GroupOf(&Groups, part) == lowest && DeleteMessage(port, part, -1) < 0) result = -1;
+    if (GroupOf(&listing, part) == lowest && DeleteMessage(port, part, -1) < 0) result = -1;
   return PortLost() ? -1 : result;
 }
 
-int DeleteAllMessages(int port, int storage) {
-  bool zeroInUse = false;
-  int last = LastMessageIndex(port, storage, &zeroInUse);
-  // Empty indexes between the used ones are deleted too.
-  return ForEachIndex(port, zeroInUse ? 0 : 1, last, DeleteUnprepared);
+int DeleteAllMessages(int port, int storage, bool quick) {
+  Listing listing;
+  const int last = LastMessageIndex(port, storage, &listing);
+  if (last < 0) return last;
+  // One command empties the storage (its index is not looked at); a modem that refuses it gets
+  // one per index. Empty indexes between the used ones are deleted too.
+  if (quick) {
+    Exchange(port, CmdDeleteAll);
+    if (ResponseHas(AnsOk)) return last;
+  }
+  return ForEachIndex(port, listing.zeroInUse ? 0 : 1, last, DeleteUnprepared);
 }

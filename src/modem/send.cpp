@@ -11,6 +11,7 @@
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
+#include "modem/reports.h"
 #include "modem/step.h"
 #include "serial/exchange.h"
 #include "serial/port.h"
@@ -91,8 +92,9 @@ bool Confirmed(int port, const char* step) {
   return false;
 }
 
-// Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once confirmed.
-bool SendPdu(int port, const char* pdu, int pduLength) {
+// Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once
+// confirmed, with *reference the TP-MR the confirmation gave (-1: none).
+bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
   char command[CommandSize];
   const int length = snprintf(command, sizeof command, CmdSendFormat, (pduLength - 1) / 2);
@@ -106,12 +108,28 @@ bool SendPdu(int port, const char* pdu, int pduLength) {
   SetPromptOpen(SendCmd(port, ResponseBuffer) != 0);  // never written again: the modem may have sent it
   char step[CommandSize + 32];
   snprintf(step, sizeof step, "the PDU sent after %.*s", length - 1, command);  // without the CR
-  return Confirmed(port, step);
+  if (!Confirmed(port, step)) return false;
+  *reference = ReadSendReference(ResponseBuffer);  // "+CMGS: <mr>" comes with the OK
+  return true;
 }
 
-int Fail() {
-  fputs(ResultError, stdout);
-  return -1;
+// The result block; with report, the references of the parts that went out (count), in order,
+// null for one the modem did not give.
+int Result(bool ok, bool report, const int* references, int count) {
+  if (!report) {
+    fputs(ok ? ResultOk : ResultError, stdout);
+    return ok ? 0 : -1;
+  }
+  printf("\n{\n \"msg\":\"%s\",\n \"references\":[", ok ? "OK" : "ERROR");
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) fputc(',', stdout);
+    if (references[i] < 0)
+      fputs("null", stdout);
+    else
+      printf("%d", references[i]);
+  }
+  fputs("]\n}\n", stdout);
+  return ok ? 0 : -1;
 }
 
 }  // namespace
@@ -159,28 +177,34 @@ int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) 
   return parts;
 }
 
-int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part) {
+int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
+                   bool report) {
   const char* digits = PhoneDigits(phone);
   if (!digits) return -1;
   int count = (int)strlen(digits);
   char address[AddressDigitsSize];
   SwapSemiOctets(address, digits, count);
+  // Type of address (TS 23.040 9.1.2.5): international with "+"; without it, unknown, which the
+  // network reads by its national rules (a national number, a short code), ISDN numbering plan.
+  const unsigned type = digits == phone ? 0x81 : 0x91;
+  const unsigned srr = report ? 0x20 : 0;  // TP-SRR: the network reports the delivery (TS 23.040 9.2.3.5)
   if (part.total <= 1) {
-    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA (international), PID 0, DCS UCS-2, UDL, UD.
-    return snprintf(message, MessageBufferSize, "000100%.2X91%s0008%.2X%.*s", (unsigned)count, address,
-                    (unsigned)(2 * units), 4 * units, ucs2Hex);
+    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA, PID 0, DCS UCS-2, UDL, UD.
+    return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X%.*s", 0x01 | srr, (unsigned)count, type,
+                    address, (unsigned)(2 * units), 4 * units, ucs2Hex);
   }
   // The same with TP-UDHI set; the user data opens with the header: its length 5, IE 00 (concatenation,
   // 8-bit reference) of length 3: reference, number of parts, this part's number.
-  return snprintf(message, MessageBufferSize, "004100%.2X91%s0008%.2X050003%.2X%.2X%.2X%.*s", (unsigned)count,
-                  address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF, (unsigned)part.total,
-                  (unsigned)part.sequence, 4 * units, ucs2Hex);
+  return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X050003%.2X%.2X%.2X%.*s", 0x41 | srr,
+                  (unsigned)count, type, address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF,
+                  (unsigned)part.total, (unsigned)part.sequence, 4 * units, ucs2Hex);
 }
 
-int SendMessage(int port, const char* phone, char* text, int charset, int storage) {
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report) {
   char message[MessageBufferSize];
   const char* problem = "";
   int partUnits[MaxParts];
+  int references[MaxParts];
   int units = EncodeSubmitText(message, phone, text, &problem);
   int total = units < 0 ? -1 : SplitUserData(CodecBuffer, units, partUnits, MaxParts);
   if (units >= 0 && total < 0) problem = "the text would need more than 16 SMS";  // not within 1023 bytes
@@ -189,7 +213,7 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     fputs(problem, stderr);
     fputc('\n', stderr);
     NoteExplained();
-    return Fail();
+    return Result(false, report, nullptr, 0);
   }
   if (PrepareModem(port, charset, storage) < 0) return -1;
   Exchange(port, CmdPduMode);
@@ -197,21 +221,21 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     NoteRefusal(CmdPduMode);
     return -1;
   }
+  if (report) KeepStatusReports(port);  // the message goes whether or not its report will be kept
 
   // Tells this message's parts from those of the previous long message to the same phone.
   int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
   const char* userData = CodecBuffer;
   for (int i = 0; i < total; userData += (size_t)partUnits[i++] * 4) {  // four hex digits per unit
     PartHeader part = {reference, total, i + 1};
-    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part);
-    if (SendPdu(port, message, pduLength)) continue;
+    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part, report);
+    if (SendPdu(port, message, pduLength, &references[i])) continue;
     if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
               i == 1 ? "part was sent" : "parts were sent");
       NoteExplained();
     }
-    return Fail();
+    return Result(false, report, references, i);
   }
-  fputs(ResultOk, stdout);
-  return 0;
+  return Result(true, report, references, total);
 }

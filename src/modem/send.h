@@ -27,10 +27,13 @@ struct PartHeader {
 };
 
 // Formats into message (MessageBufferSize bytes) the SMS-SUBMIT to phone carrying units UTF-16
-// units of ucs2Hex, with a concatenation header when part.total > 1. Yields the PDU length, or -1
-// when phone is not 1 to 18 digits after an optional "+".
-int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part);
+// units of ucs2Hex, with a concatenation header when part.total > 1 and TP-SRR set with report;
+// phone as an international number (type 91) after "+", else as given (type 81). Yields the PDU
+// length, or -1 when phone is not 1 to 18 digits after an optional "+".
+int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
+                   bool report = false);
 
 // Sends the text as one SMS or as the parts of a concatenated SMS and writes the OK or ERROR block
-// to standard output; 0 or -1.
-int SendMessage(int port, const char* phone, char* text, int charset, int storage);
+// to standard output; 0 or -1. With report, each part asks for a delivery report, the modem is
+// told to keep them (KeepStatusReports), and the block lists the parts' message references.
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report = false);

@@ -1,9 +1,9 @@
 #include "modem/ussd.h"
 
-#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "codec/gsm7.h"
 #include "modem/commands.h"
 #include "modem/escape.h"
 #include "modem/failure.h"
@@ -99,29 +99,7 @@ void PrintBlock(bool ok, bool json, UssdForm form) {
 
 int PackUssd(char* packed, const char* code) {
   if (strlen(code) > (size_t)MaxUssdLength) return -1;
-  static const char hex[] = "0123456789ABCDEF";
-  uint32_t bits = 0;
-  int shift = 0;
-  int digits = 0;
-  packed[0] = '\0';
-  auto putOctet = [&] {
-    packed[digits++] = hex[(bits >> 4) & 0xF];
-    packed[digits++] = hex[bits & 0xF];
-    packed[digits] = '\0';
-  };
-  // The first character fills the low 7 bits of the first octet; 8 characters fill 7 octets.
-  for (const unsigned char* c = (const unsigned char*)code; *c; ++c) {
-    bits |= (uint32_t)(*c & 0x7F) << shift;
-    if (shift == 0) {
-      shift = 7;
-      continue;
-    }
-    putOctet();
-    bits >>= 8;
-    --shift;
-  }
-  if (shift != 0) putOctet();
-  return digits;
+  return PackSeptetsHex(packed, PackedUssdSize, code);
 }
 
 bool IsPlainUssd(const char* code) {
@@ -135,6 +113,8 @@ bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code) {
   if (reply.received) return reply.status == 4;  // the network saw it: only "not supported" is retried
   return ack == UssdRefused;
 }
+
+bool UssdNetworkFailed(const UssdReply& reply) { return reply.received && (reply.status == 4 || reply.status == 5); }
 
 int SendUssd(int port, const char* code, bool json, UssdForm form) {
   char packed[PackedUssdSize];
@@ -168,6 +148,13 @@ int SendUssd(int port, const char* code, bool json, UssdForm form) {
     return -1;
   }
   PrintReply(Reply);
-  PrintBlock(true, json, form);
-  return 0;
+  const bool failed = UssdNetworkFailed(Reply);
+  if (failed && !Reply.hasText)
+    NoteExplained();  // the line without text says it
+  else if (failed)
+    NoteFailure(Reply.status == 4 ? "the network answered %s with +CUSD: 4 (operation not supported)"
+                                  : "the network answered %s with +CUSD: 5 (network time-out)",
+                command);
+  PrintBlock(!failed, json, form);
+  return failed ? -1 : 0;
 }

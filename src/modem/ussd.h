@@ -32,8 +32,14 @@ inline constexpr char UssdNotPlain[] =
 // not empty (an empty one is the same in both forms).
 bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code);
 
+// True when the network's last answer to an accepted request fails it: +CUSD: 4 (operation not
+// supported) or +CUSD: 5 (network time-out). No answer at all, and +CUSD: 2 (the network ended
+// the session), stand as success.
+bool UssdNetworkFailed(const UssdReply& reply);
+
 // Sends code, traces the exchange on standard error and writes the OK or ERROR block; 0 or -1.
 // UssdPacked: packed first, then plain once where ResendUssdAsText says so; UssdText: plain only
-// (a code that is not plain is refused before the modem). With json, a block after a request also
-// carries "form", and an OK block after a reply with text "reply" and "status".
+// (a code that is not plain is refused before the modem). A request the network fails
+// (UssdNetworkFailed) gets the ERROR block. With json, a block after a request also carries
+// "form", and an OK block after a reply with text "reply" and "status".
 int SendUssd(int port, const char* code, bool json = false, UssdForm form = UssdPacked);

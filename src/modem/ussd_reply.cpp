@@ -2,9 +2,9 @@
 
 #include <string.h>
 
+#include "codec/decimal.h"
 #include "codec/gsm7.h"
 #include "codec/ucs2_to_utf8.h"
-#include "modem/answers.h"
 #include "modem/commands.h"
 #include "modem/escape.h"
 #include "serial/unasked_lines.h"

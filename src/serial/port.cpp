@@ -66,6 +66,15 @@ void ReportInUse(const char* path, int holder) {
   }
 }
 
+// "atsms: cannot lock PORT: /var/lock/LCK..NAME is not a lock file (a FIFO)"
+void ReportNotALockFile(const char* path, const LockHolder& holder) {
+  fputs("atsms: cannot lock ", stderr);
+  PutPrintable(path);
+  fputs(": ", stderr);
+  PutPrintable(holder.lockPath);
+  fprintf(stderr, " is not a lock file (%s)\n", holder.kind);
+}
+
 speed_t SpeedCode(int speed) {
   struct { int baud; speed_t code; } const speeds[] = {
       {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},
@@ -127,11 +136,17 @@ int OpenPort(const char* path, int speed, int waitSeconds) {
     }
     // Before the settings are read or changed and before anything is written. The descriptor stays
     // open while we wait, so that the holder's close never hangs the line up.
-    int holder = 0;
-    if (TakePortLock(port, path, &holder) == LockTaken) break;
+    LockHolder holder;
+    const LockResult lock = TakePortLock(port, path, &holder);
+    if (lock == LockTaken) break;
+    if (lock == LockNotAFile) {  // no wait ends it: someone has to remove it
+      close(port);
+      ReportNotALockFile(path, holder);
+      return -1;
+    }
     if (MonotonicMicros() >= deadline) {
       close(port);
-      ReportInUse(path, holder);
+      ReportInUse(path, holder.pid);
       return -1;
     }
     PauseBeforeRetry();

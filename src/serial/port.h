@@ -5,7 +5,9 @@
 // Exclusive use holds for root too: flock on the device and its lock file in /var/lock. While
 // another program holds the port, it looks again until waitSeconds are up; an open refused with
 // EBUSY is retried the same way. Yields the descriptor, or -1 after one line on standard error:
-// "errno(text)" when the open fails, "atsms: PORT is in use by ..." when the port stays held.
+// "errno(text)" when the open fails, "atsms: PORT is in use by ..." when the port stays held,
+// "atsms: cannot lock PORT: ... is not a lock file (...)" at once when something else stands at
+// the lock file's path.
 // A path that opens but is not a terminal is refused with ENOTTY: AT commands are never written into a file.
 int OpenPort(const char* path, int speed, int waitSeconds = 0);
 

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -15,18 +17,40 @@ namespace {
 constexpr char DeviceDirectory[] = "/dev/";
 constexpr char LockFileFormat[] = "/var/lock/LCK..%s";
 constexpr int LockContentSize = 11;  // HDB: the pid as ten characters, right-aligned, and a newline
+constexpr int BinaryPidSize = 4;     // the old format: the pid as the int it is in memory
 constexpr int StaleRemovals = 3;     // a lock file that keeps coming back stale is taken as held
 
 char LockFile[LockPathSize];               // this run's lock file, while HoldsLockFile
 volatile sig_atomic_t HoldsLockFile = 0;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsText(const char* content, int length) {
+  for (int i = 0; i < length; ++i)
+    if (!IsBlank(content[i]) && (content[i] < ' ' || content[i] > '~')) return false;
+  return true;
+}
+
+constexpr int NotAFile = -2;  // RunningHolder: something other than a lock file at the path
 
 // The pid in the lock file at lockPath when that process still runs; 0 when it is gone or the
-// content is no pid (stale); -1 when the file cannot be read (gone meanwhile, or not ours to read).
-int RunningHolder(const char* lockPath) {
-  const int fd = open(lockPath, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
+// content is no pid (stale); -1 when the file cannot be read (gone meanwhile, or not ours to read);
+// NotAFile, with *kind, when something else stands there: never opened when lstat shows it (a
+// FIFO would block the open for ever, a device may act on it), never followed or blocked on when
+// it is swapped in after that.
+int RunningHolder(const char* lockPath, const char** kind) {
+  *kind = nullptr;
+  struct stat st;
+  if (lstat(lockPath, &st) == 0 && (*kind = NotALockFile(st.st_mode & S_IFMT))) return NotAFile;
+  const int fd = open(lockPath, O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno != ELOOP) return -1;
+    *kind = NotALockFile(S_IFLNK);
+    return NotAFile;
+  }
+  if (fstat(fd, &st) != 0 || (*kind = NotALockFile(st.st_mode & S_IFMT))) {
+    close(fd);
+    return *kind ? NotAFile : -1;
+  }
   char content[32];
   const ssize_t got = read(fd, content, sizeof content);
   close(fd);
@@ -64,6 +88,11 @@ int LockFilePath(char* dest, int size, const char* resolved) {
 }
 
 int ReadLockPid(const char* content, int length) {
+  if (length == BinaryPidSize && !IsText(content, length)) {
+    int32_t binary;
+    memcpy(&binary, content, sizeof binary);
+    return binary > 0 ? (int)binary : -1;
+  }
   int at = 0;
   while (at < length && IsBlank(content[at])) ++at;
   const int digits = at;
@@ -75,17 +104,29 @@ int ReadLockPid(const char* content, int length) {
   return at == length ? (int)pid : -1;
 }
 
-LockResult TakePortLock(int port, const char* path, int* holder) {
-  *holder = 0;
+const char* NotALockFile(unsigned type) {
+  switch (type) {
+    case S_IFREG: return nullptr;
+    case S_IFIFO: return "a FIFO";
+    case S_IFDIR: return "a directory";
+    case S_IFLNK: return "a symbolic link";
+    case S_IFSOCK: return "a socket";
+    default: return "a device";  // S_IFCHR, S_IFBLK
+  }
+}
+
+LockResult TakePortLock(int port, const char* path, LockHolder* holder) {
+  holder->pid = 0;
+  holder->kind = nullptr;
   char resolved[PATH_MAX];
-  char lockPath[LockPathSize];
-  const bool named = realpath(path, resolved) && LockFilePath(lockPath, sizeof lockPath, resolved) >= 0;
+  char* const lockPath = holder->lockPath;
+  const bool named = realpath(path, resolved) && LockFilePath(lockPath, LockPathSize, resolved) >= 0;
   // Another descriptor of the device holds it (flock follows the device, not the path used).
   if (flock(port, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    if (named) {
-      const int pid = RunningHolder(lockPath);
-      if (pid > 0) *holder = pid;
-    }
+    if (!named) return LockBusy;
+    const int pid = RunningHolder(lockPath, &holder->kind);
+    if (pid == NotAFile) return LockNotAFile;
+    if (pid > 0) holder->pid = pid;
     return LockBusy;
   }
   if (!named) return LockTaken;
@@ -93,10 +134,14 @@ LockResult TakePortLock(int port, const char* path, int* holder) {
     const int created = CreateLockFile(lockPath);
     if (created < 0) return LockTaken;  // no lock file to be had: the flock alone guards the port
     if (created > 0) break;
-    const int pid = RunningHolder(lockPath);
+    const int pid = RunningHolder(lockPath, &holder->kind);
+    if (pid == NotAFile) {
+      flock(port, LOCK_UN);
+      return LockNotAFile;
+    }
     if (pid < 0 && errno == ENOENT && removals < StaleRemovals) continue;  // removed meanwhile
     if (pid != 0 || removals == StaleRemovals) {
-      if (pid > 0) *holder = pid;
+      if (pid > 0) holder->pid = pid;
       flock(port, LOCK_UN);
       return LockBusy;
     }

@@ -42,8 +42,9 @@ const FailureCase FailureCases[] = {
      "atsms: the modem refused AT+CMGL=4: ERROR\n", true},
     {"PduModeRefused", [](sim::Options& o) { o.errorOn = "AT+CMGF=0"; }, {"sim", "list"}, 255, "",
      "atsms: the modem refused AT+CMGF=0: ERROR\n", true},
+    // Only without -q: with it the listing comes from the PDUs and needs no text mode.
     {"TextModeRefused", [](sim::Options& o) { o.errorOn = "AT+CMGF=1"; }, {"sim", "list"}, 255, "",
-     "atsms: the modem refused AT+CMGF=1: ERROR\n", true},
+     "atsms: the modem refused AT+CMGF=1: ERROR\n", false},
     // The listing's first 64 bytes, then a pause longer than the silence that ends an answer.
     {"ListingCutOff", [](sim::Options& o) { o.packetSize = 64, o.packetGapMs = 1000; }, {"sim", "list"}, 255, "",
      "atsms: the answer to AT+CMGL=4 ended without OK\n", true},
@@ -59,6 +60,11 @@ const FailureCase FailureCases[] = {
     // Refused packed and then plain: the line names the plain request, the last one sent.
     {"UssdRefused", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#"}, 255, ResultError,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n", true},
+    // The network's last answer: not supported (also to the plain request), or a time-out.
+    {"UssdNotSupported", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Both, o.ussdStatus = 4; },
+     {"ussd", "*100#"}, 255, ResultError, "atsms: the network ended the request without text (status 4)\n", true},
+    {"UssdTimedOut", [](sim::Options& o) { o.ussdStatus = 5; }, {"ussd", "*100#"}, 255, ResultError,
+     "atsms: the network ended the request without text (status 5)\n", true},
     // Not failures: no line, or the USSD's own line instead of the reply.
     {"UssdEndedWithoutText", [](sim::Options& o) { o.ussdStatus = 2, o.ussdReply = ""; }, {"ussd", "*100#"}, 0,
      ResultOk, "atsms: the network ended the request without text (status 2)\n", true},

@@ -29,7 +29,7 @@ std::string Usage(const char* first, const char* second) {
 }
 
 const std::string GeneralUsage =
-    Usage("usage: %s PORT tel|sim|ussd COMMAND [[DATA]]\n", "examples:\t%s /dev/ttyUSB1 sim list\n");
+    Usage("usage: %s PORT tel|sim|ussd COMMAND [DATA...]\n", "examples:\t%s /dev/ttyUSB1 sim list\n");
 const std::string SendUsage = Usage("usage: %s PORT tel|sim send PHONE 'TEXT'\n",
                                     "examples:\t%s /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n");
 const std::string DeleteUsage =
@@ -138,19 +138,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StorageCase{"ussd", StorageSim, 2, "2\t0\t+4912345\t24/05/01,10:20:30+08\ton the SIM\n"}),
     [](const ::testing::TestParamInfo<StorageCase>& info) { return std::string(info.param.mode); });
 
-TEST(CommandLine, UnknownCommandOpensAndRestoresThePortOnly) {
-  sim::Modem modem(SimOptions());
-  START_MODEM(modem);
-  termios before = PortSettings(modem);
-  RunResult run = RunAtsms({modem.SlavePath(), "sim", "*100#"});
-  EXPECT_EQ(0, run.exitStatus);
-  EXPECT_EQ("", run.out);
-  EXPECT_EQ("", run.err);
-  LetModemCatchUp();
-  EXPECT_TRUE(modem.Commands().empty());
-  EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
-}
-
 TEST(Port, OpenFailuresReportErrnoAndRunNothing) {
   char fileName[] = "/tmp/atsms-e2e-XXXXXX";
   int fd = mkstemp(fileName);
@@ -162,7 +149,6 @@ TEST(Port, OpenFailuresReportErrnoAndRunNothing) {
   struct Case { std::string port; const char* command; std::string err; };
   const Case cases[] = {
       {"/dev/atsms-e2e-no-such-port", "list", "2(No such file or directory)\n"},
-      {"/dev/atsms-e2e-no-such-port", "*100#", "2(No such file or directory)\n"},  // operation none opens too
       {fileName, "list", "25(Inappropriate ioctl for device)\n"},
       {"/dev/null", "list", "25(Inappropriate ioctl for device)\n"},
   };
@@ -323,12 +309,13 @@ TEST(Port, SecondRunOnABusyPortFailsAtOpen) {
   // Only the first run's lines reached the modem.
   EXPECT_EQ((Lines{Probe, EscProbe, EscProbe, EscProbe, EscProbe, EchoOff, PduMode}), modem.Commands());
 
-  // Exclusive use ends with the run, although the simulator keeps the device open.
+  // Exclusive use ends with the run, although the simulator keeps the device open. (A USSD string
+  // too long to send opens the port, writes nothing and fails.)
   Lines after = setpriv;
-  for (const std::string& arg : AtsmsArgv({modem.SlavePath(), "sim", "*100#"})) after.push_back(arg);
+  for (const std::string& arg : AtsmsArgv({modem.SlavePath(), "ussd", std::string(73, '1')})) after.push_back(arg);
   RunResult next = RunProgram(after);
-  EXPECT_EQ(0, next.exitStatus);
-  EXPECT_EQ("", next.err);
+  EXPECT_EQ(255, next.exitStatus);
+  EXPECT_EQ("atsms: the USSD string is longer than 72 characters\n", next.err);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "sim_pdu.h"
 
 namespace {
 
@@ -124,6 +125,33 @@ TEST(SendRefused, SecondOfThreePartsEndsTheMessage) {
   EXPECT_EQ(2, sent[1].sequence);
   EXPECT_EQ(sent[1].pdu + "\x1a", modem.Commands().back()) << "the third part was offered";
   EXPECT_TRUE(modem.Delivered().empty());
+}
+
+// --report: the modem is told to keep reports, the block names the reference, and once the network
+// has delivered the message the modem holds its report, "delivered", under that reference.
+TEST(SendReport, PrintsTheReferenceAndTheModemKeepsTheReport) {
+  sim::Options options = SimOptions();
+  options.reportDelayMs = 300;
+  sim::Modem modem(options);
+  START_MODEM(modem);
+  RunResult run = RunAtsms({"--report", modem.SlavePath(), "sim", "send", Destination, "Hi"});
+  EXPECT_EQ(0, run.exitStatus);
+  EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[1]\n}\n", run.out);
+  EXPECT_EQ("", run.err);
+  const std::string pdu = "0021000C91947110325476000804" "00480069";  // TP-SRR set
+  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, "AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r", CmgsLine(pdu), pdu + "\x1a"}}),
+            modem.Commands());
+  std::vector<sim::Message> reports;
+  for (double end = Now() + 5; reports.empty() && Now() < end;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    reports = modem.Messages("SR");
+  }
+  ASSERT_EQ(1u, reports.size());
+  sim::StatusReportInfo report;
+  ASSERT_TRUE(sim::DecodeStatusReportPdu(reports[0].pdu, &report));
+  EXPECT_EQ(1, report.reference);
+  EXPECT_EQ(Destination, report.recipient);
+  EXPECT_EQ(0, report.status);  // delivered
 }
 
 TEST(SendRefused, InvalidNumberWritesNothingToTheModem) {

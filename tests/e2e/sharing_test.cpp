@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,33 +35,72 @@ std::string HdbPid(pid_t pid) {
   return std::string(10 - digits.size(), ' ') + digits + "\n";
 }
 
+std::string BinaryPid(pid_t pid) {
+  const int32_t binary = pid;
+  return std::string(reinterpret_cast<const char*>(&binary), sizeof binary);
+}
+
 std::string OurHolding() {
   const std::string comm = ReadFile("/proc/self/comm");
   return comm.substr(0, comm.find('\n')) + " (pid " + std::to_string(getpid()) + ")";
 }
 
+// What another program left at the lock path: its lock file (HDB, or the old binary pid), or
+// something that is no lock file at all.
+enum class AtLockPath { Nothing, HdbFile, BinaryPid, Fifo, Directory, Link, DanglingLink, Socket, Device };
+
 // Another program holding the port as serial programs do: flock on the device, the lock file with
-// its pid, or both, until it lets go.
+// its pid, or both, until it lets go; or whatever else stands at the lock path.
 class Holder {
  public:
-  Holder(const std::string& device, bool flockIt, bool lockFile) {
+  Holder(const std::string& device, bool flockIt, AtLockPath lock) : lockPath_(LockFileOf(device)), lock_(lock) {
     if (flockIt) {
       fd_ = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
       EXPECT_EQ(0, flock(fd_, LOCK_EX | LOCK_NB));
     }
-    if (lockFile) std::ofstream(lockFile_ = LockFileOf(device)) << HdbPid(getpid());
+    const std::string target = lockPath_ + ".target";
+    switch (lock) {
+      case AtLockPath::Nothing: break;
+      case AtLockPath::HdbFile: std::ofstream(lockPath_) << HdbPid(getpid()); break;
+      case AtLockPath::BinaryPid: std::ofstream(lockPath_, std::ios::binary) << BinaryPid(getpid()); break;
+      case AtLockPath::Fifo: made_ = mkfifo(lockPath_.c_str(), 0666) == 0; break;
+      case AtLockPath::Directory: made_ = mkdir(lockPath_.c_str(), 0755) == 0; break;
+      case AtLockPath::Link:  // to a file that would read as our lock file
+        std::ofstream(target) << HdbPid(getpid());
+        made_ = symlink(target.c_str(), lockPath_.c_str()) == 0;
+        break;
+      case AtLockPath::DanglingLink: made_ = symlink("/nonexistent/atsms-lock", lockPath_.c_str()) == 0; break;
+      case AtLockPath::Socket: {
+        socket_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        snprintf(address.sun_path, sizeof address.sun_path, "%s", lockPath_.c_str());
+        made_ = bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        break;
+      }
+      case AtLockPath::Device: made_ = mknod(lockPath_.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; break;  // null
+    }
   }
   ~Holder() { LetGo(); }
+  bool Made() const { return made_; }
   void LetGo() {
-    if (!lockFile_.empty()) unlink(lockFile_.c_str());
+    if (lock_ == AtLockPath::Directory)
+      rmdir(lockPath_.c_str());
+    else if (lock_ != AtLockPath::Nothing)
+      unlink(lockPath_.c_str());
+    unlink((lockPath_ + ".target").c_str());
+    if (socket_ >= 0) close(socket_);
     if (fd_ >= 0) close(fd_);
-    lockFile_.clear();
-    fd_ = -1;
+    lock_ = AtLockPath::Nothing;
+    socket_ = fd_ = -1;
   }
 
  private:
+  std::string lockPath_;
+  AtLockPath lock_;
+  bool made_ = true;
   int fd_ = -1;
-  std::string lockFile_;
+  int socket_ = -1;
 };
 
 // Nothing unread, so that every listing prints the same whichever run comes first.
@@ -79,11 +122,11 @@ struct Caller {
 // To "12345", a two-letter text given as UCS-2.
 Caller Sender(const std::string& text, const std::string& ucs2) {
   return {{"sim", "send", "12345", text},
-          Cat({Prepared(StorageSim), {PduMode, "AT+CMGS=14\r", "00010005912143F5000804" + ucs2 + "\x1a"}}),
+          Cat({Prepared(StorageSim), {PduMode, "AT+CMGS=14\r", "00010005812143F5000804" + ucs2 + "\x1a"}}),
           ResultOk, "", 0};
 }
 const Caller Lister = {
-    {"sim", "list"}, Cat({Prepared(StorageSim), {PduMode, ListAll, TextMode}, ReadCmds(1, 2)}), StoredListing, "", 2};
+    {"sim", "list"}, Cat({Prepared(StorageSim), {PduMode, ListAll}}), StoredListing, "", 2};
 const Caller Asker = {{"ussd", "*100#"}, {Probe, EchoOff, CharsetGsm, UssdStar100}, ResultOk,
                       UssdStar100 + "\n\r\nOK\r\n - 10\n\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n - 10\n"
                                     "USSD reply: Balance: 12.34 EUR\n",
@@ -100,7 +143,7 @@ TEST(SharedPort, RunsStartedTogetherTakeTurns) {
   START_MODEM(modem);
   const std::vector<Caller> callers = {Lister, Sender("Hi", "00480069"), Asker,  Lister, Sender("Ho", "0048006F"),
                                        Asker,  Lister, Sender("Ha", "00480061"), Asker,  Lister};
-  Holder holder(modem.SlavePath(), true, true);  // all ten wait for it, then go on
+  Holder holder(modem.SlavePath(), true, AtLockPath::HdbFile);  // all ten wait for it, then go on
   std::vector<std::unique_ptr<Child>> runs;
   for (const Caller& caller : callers) {
     Lines args = {"-q", "-w", "60", modem.SlavePath()};
@@ -133,32 +176,49 @@ TEST(SharedPort, RunsStartedTogetherTakeTurns) {
   Lines delivered;
   for (const sim::DeliveredSms& sms : modem.Delivered()) delivered.push_back(sms.destination + " " + sms.text);
   std::sort(delivered.begin(), delivered.end());
-  EXPECT_EQ((Lines{"+12345 Ha", "+12345 Hi", "+12345 Ho"}), delivered);
+  EXPECT_EQ((Lines{"12345 Ha", "12345 Hi", "12345 Ho"}), delivered);
   EXPECT_FALSE(Exists(LockFileOf(modem.SlavePath())));
 }
 
 struct HeldCase {
   const char* name;
   bool flockIt;
-  bool lockFile;
+  AtLockPath lock;
   bool throughLink;  // the run names a symbolic link to the device
   int wait;          // -w's value; 0: no -w
+  const char* kind;  // what the run names at the lock path; nullptr: the port is in use
 };
 
 const HeldCase HeldCases[] = {
-    {"FlockAndLockFile", true, true, false, 0},
-    {"FlockOnly", true, false, false, 0},
-    {"LockFileOnly", false, true, false, 0},
-    {"ThroughALink", true, true, true, 0},
-    {"HeldForTheWholeWait", true, true, false, 1},
+    {"FlockAndLockFile", true, AtLockPath::HdbFile, false, 0, nullptr},
+    {"FlockOnly", true, AtLockPath::Nothing, false, 0, nullptr},
+    {"LockFileOnly", false, AtLockPath::HdbFile, false, 0, nullptr},
+    {"BinaryPidLockFile", false, AtLockPath::BinaryPid, false, 0, nullptr},
+    {"ThroughALink", true, AtLockPath::HdbFile, true, 0, nullptr},
+    {"HeldForTheWholeWait", true, AtLockPath::HdbFile, false, 1, nullptr},
+    // Whatever else stands at the lock path is never read, removed or waited for.
+    {"FifoEndsTheWaitAtOnce", false, AtLockPath::Fifo, false, 5, "a FIFO"},
+    {"FifoAndFlock", true, AtLockPath::Fifo, false, 0, "a FIFO"},
+    {"Directory", false, AtLockPath::Directory, false, 0, "a directory"},
+    {"SymbolicLink", false, AtLockPath::Link, false, 0, "a symbolic link"},
+    {"DanglingSymbolicLink", false, AtLockPath::DanglingLink, false, 0, "a symbolic link"},
+    {"Socket", false, AtLockPath::Socket, false, 0, "a socket"},
+    {"Device", false, AtLockPath::Device, false, 0, "a device"},
 };
 
 void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
 
 class HeldPort : public testing::TestWithParam<HeldCase> {};
 
-// A port held (past the wait, with -w): one line naming the holder if its lock file does, status 255, nothing
-// written, nothing changed, and the holder's lock file as it was.
+// The file type at path, without following a link; 0 when nothing is there.
+mode_t TypeAt(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
+
+// A port held (past the wait, with -w), or a lock path that holds no lock file (at once): one line
+// naming the holder or what is there, status 255, nothing written, nothing changed, and whatever
+// stood at the lock path left as it was.
 TEST_P(HeldPort, GivesUpWithOneLine) {
   const HeldCase& c = GetParam();
   sim::Modem modem(SimOptions());
@@ -171,7 +231,11 @@ TEST_P(HeldPort, GivesUpWithOneLine) {
     port = link;
   }
   const termios before = PortSettings(modem);
-  Holder holder(modem.SlavePath(), c.flockIt, c.lockFile);
+  Holder holder(modem.SlavePath(), c.flockIt, c.lock);
+  if (!holder.Made()) GTEST_SKIP() << "cannot make " << c.kind << " at " << lockFile << ": " << strerror(errno);
+  const mode_t type = TypeAt(lockFile);
+  const bool named = c.lock == AtLockPath::HdbFile || c.lock == AtLockPath::BinaryPid;
+  const std::string content = named ? ReadFile(lockFile) : "";
 
   Lines args = {"-q", port, "sim", "send", "12345", "Hi"};
   if (c.wait > 0) args.insert(args.begin(), {"-w", std::to_string(c.wait)});
@@ -179,20 +243,29 @@ TEST_P(HeldPort, GivesUpWithOneLine) {
   if (c.throughLink) unlink(link.c_str());
   EXPECT_EQ(255, run.exitStatus);
   EXPECT_EQ("", run.out) << "a send whose port is held prints no result block";
-  EXPECT_EQ("atsms: " + port + " is in use by " + (c.lockFile ? OurHolding() : "another program") + "\n", run.err);
-  EXPECT_GE(run.seconds, c.wait) << "it did not wait";
+  if (c.kind) {
+    EXPECT_EQ("atsms: cannot lock " + port + ": " + lockFile + " is not a lock file (" + c.kind + ")\n", run.err);
+    EXPECT_LT(run.seconds, 1.0) << "it waited";
+  } else {
+    EXPECT_EQ("atsms: " + port + " is in use by " + (named ? OurHolding() : "another program") + "\n", run.err);
+    EXPECT_GE(run.seconds, c.wait) << "it did not wait";
+  }
   EXPECT_TRUE(modem.Commands().empty());
   EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
-  EXPECT_EQ(c.lockFile ? HdbPid(getpid()) : "", ReadFile(lockFile)) << "a lock file was touched or left";
+  EXPECT_EQ(type, TypeAt(lockFile)) << "the lock path was changed";
+  if (named) {
+    EXPECT_EQ(content, ReadFile(lockFile)) << "the lock file was touched";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sharing, HeldPort, testing::ValuesIn(HeldCases),
                          [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
-// A lock file whose process is gone (also one that SIGKILL left behind), or that holds no pid, is
-// taken over; while the run holds the port the file holds its pid, afterwards it is gone.
+// A lock file whose process is gone (also one that SIGKILL left behind, and one in the old binary
+// format), or that holds no pid, is taken over; while the run holds the port the file holds its
+// pid, afterwards it is gone.
 TEST(SharedPort, StaleLockFilesAreTakenOver) {
-  for (const char* stale : {"gone", "garbage\n", "", "killed"}) {
+  for (const char* stale : {"gone", "gone-binary", "garbage\n", "", "killed"}) {
     SCOPED_TRACE(std::string("lock file: ") + stale);
     std::mutex mutex;
     std::string lockFile, seen;  // the lock file at the latest command line
@@ -217,7 +290,9 @@ TEST(SharedPort, StaleLockFilesAreTakenOver) {
       pid_t gone = fork();  // a pid no process has: one of ours, already reaped
       if (gone == 0) _exit(0);
       waitpid(gone, nullptr, 0);
-      std::ofstream(lockFile) << (std::string(stale) == "gone" ? HdbPid(gone) : stale);
+      const std::string kind = stale;
+      std::ofstream(lockFile, std::ios::binary)
+          << (kind == "gone" ? HdbPid(gone) : kind == "gone-binary" ? BinaryPid(gone) : kind);
     }
     Child child(AtsmsArgv({"-q", modem.SlavePath(), "sim", "list"}));
     const pid_t pid = child.Pid();

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Menus: each run sends one request (-q, so the walk takes moments) and ends with the network's
 // answer; the simulated modem keeps the session in between.
-struct Step { std::string request, line; size_t requests = 1; };  // requests: the AT+CUSD lines written
+struct Step { std::string request, line; };
 
 void Walk(sim::Modem& modem, const std::vector<Step>& steps) {
   for (const Step& step : steps) {
@@ -82,7 +82,7 @@ void Walk(sim::Modem& modem, const std::vector<Step>& steps) {
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ(ResultOk, run.out);
     EXPECT_EQ(step.line, run.err.substr(run.err.size() - std::min(run.err.size(), step.line.size()))) << run.err;
-    EXPECT_EQ(before + 3 + step.requests, modem.Commands().size());  // the preparation, then the requests
+    EXPECT_EQ(before + 4, modem.Commands().size());  // the preparation, then the request
   }
 }
 
@@ -106,7 +106,7 @@ TEST(UssdMenu, WalkedAcrossRuns) {
 }
 
 // A menu left alone: the network ends the session (+CUSD: 2), and a late choice is a request it
-// does not know (+CUSD: 4), so it goes once more in the plain form and gets +CUSD: 4 again.
+// does not know (+CUSD: 4), so it goes once more in the plain form, gets +CUSD: 4 again and fails.
 TEST(UssdMenu, SessionThatTimedOut) {
   sim::Options options = MenuOptions(300);
   options.ussdTakes = sim::UssdTakes::Both;
@@ -116,7 +116,12 @@ TEST(UssdMenu, SessionThatTimedOut) {
   for (int waited = 0; modem.UssdSessionOpen() && waited < 3000; waited += 20)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(modem.UssdSessionOpen());
-  Walk(modem, {{"1", "atsms: the network ended the request without text (status 4)\n", 2}});
+  const RunResult late = RunAtsms({"-q", modem.SlavePath(), "ussd", "1"});
+  EXPECT_EQ(255, late.exitStatus);
+  EXPECT_EQ(ResultError, late.out);
+  const std::string line = "atsms: the network ended the request without text (status 4)\n";
+  EXPECT_EQ(line, late.err.substr(late.err.size() - std::min(late.err.size(), line.size()))) << late.err;
+  EXPECT_EQ((Lines{"*100#", "1", "1"}), modem.UssdRequests()) << "the choice packed, then plain";
 }
 
 }  // namespace

@@ -65,11 +65,34 @@ std::string WrongWait(const std::string& option) {
   return "atsms: option '" + option + "' needs SECONDS, a whole number from 0 to 3600\n" + OptionsUsage();
 }
 
+// The usage that follows a refused command line: the general one, that of send or that of del.
+struct UsageText { const char* usage; const char* example; };
+const UsageText General = {" PORT tel|sim|ussd COMMAND [DATA...]\n", " /dev/ttyUSB1 sim list\n"};
+const UsageText Send = {" PORT tel|sim send PHONE 'TEXT'\n", " /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n"};
+const UsageText Delete = {" PORT sim|tel del all|NUMBER\n", " /dev/ttyUSB1 sim|tel del all|5\n"};
+
+// A command line refused for one argument, before the port is opened: its line, then the usage.
+std::string Refused(const std::string& line, const UsageText& usage) {
+  const std::string program = AtsmsPath();
+  return line + "usage: " + program + usage.usage + "examples:\t" + program + usage.example;
+}
+std::string UnknownCommand(const std::string& word) {
+  return Refused("atsms: unknown command '" + word + "'; the commands are list, del and send\n", General);
+}
+std::string NoIndex(const std::string& arg) {
+  return Refused("atsms: del needs a message number or all, not '" + arg + "'\n", Delete);
+}
+std::string Unexpected(const std::string& arg, const UsageText& usage) {
+  return Refused("atsms: unexpected argument '" + arg +
+                     "' after the command; options go before PORT, and a TEXT with spaces needs quotes\n",
+                 usage);
+}
+
 const std::string BadNumber = "atsms: the phone number must be 1 to 18 digits after an optional '+'\n";
 
 std::vector<ArgumentCase> Cases() {
   std::vector<std::string> manyLong{"sim", "list"};
-  for (int i = 0; i < 8; ++i) manyLong.push_back(Huge(LongestArgument, 'x'));  // about 1 MB, all ignored
+  for (int i = 0; i < 8; ++i) manyLong.push_back(Huge(LongestArgument, 'x'));  // about 1 MB
   return {
       // PORTs that are no modem: one "errno(text)" line, status 255, not a byte written.
       {"EmptyPort", Port::Path, "", {"sim", "list"}, 255, "", OpenError(ENOENT)},
@@ -99,29 +122,49 @@ std::vector<ArgumentCase> Cases() {
        "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n"},
       // Empty strings in every other position.
       {"EmptyMode", Port::Modem, "", {"", "list"}, 1, Listing, "", -1, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
-      {"EmptyCommand", Port::Modem, "", {"sim", ""}, 0, "", "", 0},
+      {"EmptyCommand", Port::Modem, "", {"sim", ""}, 1, "", UnknownCommand(""), 0},
       {"EmptyUssd", Port::Modem, "", {"ussd", ""}, 0, ResultOk, UssdTrace(""), 4, "AT+CUSD=1,\"\",15\r"},
       {"EmptyNumber", Port::Modem, "", {"sim", "send", "", "Hi"}, 255, ResultError, BadNumber, 0},
       {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 0, ResultOk, "", 7, "AT+CMGS=10\r", "", ""},
-      {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, Listing,
-       "atsms: the modem refused AT+CMGD=0: +CMS ERROR: 321 (invalid memory index)\n", -1, "AT+CMGD=0\r"},
+      {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, "", NoIndex(""), 0},
       // The longest arguments Linux passes.
       {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, Listing, "", -1,
        "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
-      {"LongCommand", Port::Modem, "", {"sim", Huge(LongestArgument, 'c')}, 0, "", "", 0},
+      {"LongCommand", Port::Modem, "", {"sim", Huge(LongestArgument, 'c')}, 1, "",
+       UnknownCommand(Huge(LongestArgument, 'c')), 0},
       {"LongUssd", Port::Modem, "", {"ussd", Huge(LongestArgument, '1')}, 255, ResultError,
        "atsms: the USSD string is longer than 72 characters\n", 0},
       {"LongNumber", Port::Modem, "", {"sim", "send", Huge(LongestArgument, '1'), "Hi"}, 255, ResultError, BadNumber, 0},
       {"LongText", Port::Modem, "", {"sim", "send", "12345", Huge(LongestArgument, 'A')}, 255, ResultError,
        "atsms: the text is longer than 1023 bytes\n", 0},
-      {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, Listing,
-       "atsms: the modem refused AT+CMGD=2147483647: ERROR\n", -1,
-       "AT+CMGD=2147483647\r"},
-      {"ManyLongArguments", Port::Modem, "", manyLong, 1, Listing, "", -1, "AT+CMGR=1\r"},
+      {"LongDeleteIndex", Port::Modem, "", {"sim", "del", Huge(LongestArgument, '9')}, 1, "",
+       NoIndex(Huge(LongestArgument, '9')), 0},
+      {"ManyLongArguments", Port::Modem, "", manyLong, 1, "", Unexpected(Huge(LongestArgument, 'x'), General), 0},
+      // del takes "all" or digits: read like atoi, each of these deleted index 0.
+      {"DeleteUpperCaseAll", Port::Modem, "", {"sim", "del", "ALL"}, 1, "", NoIndex("ALL"), 0},
+      {"DeleteAllAndBlank", Port::Modem, "", {"sim", "del", "all "}, 1, "", NoIndex("all "), 0},
+      {"DeleteWord", Port::Modem, "", {"tel", "del", "abc"}, 1, "", NoIndex("abc"), 0},
+      {"DeleteHex", Port::Modem, "", {"sim", "del", "0x3"}, 1, "", NoIndex("0x3"), 0},
+      {"DeleteNegative", Port::Modem, "", {"sim", "del", "-1"}, 1, "", NoIndex("-1"), 0},
+      {"DeletePastInt", Port::Modem, "", {"sim", "del", "2147483648"}, 1, "", NoIndex("2147483648"), 0},
+      {"DeleteLeadingZeros", Port::Modem, "", {"sim", "del", "003"}, 1, Listing, "", -1, "AT+CMGD=3\r"},
+      // A command word of none of the commands, outside mode ussd.
+      {"UnknownCommand", Port::Modem, "", {"sim", "lsit"}, 1, "", UnknownCommand("lsit"), 0},
+      {"UpperCaseCommand", Port::Modem, "", {"tel", "LIST"}, 1, "", UnknownCommand("LIST"), 0},
+      {"UssdCodeOutsideUssd", Port::Modem, "", {"foo", "*100#"}, 1, "", UnknownCommand("*100#"), 0},
+      // An argument beyond those the command reads would have been dropped.
+      {"OptionAfterDelete", Port::Modem, "", {"sim", "del", "3", "--join"}, 1, "", Unexpected("--join", Delete), 0},
+      {"UnquotedText", Port::Modem, "", {"sim", "send", "+491701234567", "Hello", "world"}, 1, "",
+       Unexpected("world", Send), 0},
+      {"EmptyAfterList", Port::Modem, "", {"sim", "list", ""}, 1, "", Unexpected("", General), 0},
+      {"WordAfterDeleteAll", Port::Modem, "", {"sim", "del", "all", "now"}, 1, "", Unexpected("now", Delete), 0},
+      {"TwoUssdStrings", Port::Modem, "", {"ussd", "*100#", "1"}, 1, "", Unexpected("1", General), 0},
       // Text that is not UTF-8 is refused whole, never sent cut at the bad byte.
       {"InvalidUtf8Text", Port::Modem, "", {"sim", "send", "12345", "A\xff" "B"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
       {"Latin1Text", Port::Modem, "", {"sim", "send", "12345", "Gr\xfc\xdf" "e"}, 255, ResultError,
+       "atsms: the text is not valid UTF-8\n", 0},
+      {"EncodedSurrogateText", Port::Modem, "", {"sim", "send", "12345", "Hi \xed\xa0\xbd"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
       {"TextCutInsideACharacter", Port::Modem, "", {"sim", "send", "12345", "Hi \xf0\x9f\x98"}, 255, ResultError,
        "atsms: the text is not valid UTF-8\n", 0},
@@ -136,8 +179,7 @@ std::vector<ArgumentCase> Cases() {
       {"NumberTwoPluses", Port::Modem, "", {"sim", "send", "++49", "Hi"}, 255, ResultError, BadNumber, 0},
       {"NumberNineteenDigits", Port::Modem, "", {"sim", "send", "1234567890123456789", "Hi"}, 255, ResultError,
        BadNumber, 0},
-      {"DeleteIndexWithCommand", Port::Modem, "", {"sim", "del", "3\rAT+CMGD=1"}, 1, Listing, "", -1, "AT+CMGD=3\r",
-       "AT+CMGD=1"},
+      {"DeleteIndexWithCommand", Port::Modem, "", {"sim", "del", "3\rAT+CMGD=1"}, 1, "", NoIndex("3\\rAT+CMGD=1"), 0},
       {"UssdWithCommand", Port::Modem, "", {"ussd", "*100#\r\nATD112;"}, 0, ResultOk,
        UssdTrace("AA180C366A288254622C26DB01"), 4, "", "ATD"},
       {"TextWithCtrlZAndCommand", Port::Modem, "", {"sim", "send", "12345", "Hi\x1a" "AT+CMGD=1\r"}, 0, ResultOk, "", 7,

@@ -104,8 +104,9 @@ TEST(PortAfterRun, IsNotLeftExclusive) {
   sim::Modem modem(SimOptions());
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   ASSERT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the fresh pty cannot be opened at all";
-  const RunResult outcome = RunAtsms({modem.SlavePath(), "sim", "*100#"});  // opens and restores, sends nothing
-  EXPECT_EQ(0, outcome.exitStatus);
+  // A USSD string too long to send: the port is opened and restored, nothing is sent.
+  const RunResult outcome = RunAtsms({modem.SlavePath(), "ussd", std::string(73, '1')});
+  EXPECT_EQ(255, outcome.exitStatus);
   EXPECT_TRUE(modem.Commands().empty());
   EXPECT_TRUE(UnprivilegedOpenSucceeds(modem.SlavePath())) << "the port is still exclusive after the run";
 }

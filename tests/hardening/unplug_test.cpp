@@ -26,7 +26,7 @@ const UnplugCase UnplugCases[] = {
     {"ListAfterSecondRead", {"sim", "list"}, 9, "AT+CMGR=2\r", ListHeader + "1\t0\t+1234\t24/05/01,10:20:30+08\tfirst\n"},
     {"DeleteAllAfterFirstDelete", {"sim", "del", "all"}, 7, "AT+CMGD=1\r", ""},
     {"SendWaitingForPrompt", {"sim", "send", "12345", "'Hi'"}, 6, "AT+CMGS=14\r", ResultError},
-    {"SendWaitingForConfirmation", {"sim", "send", "12345", "'Hi'"}, 7, "00010005912143F500080400480069\x1a",
+    {"SendWaitingForConfirmation", {"sim", "send", "12345", "'Hi'"}, 7, "00010005812143F500080400480069\x1a",
      ResultError},
     {"UssdWaitingForReply", {"ussd", "*100#"}, 4, "AT+CUSD=1,\"AA180C3602\",15\r", ResultError},
     // A text of three parts: the first was accepted; gone, not "part 2 of 3 was not accepted".

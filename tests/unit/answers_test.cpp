@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "modem/answers.h"
+#include "codec/decimal.h"
 #include "modem/escape.h"
+#include "modem/listing_answer.h"
 #include "modem/listing_output.h"
+#include "modem/read_answer.h"
 #include "../captured_pdus.h"
 #include "serial/exchange.h"
 
@@ -80,18 +82,25 @@ std::vector<int> Range(int first, int last) {
   return indexes;
 }
 
-// "<index>:<own text>|", "<index>:hex|" or "<index>:twice|" in index order, then the number of
-// indexes listed without a header.
-std::string Entries(const ListingNotes& notes) {
+// "<index>:<own text>|", "<index>:hex|" (8-bit data), "<index>:twice|" or "<index>:other|" in index
+// order, then the number of received messages listed without a header.
+std::string Entries(const Listing& listing) {
   std::string out;
   int plain = 0;
   for (int i = 0; i < ListedIndexes; ++i) {
-    const ListedText kind = notes.text[i];
+    const ListedKind kind = listing.kind[i];
+    const ListedMessage* message = DeliverAt(&listing, i);
     char text[UserDataTextSize] = "";
-    if (kind == ListedOwnText) UserDataText(text, sizeof text, &notes.userData[i]);
-    if (kind == ListedPlain) ++plain;
+    if (message) UserDataText(text, sizeof text, &message->pdu.userData);
+    if (message && !message->pdu.userData.header && message->pdu.userData.alphabet != Alphabet8Bit)
+      ++plain;
     else if (kind != NotListed)
-      out += std::to_string(i) + ":" + (kind == ListedGivenHex ? "hex" : kind == ListedTwice ? "twice" : text) + "|";
+      out += std::to_string(i) + ":" +
+             (message && message->pdu.userData.alphabet == Alphabet8Bit ? "hex"
+              : kind == ListedTwice                                      ? "twice"
+              : kind == ListedOther                                      ? "other"
+                                                                         : text) +
+             "|";
   }
   return out + std::to_string(plain) + " plain";
 }
@@ -100,8 +109,8 @@ std::string Entries(const ListingNotes& notes) {
 // offsets (the last piece runs to the end).
 std::string ScanInPieces(const std::string& answer, const std::vector<size_t>& cuts) {
   ListingScan scan;
-  auto notes = std::make_unique<ListingNotes>();
-  BeginListingScan(&scan, notes.get());
+  auto listing = std::make_unique<Listing>();
+  BeginListingScan(&scan, listing.get());
   size_t from = 0;
   for (size_t cut : cuts) {
     ScanListingPiece(&scan, answer.data() + from, cut - from);
@@ -110,7 +119,7 @@ std::string ScanInPieces(const std::string& answer, const std::vector<size_t>& c
   ScanListingPiece(&scan, answer.data() + from, answer.size() - from);
   bool zero = false;
   const int index = EndListingScan(&scan, &zero);
-  return std::to_string(index) + (zero ? " and 0, " : ", ") + std::to_string(scan.pduLines) + ": " + Entries(*notes);
+  return std::to_string(index) + (zero ? " and 0, " : ", ") + std::to_string(scan.pduLines) + ": " + Entries(*listing);
 }
 
 const char EightBit[] = "00040B919471103254F6000442501001020380040102ABCD";
@@ -128,8 +137,12 @@ const SplitCase SplitAnswers[] = {
     {"no digits before the OK", FullListing(Range(1, 12), "+CMGL: ,\r\nOK\r\n"), "-1, 12: 12 plain"},
     {"no OK", FullListing(Range(1, 12), "\r\n"), "-1, 12: 12 plain"},
     {"higher index after the OK", FullListing(Range(1, 12), "\r\nOK\r\n+CMGL: 99,1,,159\r\n"), "12, 12: 12 plain"},
+    {"lines sent unasked between an entry and its PDU, and after it",
+     std::string("\r\n+CMGL: 3,0,,61\r\n+CMTI: \"SM\",4\r\n\r\n^RSSI:17\r\n") + LowerCasePart +
+         "\r\nRING\r\n+CMGL: 4,1,,21\r\nSMS DONE\r\n" + EightBit + "\r\n\r\nOK\r\n",
+     std::string("4, 2: 3:") + LowerCaseText + "|4:hex|0 plain"},
     {"parts of long messages; 0 twice, 300 past the table", PartsListing,
-     std::string("300 and 0, 8: 0:twice|3:") + LowerCaseText + "|4:hex|7:" + Part1Text + "|2 plain"},
+     std::string("300 and 0, 8: 0:twice|3:") + LowerCaseText + "|4:hex|6:other|7:" + Part1Text + "|1 plain"},
 };
 
 // However the answer is cut, every piece gives what FindHighestIndex gives for the whole of it.
@@ -205,6 +218,14 @@ const CmgrCase CmgrAnswers[] = {
     {"unsolicited line between the text and its OK", 1,
      "\r\n+CMGR: \"REC READ\",\"002B0031\",,\"24/05/01,10:20:30+08\"\r\n00480069\r\n\r\n^RSSI: 17\r\n\r\nOK\r\n",
      "1\t0\t+1\t24/05/01,10:20:30+08\tHi\n"},
+    {"unasked lines between the header and the text", 1,
+     "\r\n+CMGR: \"REC READ\",\"002B0031\",,\"24/05/01,10:20:30+08\"\r\n+CMTI: \"SM\",3\r\n^RSSI:17\r\n\r\nRING\r\n"
+     "00480069\r\n\r\nOK\r\n",
+     "1\t0\t+1\t24/05/01,10:20:30+08\tHi\n"},
+    {"bare lines after the text", 1, Cmgr("REC READ", "002B0031", Date, "00480069\r\nDST: 1\r\nSMS DONE"),
+     "1\t0\t+1\t24/05/01,10:20:30+08\tHi\n"},
+    {"+CREG between the header and a text not whole groups", 1,
+     Cmgr("REC READ", "002B0031", Date, "+CREG: 1\r\n0048006"), "1\t0\t+1\t24/05/01,10:20:30+08\t0048006\n"},
     {"empty text", 1, Cmgr("REC READ", Plus1234, Date, ""), ""},
     {"refused", 1, "\r\n+CMS ERROR: 321\r\n", ""},
     {"OK alone", 1, "\r\nOK\r\n", ""},
@@ -238,22 +259,28 @@ TEST(PrintMessage, AlphaFieldTellsNameFromDate) {
   }
 }
 
-// The listing's entry decides where the text comes from: its own text from the PDU, but the
-// text-mode answer's when the index was listed twice (which entry a read shows is unknown).
-TEST(PrintMessage, TextAsTheListingEntrySays) {
-  const std::string pduHex = Part2Of2;
-  std::vector<unsigned char> pdu;
-  for (size_t i = 0; i + 1 < pduHex.size(); i += 2)
-    pdu.push_back((unsigned char)std::stoi(pduHex.substr(i, 2), nullptr, 16));
-  UserData userData{};
-  ASSERT_EQ(0, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &userData));
-  for (ListedText text : {ListedOwnText, ListedTwice}) {
-    const ListedEntry entry{text, &userData};
+// The listing decides where the text comes from: its own text from the PDU, but the text-mode
+// answer's when the index was listed twice (which entry a read shows is unknown); and a message it
+// listed unread stays unread, although the modem marked it read on listing.
+TEST(ParseListedMessage, AsTheListingSays) {
+  const std::string entry = std::string("+CMGL: 9,0,,61\r\n") + Part2Of2 + "\r\n";
+  const struct { const char* source; std::string listing; const char* text; } cases[] = {
+      {"listed once", "\r\n" + entry + "\r\nOK\r\n", Part2Text},
+      {"listed twice", "\r\n" + entry + entry + "\r\nOK\r\n", "Hi"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    auto listing = std::make_unique<Listing>();
+    ListingScan scan;
+    BeginListingScan(&scan, listing.get());
+    ScanListingPiece(&scan, c.listing.data(), c.listing.size());
+    ASSERT_EQ(9, EndListingScan(&scan, nullptr));
     std::vector<char> answer = Writable(Cmgr("REC READ", Plus1234, Date, "00480069"));
     MessageFields fields{};
-    ASSERT_EQ(0, ParseMessage(answer.data(), 9, &fields, &entry));
-    EXPECT_STREQ(text == ListedOwnText ? Part2Text : "Hi", fields.text);
+    ASSERT_EQ(0, ParseListedMessage(answer.data(), 9, listing.get(), &fields));
+    EXPECT_STREQ(c.text, fields.text);
     EXPECT_STREQ("+1234", fields.sender);
+    EXPECT_TRUE(fields.unread);
   }
 }
 

@@ -34,7 +34,7 @@ const Utf8Case Utf8Cases[] = {
     {"line feed", "\n", "000A", 4},
     {"lowest two-byte", "\xC2\x80", "0080", 4},
     {"lowest three-byte", "\xE0\xA0\x80", "0800", 4},
-    {"surrogate value passes", "\xED\xA0\x80", "D800", 4},
+    {"last before the surrogates", "\xED\x9F\xBF", "D7FF", 4},
     {"FFFF passes", "\xEF\xBF\xBF", "FFFF", 4},
     {"emoji becomes a surrogate pair", "\xF0\x9F\x98\x80", "D83DDE00", 8},
     {"lowest four-byte", "\xF0\x90\x80\x80", "D800DC00", 8},
@@ -52,6 +52,8 @@ const Utf8Case Utf8Cases[] = {
     {"lone continuation byte", "\x80" "A", "", 0},
     {"missing continuation", "\xC3" "A", "", 0},
     {"third byte missing", "\xE2\x82" "A", "", 0},
+    {"encoded high surrogate", "\xED\xA0\x80", "", 0},
+    {"encoded low surrogate after a letter", "A\xED\xBF\xBF", "0041", 4},
 };
 
 TEST(Utf8ToUcs2Hex, Table) {

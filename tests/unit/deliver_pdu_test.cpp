@@ -58,9 +58,10 @@ TEST(ReadDeliverPdu, CapturedPdus) {
   for (const PduCase& c : PduCases) {
     SCOPED_TRACE(c.source);
     const std::vector<unsigned char> pdu = Octets(c.pdu);
-    UserData ud{};
-    ASSERT_EQ(c.want, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &ud));
+    DeliverPdu deliver{};
+    ASSERT_EQ(c.want, ReadDeliverPdu(pdu.data(), (int)pdu.size(), &deliver));
     if (c.want < 0) continue;
+    const UserData& ud = deliver.userData;
     EXPECT_EQ(c.alphabet, ud.alphabet);
     EXPECT_EQ(c.header, ud.header);
     EXPECT_EQ(c.length, ud.length);
@@ -74,6 +75,41 @@ TEST(ReadDeliverPdu, CapturedPdus) {
     EXPECT_EQ(-1, UserDataText(text, (int)strlen(c.text), &ud));
     EXPECT_EQ('\0', text[0]);
     for (size_t i = strlen(c.text); i < sizeof text; ++i) ASSERT_EQ((char)0xAA, text[i]) << "byte " << i;
+  }
+}
+
+// Address fields (length in semi-octets, type, value) and time stamps, as text mode shows them.
+struct FieldCase { const char* source; std::string field; const char* text; };
+const FieldCase AddressCases[] = {
+    {"international", "0B919471103254F6", "+49170123456"},
+    {"national", "0B819471103254F6", "49170123456"},
+    {"international, unknown plan", "0B909471103254F6", "+49170123456"},
+    {"short code with * and #", "04A11A0B", "*1#0"},
+    {"alphanumeric", "0ED0D637396C7EBBCB", "Vodafone"},
+    {"alphanumeric, an escape to the extension table", "04D09B32", "\xE2\x82\xAC"},  // a euro sign
+    {"digits past the field", "0B919471", nullptr},
+    {"more digits than an address holds", "16919471103254F6947110325476", nullptr},
+};
+const FieldCase TimestampCases[] = {
+    {"zone +2 hours", "42501001020380", "24/05/01,10:20:30+08"},
+    {"zone -4 hours, sign in bit 3", "42501001020369", "24/05/01,10:20:30-16"},
+    {"zone semi-octet above 9", "425010010203A0", "24/05/01,10:20:30+10"},
+    {"date semi-octet above 9", "A4501001020380", "50/05/01,10:20:30+08"},
+};
+
+TEST(PduFields, AddressesAndTimeStamps) {
+  for (const FieldCase& c : AddressCases) {
+    SCOPED_TRACE(c.source);
+    const std::vector<unsigned char> field = Octets(c.field);
+    char text[AddressTextSize];
+    EXPECT_EQ(c.text ? (int)strlen(c.text) : -1, AddressText(text, sizeof text, field.data(), (int)field.size()));
+    EXPECT_STREQ(c.text ? c.text : "", text);
+  }
+  for (const FieldCase& c : TimestampCases) {
+    SCOPED_TRACE(c.source);
+    char text[TimestampTextSize];
+    TimestampText(text, sizeof text, Octets(c.field).data());
+    EXPECT_STREQ(c.text, text);
   }
 }
 

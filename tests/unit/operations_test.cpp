@@ -18,6 +18,7 @@
 #include "modem/step.h"
 #include "modem/ussd.h"
 #include "serial/exchange.h"
+#include "sim_pdu.h"
 
 namespace {
 
@@ -114,28 +115,36 @@ TEST(PrepareModem, CommandOrder) {
   }
 }
 
+// The highest index of a listing of storage, and whether index 0 holds a message.
+int Highest(int storage, bool* zeroInUse = nullptr) {
+  static Listing listing;
+  const int highest = LastMessageIndex(FakePort, storage, &listing);
+  if (zeroInUse) *zeroInUse = listing.zeroInUse;
+  return highest;
+}
+
 TEST(LastMessageIndex, ListsInPduMode) {
   PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({1, 4})});
   bool zeroInUse = true;
-  EXPECT_EQ(4, LastMessageIndex(FakePort, 0, &zeroInUse));
+  EXPECT_EQ(4, Highest(0, &zeroInUse));
   EXPECT_FALSE(zeroInUse);
   EXPECT_EQ(PrepareSim + Listed, LinesSent());
 
   PlayAnswers({Ok, Ok, Ok, Ok, Ok, Cmgl({0, 2})});
-  EXPECT_EQ(2, LastMessageIndex(FakePort, 1, &zeroInUse));
+  EXPECT_EQ(2, Highest(1, &zeroInUse));
   EXPECT_TRUE(zeroInUse);
   EXPECT_EQ(PreparePhone + Listed, LinesSent());
 }
 
 TEST(LastMessageIndex, PduModeRefusedListsNothing) {
   PlayAnswers({Ok, Ok, Ok, Ok, Error, Cmgl({3})});
-  EXPECT_EQ(-1, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ(-1, Highest(0));
   EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"}, LinesSent());
 }
 
 TEST(LastMessageIndex, GoesOnWhenPreparationFails) {
   PlayAnswers({Ok, Ok, Error, Ok, Cmgl({3})});
-  EXPECT_EQ(3, LastMessageIndex(FakePort, 0));
+  EXPECT_EQ(3, Highest(0));
   EXPECT_EQ((Lines({"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}) + Listed), LinesSent());
 }
 
@@ -166,16 +175,16 @@ TEST(LastMessageIndex, ReadsAListingLongerThanTheBufferToItsEnd) {
   for (const LongCase& c : LongCases) {
     SCOPED_TRACE(c.source);
     PlayAnswers(Prepared + Lines{c.listing});
-    Captured run = Capture([] { return LastMessageIndex(FakePort, 0); });
+    Captured run = Capture([] { return Highest(0); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(c.err, run.err);
     EXPECT_EQ(PrepareSim + Listed, LinesSent());
   }
   for (size_t pad = 0; pad < 400; ++pad) {  // the buffer's end at every place within an entry
     PlayAnswers(Prepared + Lines{LongCmgl(1, 30, pad)});
-    EXPECT_EQ(30, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+    EXPECT_EQ(30, Highest(0)) << "pad " << pad;
     PlayAnswers(Prepared + Lines{LongCmgl(1, 12, pad, "+CMGL: 13OK\r\n")});
-    EXPECT_EQ(-1, LastMessageIndex(FakePort, 0)) << "pad " << pad;
+    EXPECT_EQ(-1, Highest(0)) << "pad " << pad;
   }
 }
 
@@ -191,9 +200,16 @@ std::string Object(int index, const char* text) {
 const std::string JsonOpen = "{\"storage\":\"SM\",\"messages\":[";
 const std::string JsonClose = "]}\n";
 
+// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text.
+std::string Entry(int index, int stat, const char* text) {
+  const sim::Pdu pdu = sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text);
+  return "+CMGL: " + std::to_string(index) + "," + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) +
+         "\r\n" + pdu.hex + "\r\n";
+}
+
 // After preparation and PDU mode: the listing, then the answers to "AT+CMGF=1" and each "AT+CMGR".
-// out: the TSV; json: the same listing with -j.
-struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; };
+// out: the TSV; json: the same listing with -j. quick: with -q.
+struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; bool quick = false; };
 const ListCase ListCases[] = {
     {"1 and 3, 2 empty", {Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420022005C0043")}, 3,
      Lines{"AT+CMGF=1\r"} + Cmgr(1, 3), Header + Line(1, "A") + Line(3, "B\"\\\\C"),
@@ -208,6 +224,17 @@ const ListCase ListCases[] = {
     {"listing cut off", {"\r\n+CMGL: 1,1,,23\r\n0791\r\n"}, -1, {}, "", ""},
     {"listing line without its index", {"\r\n+CMGL: \r\nOK\r\n"}, -1, {}, "", ""},
     {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, "", ""},
+    {"unread as listed, read as the modem marked it",
+     {"\r\n" + Entry(1, 0, "A") + "\r\nOK\r\n", Ok, Cmgr("0041")}, 1, Lines{"AT+CMGF=1\r"} + Cmgr(1, 1),
+     Header + "1\t1\t+1\t24/05/01,10:20:30+08\tA\n",
+     JsonOpen + "{\"index\":1,\"unread\":true,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"A\"}" +
+         JsonClose},
+    {"quick: every message from its PDU", {"\r\n" + Entry(3, 1, "B") + Entry(1, 1, "A") + "\r\nOK\r\n"}, 3, {},
+     Header + Line(1, "A") + Line(3, "B"), JsonOpen + Object(1, "A") + "," + Object(3, "B") + JsonClose, true},
+    {"quick: a PDU that does not parse is read in text mode",
+     {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,1,,23\r\n07919471...\r\n\r\nOK\r\n", Ok, Cmgr("0042")}, 2,
+     {"AT+CMGF=1\r", "AT+CMGR=2\r"}, Header + Line(1, "A") + Line(2, "B"),
+     JsonOpen + Object(1, "A") + "," + Object(2, "B") + JsonClose, true},
 };
 
 TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
@@ -215,7 +242,10 @@ TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
     SCOPED_TRACE(c.source);
     for (bool json : {false, true}) {
       PlayAnswers(Prepared + c.answers);
-      Captured run = Capture([json] { return ListMessages(FakePort, 0, json); });
+      ListingStyle style;
+      style.json = json;
+      style.quick = c.quick;
+      Captured run = Capture([&style] { return ListMessages(FakePort, 0, style); });
       EXPECT_EQ(c.want, run.result);
       EXPECT_EQ(PrepareSim + Listed + c.sent, LinesSent());
       EXPECT_EQ(json ? c.json : c.out, run.out);
@@ -233,27 +263,32 @@ TEST(DeleteMessage, PreparesUnlessStorageIsMinusOne) {
   EXPECT_EQ(Lines{"AT+CMGD=3\r"}, LinesSent());
 }
 
-struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; };
+// quick: with -q, where the first command after the listing deletes them all, unless refused.
+struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; bool quick = false;
+                       std::string allAnswer = Ok; };
 const DeleteAllCase DeleteAllCases[] = {
     {"messages at 2 and 5", Cmgl({2, 5}), 5, Cmgd(1, 5)},
     {"descending", Cmgl({4, 1}), 4, Cmgd(1, 4)},
     {"index 0 with others", Cmgl({0, 3}), 3, Cmgd(0, 3)},
     {"index 0 alone", Cmgl({0}), 0, Cmgd(0, 0)},
     {"empty storage", Ok, -1, {}},
+    {"quick: one command for all", Cmgl({2, 5}), 5, {"AT+CMGD=1,4\r"}, true},
+    {"quick: that refused, one per index", Cmgl({0, 3}), 3, Lines{"AT+CMGD=1,4\r"} + Cmgd(0, 3), true, Error},
+    {"quick: empty storage", Ok, -1, {}, true},
 };
 
 TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
   for (const DeleteAllCase& c : DeleteAllCases) {
     SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + Lines{c.listing} + Repeat(Ok, 6));
-    Captured run = Capture([] { return DeleteAllMessages(FakePort, 0); });
+    PlayAnswers(Prepared + Lines{c.listing, c.allAnswer} + Repeat(Ok, 6));
+    Captured run = Capture([&c] { return DeleteAllMessages(FakePort, 0, c.quick); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
   }
 }
 
 const std::string Confirmed = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
-const char HiPdu[] = "00010005912143F500080400480069\x1a\r";
+const char HiPdu[] = "00010005812143F500080400480069\x1a\r";
 
 // The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers; the confirmation
 // within 60 s (40 silent collections of 1.5 s), and a final result ends either wait at once.
@@ -312,6 +347,85 @@ TEST(SendMessage, PartsOfALongText) {
       written += sent[i].compare(0, 8, "AT+CMGS=") == 0 ? "C" : sent[i].find('\x1a') != std::string::npos ? "P" : "?";
     EXPECT_EQ(c.written, written);
   }
+}
+
+// With --report the modem is asked to keep the reports (<ds> 2) before the first part; the message
+// goes whatever it answers, and one line says when its report may be lost.
+struct KeepCase { const char* source; Lines answers; Lines sent; std::string err; };
+const std::string Cnmi0 = "\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n";
+const std::string MayBeLost = "; the delivery report may be lost\n";
+const KeepCase KeepCases[] = {
+    {"<ds> 0: set to 2, the rest as read", {Cnmi0, Ok}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"}, ""},
+    {"other values kept", {"\r\n+CNMI: 3,1,2,0,1\r\n\r\nOK\r\n", Ok}, {"AT+CNMI?\r", "AT+CNMI=3,1,2,2,1\r"}, ""},
+    {"<ds> 2 already", {"\r\n+CNMI: 1,2,0,2,1\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"}, ""},
+    {"a report indication before the answer", {"\r\n+CDSI: \"SR\",3\r\n" + Cnmi0, Ok},
+     {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"}, ""},
+    {"AT+CNMI= refused", {Cnmi0, "\r\n+CMS ERROR: 303\r\n"}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+     "atsms: the modem refused AT+CNMI=2,1,0,2,0: +CMS ERROR: 303 (operation not supported)" + MayBeLost},
+    {"AT+CNMI= unanswered", {Cnmi0, ""}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+     "atsms: the modem gave no answer to AT+CNMI=2,1,0,2,0" + MayBeLost},
+    {"AT+CNMI? refused", {Error}, {"AT+CNMI?\r"}, "atsms: the modem refused AT+CNMI?: ERROR" + MayBeLost},
+    {"AT+CNMI? unanswered", {""}, {"AT+CNMI?\r"}, "atsms: the modem gave no answer to AT+CNMI?" + MayBeLost},
+    {"OK without +CNMI:", {Ok}, {"AT+CNMI?\r"}, "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
+    {"four values", {"\r\n+CNMI: 2,1,0,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+     "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
+    {"<ds> 1: reports pass unstored", {"\r\n+CNMI: 2,1,0,1,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+     "atsms: the modem passes delivery reports on as +CDS instead of keeping them (+CNMI <ds> 1)" + MayBeLost},
+};
+
+TEST(SendMessage, ReportAsksTheModemToKeepIt) {
+  for (const KeepCase& c : KeepCases) {
+    SCOPED_TRACE(c.source);
+    ForgetFailure();
+    PlayAnswers(Prepared + c.answers + Lines{Prompt, Confirmed});
+    char text[] = "'Hi'";
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0, true); });
+    EXPECT_EQ(0, run.result);
+    EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[7]\n}\n", run.out);
+    EXPECT_EQ(c.err, run.err);
+    // TP-SRR set: first octet 21.
+    const Lines pdu = {"AT+CMGS=14\r", "00210005812143F500080400480069\x1a\r"};
+    EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"} + c.sent + pdu, LinesSent());
+  }
+}
+
+// Each part's reference from its "+CMGS: <mr>", in order; a failed part ends the list with the parts
+// that went out. The 150 letters go as three parts (TP-SRR and TP-UDHI: first octet 61).
+std::string Cmgs(const std::string& value) { return "\r\n+CMGS: " + value + "\r\n\r\nOK\r\n"; }
+struct ReferencesCase { const char* source; Lines answers; int want; const char* references; };
+const ReferencesCase ReferencesCases[] = {
+    {"three parts", {Prompt, Cmgs("17"), Prompt, Cmgs("18"), Prompt, Cmgs("19")}, 0, "[17,18,19]"},
+    {"third part refused", {Prompt, Cmgs("17"), Prompt, Cmgs("18"), Error}, -1, "[17,18]"},
+    {"first part without prompt", {}, -1, "[]"},
+    {"second part not confirmed", {Prompt, Cmgs("0"), Prompt}, -1, "[0]"},
+    {"a confirmation without +CMGS:, one beyond 255", {Prompt, Cmgs("17"), Prompt, Ok, Prompt, Cmgs("256")}, 0,
+     "[17,null,null]"},
+    {"an <ackpdu> after <mr>, a blank before it", {Prompt, Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, 0,
+     "[255,3,4]"},
+    // The wait for a confirmation ends at an error line.
+    {"second part refused after its PDU", {Prompt, Cmgs("17"), Prompt, "\r\n+CMS ERROR: 500\r\n", Cmgs("18")}, -1, "[17]"},
+};
+
+TEST(SendMessage, ReportGivesThePartsReferences) {
+  for (const ReferencesCase& c : ReferencesCases) {
+    SCOPED_TRACE(c.source);
+    PlayAnswers(Prepared + Lines{"\r\n+CNMI: 2,1,0,2,0\r\n\r\nOK\r\n"} + c.answers);
+    std::string text(150, 'a');
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, true); });
+    EXPECT_EQ(c.want, run.result);
+    const std::string msg = c.want == 0 ? "OK" : "ERROR";
+    EXPECT_EQ("\n{\n \"msg\":\"" + msg + "\",\n \"references\":" + c.references + "\n}\n", run.out);
+    for (const std::string& line : LinesSent())
+      if (line.find('\x1a') != std::string::npos) {
+        EXPECT_EQ("006100", line.substr(0, 6));
+      }
+  }
+  // Refused before the modem: no part went out.
+  PlayAnswers({});
+  char text[] = "Caf\xE9";
+  Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0, true); });
+  EXPECT_EQ("\n{\n \"msg\":\"ERROR\",\n \"references\":[]\n}\n", run.out);
+  EXPECT_EQ(Lines{}, LinesSent());
 }
 
 TEST(SendMessage, RefusedInputWritesNothingToTheModem) {
@@ -403,6 +517,7 @@ const UssdJsonCase UssdJsonCases[] = {
     {"a reply without text", {"\r\nOK\r\n\r\n+CUSD: 2\r\n"}, JsonBlock("OK", "packed")},
     {"ERROR after a reply with text", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, JsonBlock("ERROR", "packed")},
     {"the plain request answered", {Error, Ok, CusdReply}, JsonBlock("OK", "text", BalanceJson)},
+    {"a time-out with text: no reply member", {Ok, "\r\n+CUSD: 5,\"x\",15\r\n"}, JsonBlock("ERROR", "packed")},
 };
 
 TEST(SendUssd, JsonBlock) {
@@ -419,7 +534,8 @@ TEST(SendUssd, JsonBlock) {
 }
 
 // The packed request first; the plain one once more only when the modem refused the packed one
-// or the network answered it +CUSD: 4. The last request gives the result. Each row: the USSD
+// or the network answered it +CUSD: 4. The last request gives the result: the network's last
+// answer +CUSD: 4 (not supported) or 5 (time-out) fails it. Each row: the USSD
 // string, the answers after the preparation, whether the plain request followed, the result and
 // the last line on standard error.
 struct FallbackCase { const char* source; const char* code; Lines answers; bool plain; int want; std::string last; };
@@ -439,19 +555,25 @@ const FallbackCase FallbackCases[] = {
     {"+CUSD: 4", "*100#", {Ok, Cusd4, Ok, CusdReply}, true, 0, Balance},
     {"plain refused too", "*100#", {Error, "\r\n+CME ERROR: 258\r\n"}, true, -1,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: +CME ERROR: 258"},
-    {"plain answered +CUSD: 4 too: no third request", "*100#", {Cusd4 + Ok, Cusd4 + Ok}, true, 0, NoText + "4)"},
+    {"plain answered +CUSD: 4 too: no third request", "*100#", {Cusd4 + Ok, Cusd4 + Ok}, true, -1, NoText + "4)"},
+    {"plain answered +CUSD: 4 with text", "*100#", {Ok, Cusd4, Ok, "\r\n+CUSD: 4,\"Unknown\",15\r\n"}, true, -1,
+     "atsms: the network answered AT+CUSD=1,\"*100#\",15 with +CUSD: 4 (operation not supported)"},
     // An answer stands, whatever it says: the request may have done something.
     {"a reply with text", "*100#", {Ok, CusdReply}, false, 0, Balance},
     {"+CUSD: 2", "*100#", {Ok, "\r\n+CUSD: 2\r\n"}, false, 0, NoText + "2)"},
-    {"+CUSD: 5 (time-out)", "*100#", {Ok, "\r\n+CUSD: 5\r\n"}, false, 0, NoText + "5)"},
+    {"+CUSD: 2 with text", "*100#", {Ok, "\r\n+CUSD: 2,\"Bye\",15\r\n"}, false, 0, "USSD reply: Bye"},
+    {"+CUSD: 5 (time-out)", "*100#", {Ok, "\r\n+CUSD: 5\r\n"}, false, -1, NoText + "5)"},
+    {"+CUSD: 5 with text", "*100#", {Ok, "\r\n+CUSD: 5,\"Try later\",15\r\n"}, false, -1,
+     "atsms: the network answered AT+CUSD=1,\"AA180C3602\",15 with +CUSD: 5 (network time-out)"},
     {"no reply at all", "*100#", {Ok}, false, 0, "atsms: the network sent no reply"},
     {"a reply, then ERROR", "*100#", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, false, -1,
      "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR"},
-    // The packed result stands for a string the plain form cannot carry, and for the empty one.
+    // The packed result stands for a string the plain form cannot carry, and for the empty one;
+    // +CUSD: 4 then fails it.
     {"not ASCII", "*100#\xC3\xA9", {Error, Ok, CusdReply}, false, -1,
      "atsms: the modem refused AT+CUSD=1,\"AA180C361AA600\",15: ERROR"},
-    {"a quote", "*1\"#", {Cusd4 + Ok, Ok, CusdReply}, false, 0, NoText + "4)"},
-    {"a control character", "*100#\n", {Cusd4 + Ok, Ok, CusdReply}, false, 0, NoText + "4)"},
+    {"a quote", "*1\"#", {Cusd4 + Ok, Ok, CusdReply}, false, -1, NoText + "4)"},
+    {"a control character", "*100#\n", {Cusd4 + Ok, Ok, CusdReply}, false, -1, NoText + "4)"},
     {"empty", "", {Error, Ok, CusdReply}, false, -1, "atsms: the modem refused AT+CUSD=1,\"\",15: ERROR"},
 };
 

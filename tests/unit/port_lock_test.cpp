@@ -22,10 +22,14 @@ TEST(LockFile, NameAndContent) {
   char small[20];
   EXPECT_EQ(-1, LockFilePath(small, sizeof small, "/dev/ttyUSB2"));  // needs 23
 
-  // HDB: ten characters and a line feed; a file that holds anything else holds no process id.
+  // HDB: ten characters and a line feed; the old format: the int itself, 4 bytes that are no
+  // text. A file that holds anything else holds no process id.
+  auto binary = [](int32_t pid) { return std::string((const char*)&pid, sizeof pid); };
   const std::pair<std::string, int> pids[] = {
-      {"      1234\n", 1234}, {"1234", 1234},    {"", -1},     {"garbage\n", -1},
-      {"0\n", -1},          {"99999999999\n", -1}, {"12 34\n", -1}, {std::string("\xd2\x04\0\0", 4), -1}};
+      {"      1234\n", 1234}, {"1234", 1234},  {"", -1},          {"garbage\n", -1},
+      {"0\n", -1},           {"99999999999\n", -1}, {"12 34\n", -1},    {binary(1234), 1234},
+      {binary(4194304), 4194304}, {binary(0), -1}, {binary(-5), -1}, {"abcd", -1},
+      {binary(1234) + "\n", -1}};
   for (const auto& pid : pids)
     EXPECT_EQ(pid.second, ReadLockPid(pid.first.data(), (int)pid.first.size())) << "\"" << pid.first << "\"";
 }

@@ -29,50 +29,54 @@ int Encode(const char* phone, const std::string& text) {
 }
 
 // The one-SMS PDU for phone and text, or "" when refused.
-std::string Pdu(const char* phone, const std::string& text, int* result) {
+std::string Pdu(const char* phone, const std::string& text, int* result, bool report = false) {
   int units = Encode(phone, text);
   *result = -1;
   if (units < 0) return "";
   char message[MessageBufferSize];
-  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1});
+  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1}, report);
   return message;
 }
 
-struct PduCase { const char* source; const char* phone; std::string text; const char* want; };
+struct PduCase { const char* source; const char* phone; std::string text; const char* want; bool report = false; };
 const PduCase PduCases[] = {
     {"international number", "+491701234567", "Hi", "0001000C91947110325476000804" "00480069"},
-    {"same number without plus", "491701234567", "Hi", "0001000C91947110325476000804" "00480069"},
-    {"odd digit count gets the F filler", "12345", "Hi", "00010005912143F5000804" "00480069"},
+    {"same digits without plus: type unknown", "491701234567", "Hi", "0001000C81947110325476000804" "00480069"},
+    {"national number", "01701234567", "Hi", "0001000B811007214365F7000804" "00480069"},
+    {"00 prefix as dialled", "0049170123", "Hi", "0001000A810094711032000804" "00480069"},
+    {"short code", "22222", "Hi", "00010005812222F2000804" "00480069"},
+    {"odd digit count gets the F filler", "12345", "Hi", "00010005812143F5000804" "00480069"},
     {"two digits", "+12", "Hi", "000100029121000804" "00480069"},
-    {"17 digits", "12345678901234567", "Hi", "00010011912143658709214365F7000804" "00480069"},
-    {"18 digits", "123456789012345678", "Hi", "00010012912143658709214365870008040048" "0069"},
+    {"17 digits", "12345678901234567", "Hi", "00010011812143658709214365F7000804" "00480069"},
+    {"18 digits", "123456789012345678", "Hi", "00010012812143658709214365870008040048" "0069"},
     {"plus and 18 digits", "+123456789012345678", "Hi", "00010012912143658709214365870008040048" "0069"},
-    {"quotes removed", "12345", "'Hi'", "00010005912143F500080400480069"},
-    {"double quotes removed", "12345", "\"Hi\"", "00010005912143F500080400480069"},
-    {"quotes need not match", "12345", "'Hi\"", "00010005912143F500080400480069"},
-    {"only the leading quote", "12345", "'Hi", "00010005912143F500080400480069"},
-    {"only the trailing quote", "12345", "Hi\"", "00010005912143F500080400480069"},
-    {"two bytes keep their quotes", "12345", "'a", "00010005912143F5000804" "00270061"},
-    {"two quotes kept", "12345", "''", "00010005912143F5000804" "00270027"},
-    {"three quotes leave one", "12345", "'''", "00010005912143F5000802" "0027"},
-    {"inner quote kept", "12345", "'it's'", "00010005912143F5000808" "0069007400270073"},
+    {"quotes removed", "12345", "'Hi'", "00010005812143F500080400480069"},
+    {"double quotes removed", "12345", "\"Hi\"", "00010005812143F500080400480069"},
+    {"quotes need not match", "12345", "'Hi\"", "00010005812143F500080400480069"},
+    {"only the leading quote", "12345", "'Hi", "00010005812143F500080400480069"},
+    {"only the trailing quote", "12345", "Hi\"", "00010005812143F500080400480069"},
+    {"two bytes keep their quotes", "12345", "'a", "00010005812143F5000804" "00270061"},
+    {"two quotes kept", "12345", "''", "00010005812143F5000804" "00270027"},
+    {"three quotes leave one", "12345", "'''", "00010005812143F5000802" "0027"},
+    {"inner quote kept", "12345", "'it's'", "00010005812143F5000808" "0069007400270073"},
     {"backslash-n", "12345", "Line1\\nLine2",
-     "00010005912143F5000816" "004C0069006E00650031000A004C0069006E00650032"},
-    {"backslash-r", "12345", "a\\rb", "00010005912143F5000806" "0061000D0062"},
-    {"backslash, backslash, n", "12345", "a\\\\nb", "00010005912143F5000808" "0061005C000A0062"},
-    {"other escape copied", "12345", "a\\tb", "00010005912143F5000808" "0061005C00740062"},
-    {"trailing backslash", "12345", "ab\\", "00010005912143F5000806" "00610062005C"},
-    {"escape inside quotes", "12345", "'\\n'", "00010005912143F5000802" "000A"},
-    {"euro", "12345", "\xE2\x82\xAC", "00010005912143F5000802" "20AC"},
-    {"emoji as a surrogate pair", "12345", "\xF0\x9F\x98\x80", "00010005912143F5000804" "D83DDE00"},
-    {"empty text", "12345", "", "00010005912143F5000800"},
+     "00010005812143F5000816" "004C0069006E00650031000A004C0069006E00650032"},
+    {"backslash-r", "12345", "a\\rb", "00010005812143F5000806" "0061000D0062"},
+    {"backslash, backslash, n", "12345", "a\\\\nb", "00010005812143F5000808" "0061005C000A0062"},
+    {"other escape copied", "12345", "a\\tb", "00010005812143F5000808" "0061005C00740062"},
+    {"trailing backslash", "12345", "ab\\", "00010005812143F5000806" "00610062005C"},
+    {"escape inside quotes", "12345", "'\\n'", "00010005812143F5000802" "000A"},
+    {"euro", "12345", "\xE2\x82\xAC", "00010005812143F5000802" "20AC"},
+    {"emoji as a surrogate pair", "12345", "\xF0\x9F\x98\x80", "00010005812143F5000804" "D83DDE00"},
+    {"empty text", "12345", "", "00010005812143F5000800"},
+    {"status report requested: TP-SRR", "12345", "Hi", "00210005812143F500080400480069", true},
 };
 
 TEST(BuildSubmitPdu, Table) {
   for (const PduCase& c : PduCases) {
     SCOPED_TRACE(c.source);
     int result = 0;
-    EXPECT_EQ(c.want, Pdu(c.phone, c.text, &result));
+    EXPECT_EQ(c.want, Pdu(c.phone, c.text, &result, c.report));
     EXPECT_EQ((int)strlen(c.want), result);
   }
 }

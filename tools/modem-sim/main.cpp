@@ -24,7 +24,7 @@ const char UsageText[] =
     "usage: modem-sim [OPTION...]\n"
     "Runs a simulated GSM modem on a pseudo-terminal and prints the port's path as the first line.\n"
     "  --store FILE          load messages (STORAGE TAB INDEX TAB STATUS TAB SENDER TAB DATE TAB TEXT;\n"
-    "                        lines PDU, LONG, PART and PHONEBOOK: see the manual page)\n"
+    "                        lines PDU, REPORT, LONG, PART and PHONEBOOK: see the manual page)\n"
     "  --link PATH           make PATH a symlink to the port (removed at exit)\n"
     "  --log FILE            write the log to FILE instead of standard error\n"
     "  --exit-after SECONDS  stop after SECONDS (default: run until SIGINT or SIGTERM)\n"
@@ -56,6 +56,8 @@ const char UsageText[] =
     "                        prompt), ussd (behind the network's +CUSD line)\n"
     "  --index-base N        number the messages from N (0 or 1; default 1)\n"
     "  --descending          list messages in descending index order\n"
+    "  --cmgl-keeps-unread   AT+CMGL leaves unread messages unread (most modems mark them read)\n"
+    "  --no-delete-flags     AT+CMGD knows no <delflag> but 0 (AT+CMGD=1,4 gets ERROR)\n"
     "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
     "  --bare-prompt         give \">\" without its blank\n"
     "  --late-prompt N       send N unsolicited answers before the prompt\n"
@@ -68,7 +70,8 @@ const char UsageText[] =
     "  --ussd-form FORM      text (default), ucs2 (hex, DCS 72), packed (7-bit hex, DCS 15),\n"
     "                        unquoted (packed, no quotes, no DCS) or hex (hex of the text's\n"
     "                        bytes, DCS 0, as from a modem in its HEX character set)\n"
-    "  --ussd-status N       <m> of the +CUSD reply (default 0; 1: the network awaits an answer)\n"
+    "  --ussd-status N       <m> of the +CUSD reply (default 0; 1: the network awaits an answer;\n"
+    "                        4 not supported and 5 time-out come without text)\n"
     "  --ussd-before-ok      send the +CUSD reply before the OK, in the same answer\n"
     "  --ussd-error          refuse AT+CUSD (with ERROR, or --ussd-refusal)\n"
     "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
@@ -82,6 +85,10 @@ const char UsageText[] =
     "                        requests answer; anything else outside it gets +CUSD: 4\n"
     "  --ussd-session MS     a menu left alone for MS ends with +CUSD: 2 (default 30000)\n"
     "  --hangup-after N      close the modem right after the Nth command line\n"
+    "delivery reports (for a message sent with TP-SRR, routed as AT+CNMI <ds> says):\n"
+    "  --report-delay MS     the report comes MS after the message (default 2000)\n"
+    "  --report-status N     its TP-ST (default 0: delivered; 32: pending; 64: failed)\n"
+    "  --no-report-storage   no \"SR\" storage: reports are kept beside the messages received\n"
     "SIM:\n"
     "  --sim-pin             answer +CMS ERROR: 311 (SIM PIN required) to every storage\n"
     "                        and message command (AT+CPMS, AT+CMGL, AT+CMGR, AT+CMGD,\n"
@@ -226,8 +233,8 @@ enum OptionId {
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
   PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
-  UssdRefusal, UssdMenu, UssdSession, Noise, NoiseAt, BarePrompt, ConfirmDelay, UssdLateError, SimBusy,
-  SimBusyMs, SimBusyAnswer
+  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags, ReportDelay, ReportStatus, NoReportStorage,
+  Noise, NoiseAt, BarePrompt, ConfirmDelay, UssdLateError, SimBusy, SimBusyMs, SimBusyAnswer
 };
 
 const option LongOptions[] = {
@@ -260,6 +267,9 @@ const option LongOptions[] = {
     {"ussd-refusal", required_argument, nullptr, UssdRefusal},
     {"ussd-menu", no_argument, nullptr, UssdMenu},
     {"ussd-session", required_argument, nullptr, UssdSession},
+    {"report-delay", required_argument, nullptr, ReportDelay},
+    {"report-status", required_argument, nullptr, ReportStatus},
+    {"no-report-storage", no_argument, nullptr, NoReportStorage},
     {"hangup-after", required_argument, nullptr, HangupAfter},
     {"sim-pin", no_argument, nullptr, SimPin},
     {"no-sim", no_argument, nullptr, NoSim},
@@ -271,6 +281,8 @@ const option LongOptions[] = {
     {"packet-gap", required_argument, nullptr, PacketGap},
     {"header-form", required_argument, nullptr, HeaderFormOption},
     {"alpha-field", required_argument, nullptr, AlphaFieldOption},
+    {"cmgl-keeps-unread", no_argument, nullptr, CmglKeepsUnread},
+    {"no-delete-flags", no_argument, nullptr, NoDeleteFlags},
     {"noise", required_argument, nullptr, Noise},
     {"noise-at", required_argument, nullptr, NoiseAt},
     {"bare-prompt", no_argument, nullptr, BarePrompt},
@@ -310,6 +322,8 @@ int main(int argc, char** argv) {
       case UnsolicitedAfterOk: opts.unsolicitedAfterOk = true; break;
       case IndexBase: ok = ParseCount(optarg, 0, 1, &opts.indexBase); break;
       case Descending: opts.descending = true; break;
+      case CmglKeepsUnread: opts.listingKeepsUnread = true; break;
+      case NoDeleteFlags: opts.noDeleteFlags = true; break;
       case NoPrompt: opts.noPrompt = true; break;
       case LatePrompt: ok = ParseCount(optarg, 0, 1000, &opts.latePrompt); break;
       case CmgsError: opts.cmgsError = true; break;
@@ -326,6 +340,9 @@ int main(int argc, char** argv) {
       case UssdRefusal: ok = ParseLine(optarg, &opts.ussdRefusal); break;
       case UssdMenu: opts.ussdMenu = true; break;
       case UssdSession: ok = ParseCount(optarg, 1, Big, &opts.ussdSessionMs); break;
+      case ReportDelay: ok = ParseCount(optarg, 0, Big, &opts.reportDelayMs); break;
+      case ReportStatus: ok = ParseCount(optarg, 0, 255, &opts.reportStatus); break;
+      case NoReportStorage: opts.noReportStorage = true; break;
       case HangupAfter: ok = ParseCount(optarg, 0, Big, &opts.hangupAfter); break;
       case SimPin: opts.simPin = true; break;
       case NoSim: opts.noSim = true; break;

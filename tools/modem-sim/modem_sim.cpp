@@ -28,6 +28,8 @@ constexpr size_t LineLimit = 8192;
 Modem::Modem(Options o) : opts_(std::move(o)) {
   stores_["SM"];
   stores_["ME"];
+  if (!opts_.noReportStorage)
+    stores_["SR"];
 }
 
 Modem::~Modem() { Stop(); }
@@ -110,6 +112,7 @@ void Modem::Run() {
     }
     if (master_ >= 0) {
       EndIdleSession();
+      ArriveReports();
       Flush();
     }
   }

@@ -24,8 +24,11 @@ struct Message {
   bool gsm7 = false;   // received ones: listed with the GSM 7-bit alphabet (160 characters) instead of UCS-2 (70)
   std::string header = {};  // received ones: a user data header (UDHL first) before the text, as in a part
   std::string pdu = {};     // received ones: the SMS-DELIVER (hex, SMSC part first) listed as it is; sender,
-                            // date and text then say what it holds
+                            // date and text then say what it holds. A status report: its SMS-STATUS-REPORT,
+                            // sender its recipient, date its TP-SCTS, no text
 };
+
+struct DeliverInfo;
 
 // How a concatenated message's parts are coded: the alphabet and the size of the reference.
 enum class PartCoding { Gsm7, Gsm7Wide, Ucs2, Ucs2Wide };
@@ -41,6 +44,7 @@ struct SentSms {
   int reference = 0;
   int total = 0;
   int sequence = 0;
+  bool reportRequested = false;  // TP-SRR: the sender asks for a status report
 };
 
 // A message as the recipient gets it: one SMS, or every part of a concatenated one.
@@ -125,6 +129,8 @@ struct Options {
   bool descending = false;        // AT+CMGL lists in descending index order
   int capacitySm = 30;            // the totals AT+CPMS gives (never below the messages held)
   int capacityMe = 100;
+  bool listingKeepsUnread = false;  // AT+CMGL leaves "REC UNREAD" as it is (most modems mark what they list read)
+  bool noDeleteFlags = false;     // AT+CMGD knows no <delflag> but 0 (1 to 4 delete many at once)
   HeaderForm headerForm = HeaderForm::Hex;
   AlphaField alphaField = AlphaField::Empty;
   // sending
@@ -141,7 +147,8 @@ struct Options {
   std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
   int ussdDelayMs = 1000;         // delay before the +CUSD reply
   UssdForm ussdForm = UssdForm::Text;
-  int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer
+  int ussdStatus = 0;             // <m> of the +CUSD reply; 1: the network waits for an answer;
+                                  // 4 (not supported) and 5 (time-out) come without text
   bool ussdBeforeOk = false;      // the +CUSD reply comes before the "OK", in the same answer
   bool ussdError = false;         // AT+CUSD is refused with ussdRefusal
   bool ussdNoReply = false;       // "OK" but never a +CUSD
@@ -156,6 +163,12 @@ struct Options {
   // supported); otherwise every request gets ussdReply.
   bool ussdMenu = false;
   int ussdSessionMs = 30000;
+  // delivery reports: a message accepted with TP-SRR gets its SMS-STATUS-REPORT (same TP-MR) after
+  // reportDelayMs, routed as +CNMI <ds> then says: 0 dropped, 1 "+CDS:" on the port, 2 stored and
+  // "+CDSI: <mem>,<index>" (not with <mode> 0, which buffers it)
+  bool noReportStorage = false;   // no "SR": AT+CPMS=? names none, reports are kept in <mem3> (receiving)
+  int reportDelayMs = 2000;
+  int reportStatus = 0;           // TP-ST of those reports: 0 delivered, 0x20.. pending, 0x40.. failed
   // going away
   int hangupAfter = 0;            // N>0: close the pty master right after receiving the Nth command line
   // One call per log line (already time-stamped, no newline), from the service thread. Empty: no log.
@@ -183,6 +196,9 @@ class Modem {
   // Stores a received message given as its SMS-DELIVER PDU (hex, SMSC part first); false when it
   // does not decode.
   bool AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu);
+  // Stores a status report given as its SMS-STATUS-REPORT PDU (hex, SMSC part first), listed as it is
+  // (padding, TP-PI and all); false when it does not decode.
+  bool AddStatusReport(const std::string& storage, int index, const std::string& status, const std::string& pdu);
   void AddPhonebookEntry(const std::string& number, const std::string& name);
   // Fills places 1 to count (1 to 255) of a storage with received messages of full length: 160 GSM
   // 7-bit characters, or 70 UCS-2 ones; each text says its place ("Message 7 of 30 on SM: ...").
@@ -213,9 +229,14 @@ class Modem {
   std::string Execute(const std::string& command, const std::string& text);  // text: as received, not upper-cased
   std::string ListMessages(const std::string& argument);
   std::string ReadMessage(const std::string& argument);
-  std::string TextModeText(const Message& m) const;
+  std::string TextModeText(const Message& m, const DeliverInfo* received) const;
   std::string DeleteMessage(const std::string& argument);
   std::string SelectStorage(const std::string& argument);
+  int Capacity(const std::string& storage) const;
+  std::string Indications(const std::string& command);   // AT+CNMI?, AT+CNMI=?, AT+CNMI=...
+  std::string ReportFields(const std::string& pdu) const;  // a report as text mode shows it
+  void RequestReport(const SentSms& sms, int reference);
+  void ArriveReports();  // reports whose time has come
   std::string StartSend(const std::string& argument);
   std::string Noise(unsigned at) const;  // opts_.noise when noiseAt has at, else ""
   std::string Ussd(const std::string& argument);
@@ -247,7 +268,17 @@ class Modem {
   bool echo_ = true;
   bool ucs2_ = false;
   bool textMode_ = false;
-  std::string storage_ = "SM";
+  std::string storage_ = "SM";         // <mem1>: reading, listing, deleting
+  std::string writeStorage_ = "SM";    // <mem2>
+  std::string receiveStorage_ = "SM";  // <mem3>
+  int cnmi_[5] = {2, 1, 0, 0, 0};      // <mode>,<mt>,<bm>,<ds>,<bfr> at power-up: no reports kept
+  struct PendingReport {
+    Clock::time_point due;
+    int reference;
+    std::string recipient;
+    std::string sent;  // when the centre took the message
+  };
+  std::vector<PendingReport> reports_;
   int probes_ = 0;
   int busyAnswered_ = 0;
   Clock::time_point started_;

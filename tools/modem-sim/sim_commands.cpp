@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 #include "sim_common.h"
 #include "sim_pdu.h"
@@ -18,6 +19,10 @@ constexpr char Prompt[] = "\r\n> ";
 constexpr char BarePrompt[] = "\r\n>";
 constexpr char Unsolicited[] = "\r\n+CREG: 1\r\n";  // what comes before a late prompt
 constexpr int UnsolicitedGapMs = 700;                // above atsms's 0.5 s of silence: each is an answer of its own
+constexpr int ReportCapacity = 20;                   // places in "SR"
+// +CNMI's values and the highest each may take (TS 27.005 3.4.1): <mode>,<mt>,<bm>,<ds>,<bfr>.
+const int IndicationLimits[] = {3, 3, 3, 2, 1};
+constexpr char IndicationRanges[] = "\r\n+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)\r\n";
 // What a modem refuses while its SIM is locked or missing: the storage and message commands.
 const char* const SimCommands[] = {"AT+CPMS", "AT+CMGL", "AT+CMGR", "AT+CMGD", "AT+CMGS", "AT+CMGW"};
 std::string Upper(std::string text) {
@@ -102,7 +107,10 @@ void Modem::HandlePdu(const std::string& raw) {
     Answer(echo, CmsError(500));
   } else {
     Deliver(sms);
-    const std::string confirmation = "\r\n+CMGS: " + std::to_string(++reference_) + "\r\n\r\nOK\r\n";
+    reference_ = (reference_ + 1) & 0xFF;  // TP-MR is one octet; the modem gives it, not the PDU
+    if (sms.reportRequested)
+      RequestReport(sms, reference_);
+    const std::string confirmation = "\r\n+CMGS: " + std::to_string(reference_) + "\r\n\r\nOK\r\n";
     if (opts_.confirmDelayMs > 0)
       later_.emplace_back(opts_.confirmDelayMs, confirmation);
     Answer(echo, opts_.confirmDelayMs > 0 ? "" : confirmation);
@@ -156,6 +164,8 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
   }
   if (name == "AT+CPMS")
     return SelectStorage(argument);
+  if (name == "AT+CNMI" || name == "AT+CNMI?")
+    return Indications(command);
   if (name == "AT+CMGL")
     return ListMessages(argument);
   if (name == "AT+CMGR")
@@ -169,32 +179,79 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
   return Error;
 }
 
-// +CPMS: used,total for each of the (up to three) storages named.
+// AT+CPMS=<mem1>[,<mem2>[,<mem3>]] (reading and deleting, writing, receiving; those left out stay):
+// +CPMS: used,total of each. "SR" holds status reports, which are only read and deleted.
+// AT+CPMS=? lists the storages each may be.
 std::string Modem::SelectStorage(const std::string& argument) {
+  if (argument == "?") {
+    const std::string lists = "(\"SM\",\"ME\")";
+    const std::string first = stores_.count("SR") ? "(\"SM\",\"ME\",\"SR\")" : lists;
+    return "\r\n+CPMS: " + first + "," + lists + "," + lists + "\r\n" + Ok;
+  }
   std::vector<std::string> names = SplitParameters(argument);
   if (names.empty() || names.size() > 3)
     return Error;
-  for (const std::string& name : names)
-    if (!stores_.count(name))
+  for (size_t i = 0; i < names.size(); ++i)
+    if (!stores_.count(names[i]) || (i > 0 && names[i] == "SR"))
       return CmsError(302);
-  storage_ = names[0];
+  std::string* chosen[] = {&storage_, &writeStorage_, &receiveStorage_};
+  for (size_t i = 0; i < names.size(); ++i)
+    *chosen[i] = names[i];
   std::string answer = "\r\n+CPMS: ";
   for (size_t i = 0; i < 3; ++i) {
-    const std::string& name = i < names.size() ? names[i] : storage_;
-    const auto& store = stores_[name];
-    size_t total = std::max<size_t>(name == "SM" ? opts_.capacitySm : opts_.capacityMe, store.size());
-    answer += std::to_string(store.size()) + "," + std::to_string(total) + (i < 2 ? "," : "");
+    const size_t used = stores_[*chosen[i]].size();
+    const size_t total = std::max<size_t>(Capacity(*chosen[i]), used);
+    answer += std::to_string(used) + "," + std::to_string(total) + (i < 2 ? "," : "");
   }
   return answer + "\r\n" + Ok;
 }
 
+int Modem::Capacity(const std::string& storage) const {
+  return storage == "SM" ? opts_.capacitySm : storage == "ME" ? opts_.capacityMe : ReportCapacity;
+}
+
+// AT+CNMI? gives +CNMI: <mode>,<mt>,<bm>,<ds>,<bfr>; AT+CNMI=[<mode>[,<mt>[,...]]] sets those given
+// (an empty one stays), all or nothing.
+std::string Modem::Indications(const std::string& command) {
+  if (command == "AT+CNMI?") {
+    std::string answer = "\r\n+CNMI: ";
+    for (int i = 0; i < 5; ++i)
+      answer += std::to_string(cnmi_[i]) + (i < 4 ? "," : "\r\n");
+    return answer + Ok;
+  }
+  const std::string argument = command.substr(command.find('=') + 1);
+  if (argument == "?")
+    return IndicationRanges + std::string(Ok);
+  std::vector<std::string> values = SplitParameters(argument);
+  if (values.size() > 5)
+    return Error;
+  int set[5];
+  std::copy(std::begin(cnmi_), std::end(cnmi_), set);
+  for (size_t i = 0; i < values.size(); ++i)
+    if (!values[i].empty() && (!ParseNumber(values[i], &set[i]) || set[i] > IndicationLimits[i]))
+      return Error;
+  std::copy(std::begin(set), std::end(set), cnmi_);
+  return Ok;
+}
+
+// <fo>,<mr>,"<ra>",<tora>,"<scts>","<dt>",<st> (TS 27.005 3.4.3); <ra> in UCS-2 hex with charset UCS2.
+std::string Modem::ReportFields(const std::string& pdu) const {
+  StatusReportInfo r;
+  if (!DecodeStatusReportPdu(pdu, &r))
+    return "";
+  return std::to_string(r.firstOctet) + "," + std::to_string(r.reference) + ",\"" +
+         (ucs2_ ? Utf8ToUcs2Hex(r.recipient) : r.recipient) + "\"," + std::to_string(r.recipientType) + ",\"" + r.sent +
+         "\",\"" + r.done + "\"," + std::to_string(r.status);
+}
+
 // PDU mode only: "+CMGL: <index>,<stat>,,<length>" and the PDU for each message with that <stat> (4: all).
+// A "REC UNREAD" message is "REC READ" afterwards (TS 27.005 3.4.2), unless listingKeepsUnread.
 std::string Modem::ListMessages(const std::string& argument) {
   int wanted = 0;
   if (textMode_ || !ParseNumber(argument, &wanted) || wanted > 4)
     return Error;
-  std::vector<const Message*> list;
-  for (const auto& entry : stores_[storage_])
+  std::vector<Message*> list;
+  for (auto& entry : stores_[storage_])
     if (wanted == 4 || StatusCode(entry.second.status) == wanted)
       list.push_back(&entry.second);
   if (opts_.descending)
@@ -202,10 +259,12 @@ std::string Modem::ListMessages(const std::string& argument) {
   if (list.empty())
     return Ok;
   std::string answer = "\r\n";
-  for (const Message* m : list) {
+  for (Message* m : list) {
     Pdu pdu = EncodeMessage(*m);
     answer += "+CMGL: " + std::to_string(m->index) + "," + std::to_string(StatusCode(m->status)) + ",," +
               std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex + "\r\n";
+    if (StatusCode(m->status) == 0 && !opts_.listingKeepsUnread)
+      m->status = Statuses[1];
   }
   return answer + Ok;
 }
@@ -223,8 +282,15 @@ std::string Modem::ReadMessage(const std::string& argument) {
   Message& m = found->second;
   int stat = StatusCode(m.status);
   std::string answer;
-  if (textMode_) {
-    std::string sender = ucs2_ ? Utf8ToUcs2Hex(m.sender) : m.sender;
+  const std::string report = ReportFields(m.pdu);
+  if (textMode_ && !report.empty()) {
+    answer = "\r\n+CMGR: \"" + m.status + "\"," + report + "\r\n" + Ok;
+  } else if (textMode_) {
+    // A received message shows what its stored PDU holds, as a modem renders it.
+    DeliverInfo info;
+    const bool received = stat < 2 && DecodeDeliverPdu(EncodeMessage(m).hex, &info);
+    const std::string& from = received ? info.sender : m.sender;
+    std::string sender = ucs2_ ? Utf8ToUcs2Hex(from) : from;
     std::string alpha = ",";  // left empty
     if (opts_.alphaField == AlphaField::Quoted) {
       alpha = ",\"\"";
@@ -235,9 +301,9 @@ std::string Modem::ReadMessage(const std::string& argument) {
       std::string name = entry == phonebook_.end() ? "" : entry->second;
       alpha = ",\"" + (ucs2_ ? Utf8ToUcs2Hex(name) : name) + "\"";
     }
-    std::string date = stat < 2 ? ",\"" + m.date + "\"" : "";  // stored outgoing ones have no date
+    std::string date = received ? ",\"" + info.date + "\"" : stat < 2 ? ",\"" + m.date + "\"" : "";  // none when stored
     answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" + Noise(NoiseRead) +
-             TextModeText(m) + "\r\n" + Ok;
+             TextModeText(m, received ? &info : nullptr) + "\r\n" + Ok;
   } else {
     Pdu pdu = EncodeMessage(m);
     answer = "\r\n+CMGR: " + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex +
@@ -249,37 +315,48 @@ std::string Modem::ReadMessage(const std::string& argument) {
 }
 
 // The text as text mode shows it: like any text (UCS-2 hex with charset UCS2), but user data with a
-// header as the header form says, and 8-bit data as hex (TS 27.005 3.1).
-std::string Modem::TextModeText(const Message& m) const {
+// header as the header form says, and 8-bit data as hex (TS 27.005 3.1). received: its PDU decoded.
+std::string Modem::TextModeText(const Message& m, const DeliverInfo* received) const {
   auto shown = [this](const std::string& text) { return ucs2_ ? Utf8ToUcs2Hex(text) : text; };
-  DeliverInfo info;
-  if ((m.header.empty() && m.pdu.empty()) || !DecodeDeliverPdu(EncodeMessage(m).hex, &info))
+  if (!received)
     return shown(m.text);
+  const DeliverInfo& info = *received;
   if (info.alphabet == 1)
     return HexEncode(info.ud);
   if (info.header.empty())
-    return shown(m.text);
+    return shown(info.text);
   // The header read as if it were text: every septet from the first bit, or every 16-bit unit.
   const std::string characters = info.alphabet == 0 ? Gsm7ToUtf8(UnpackSeptets(info.ud, info.udl)) : Ucs2ToUtf8(info.ud);
   switch (opts_.headerForm) {
     case HeaderForm::Hex: break;
     case HeaderForm::Characters: return shown(characters);
     case HeaderForm::Ucs2Only: return info.alphabet == 2 ? shown(characters) : HexEncode(info.ud);
-    case HeaderForm::Stripped: return shown(m.text);
+    case HeaderForm::Stripped: return shown(info.text);
   }
   return HexEncode(info.ud);
 }
 
-// OK for an empty index as well, like real modems; only <delflag> 0 is known.
+// OK for an empty index as well, like real modems. <delflag> 1 to 4 (TS 27.005 3.5.4) ignore the index
+// and delete every read message, and more: 2 the sent ones too, 3 the unsent ones too, 4 all.
 std::string Modem::DeleteMessage(const std::string& argument) {
   std::vector<std::string> values = SplitParameters(argument);
   int index = 0;
+  int flag = 0;
   if (values.empty() || values.size() > 2 || !ParseNumber(values[0], &index) ||
-      (values.size() == 2 && values[1] != "0"))
+      (values.size() == 2 && (!ParseNumber(values[1], &flag) || flag > 4 || (flag > 0 && opts_.noDeleteFlags))))
     return Error;
+  auto& store = stores_[storage_];
+  if (flag > 0) {
+    for (auto entry = store.begin(); entry != store.end();) {
+      const int stat = StatusCode(entry->second.status);  // 0 unread, 1 read, 2 unsent, 3 sent
+      const bool gone = stat == 1 || (stat == 3 && flag >= 2) || (stat == 2 && flag >= 3) || flag == 4;
+      entry = gone ? store.erase(entry) : std::next(entry);
+    }
+    return Ok;
+  }
   if (index < opts_.indexBase || index >= IndexLimit)
     return CmsError(321);
-  stores_[storage_].erase(index);
+  store.erase(index);
   return Ok;
 }
 

@@ -1,6 +1,10 @@
 // sim_network.cpp: the network behind the simulated modem: sent messages delivered, USSD requests answered.
 #include "modem_sim.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
 #include "sim_common.h"
 #include "sim_pdu.h"
 
@@ -31,6 +35,18 @@ bool LooksPacked(const std::string& str) {
 
 // "*100#", "#123#", "*101*1#": what the network knows as a new request, not a menu's choice.
 bool IsServiceCode(const std::string& str) { return !str.empty() && (str[0] == '*' || str[0] == '#'); }
+
+// The local time as a time stamp shows it: "yy/MM/dd,hh:mm:ss±zz", zz in quarters of an hour.
+std::string Now() {
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  const int quarters = static_cast<int>(local.tm_gmtoff / 900 % 100);
+  char stamp[64];
+  snprintf(stamp, sizeof stamp, "%02d/%02d/%02d,%02d:%02d:%02d%c%02d", local.tm_year % 100, local.tm_mon + 1,
+           local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, quarters < 0 ? '-' : '+', abs(quarters));
+  return stamp;
+}
 
 }  // namespace
 
@@ -119,6 +135,8 @@ std::string Modem::NetworkAnswer(const std::string& request) {
     menu = "main";
   } else if (!code && (opts_.ussdMenu || opts_.ussdTakes != UssdTakes::Packed)) {
     return UssdNotSupported;
+  } else if (opts_.ussdStatus == 4 || opts_.ussdStatus == 5) {
+    return "\r\n+CUSD: " + std::to_string(opts_.ussdStatus) + "\r\n";  // not supported, time-out: no text
   } else {
     return CusdLine(opts_.ussdStatus, opts_.ussdReply);
   }
@@ -152,6 +170,53 @@ void Modem::EndIdleSession() {
   menu_.clear();
   Log("USSD session idle for " + std::to_string(opts_.ussdSessionMs) + " ms: the network ends it");
   Queue(0, UssdSessionEnded);
+}
+
+// The centre took the message now; its report comes when the network has delivered it.
+void Modem::RequestReport(const SentSms& sms, int reference) {
+  const auto due = Clock::now() + std::chrono::milliseconds(opts_.answerDelayMs + opts_.reportDelayMs);
+  reports_.push_back({due, reference, sms.destination, Now()});
+}
+
+// Where a report goes is up to +CNMI <ds> when it arrives (TS 27.005 3.4.1).
+void Modem::ArriveReports() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto now = Clock::now();
+  for (auto r = reports_.begin(); r != reports_.end();) {
+    if (r->due > now) {
+      ++r;
+      continue;
+    }
+    const std::string pdu = BuildStatusReportPdu(r->reference, r->recipient, r->sent, Now(), opts_.reportStatus).hex;
+    const std::string about = "status report on reference " + std::to_string(r->reference);
+    r = reports_.erase(r);
+    if (cnmi_[3] == 0) {
+      Log(about + " dropped: +CNMI <ds> 0");
+      continue;
+    }
+    if (cnmi_[3] == 1) {  // routed to the port, stored nowhere
+      Queue(0, "\r\n+CDS: " + (textMode_ ? ReportFields(pdu) : std::to_string(TpduLength(pdu)) + "\r\n" + pdu) +
+                   "\r\n");
+      continue;
+    }
+    const std::string storage = stores_.count("SR") ? "SR" : receiveStorage_;
+    auto& store = stores_[storage];
+    if (static_cast<int>(store.size()) >= Capacity(storage)) {
+      Log(about + " dropped: " + storage + " is full");
+      continue;
+    }
+    Message m;
+    m.index = opts_.indexBase;
+    while (store.count(m.index))
+      ++m.index;
+    m.status = Statuses[0];
+    m.sender = r->recipient;
+    m.pdu = pdu;
+    store[m.index] = m;
+    Log(about + " stored in " + storage + " at " + std::to_string(m.index));
+    if (cnmi_[0] != 0)  // <mode> 0 keeps indications in the modem
+      Queue(0, "\r\n+CDSI: \"" + storage + "\"," + std::to_string(m.index) + "\r\n");
+  }
 }
 
 }  // namespace sim

@@ -140,6 +140,14 @@ std::string EncodeAddress(const std::string& address, bool smsc) {
   return field + PackSeptets(septets);
 }
 
+// An address's value as a phone shows it: the name of an alphanumeric one, else its digits, "+" first
+// for an international number.
+std::string DecodeAddress(int digits, int type, const std::string& value) {
+  if ((type & 0x70) == 0x50)
+    return Gsm7ToUtf8(UnpackSeptets(value, digits * 4 / 7));
+  return ((type & 0x70) == 0x10 ? "+" : "") + ReadSemiOctets(value, digits);  // TON international
+}
+
 int SwapDigits(int value) { return (value % 10) << 4 | (value / 10 % 10); }
 
 // TP-SCTS from "yy/MM/dd,hh:mm:ss+zz", zz in quarters of an hour (TS 23.040 9.2.3.11); zeros if it does not parse.
@@ -470,10 +478,7 @@ bool DecodeDeliverPdu(const std::string& hex, DeliverInfo* info) {
   info->ud = in.Take(info->alphabet == 0 ? (info->udl * 7 + 7) / 8 : info->udl);
   if (!in.ok || in.at != octets.size() || info->ud.size() > MaxUserData)
     return false;
-  if ((type & 0x70) == 0x50)
-    info->sender = Gsm7ToUtf8(UnpackSeptets(address, digits * 4 / 7));
-  else
-    info->sender = (type == 0x91 ? "+" : "") + ReadSemiOctets(address, digits);
+  info->sender = DecodeAddress(digits, type, address);
   info->date = DecodeTimestamp(scts);
   info->header.clear();
   if (first & 0x40) {  // TP-UDHI
@@ -513,6 +518,7 @@ bool DecodeSubmitPdu(const std::string& octets, SentSms* sms, int* tpduLength) {
   int first = in.Octet();
   if ((first & 0x03) != 0x01)  // TP-MTI must be SMS-SUBMIT
     return false;
+  sms->reportRequested = (first & 0x20) != 0;  // TP-SRR
   in.Octet();  // TP-MR
   int digits = in.Octet();
   int type = in.Octet();
@@ -552,6 +558,39 @@ bool DecodeSubmitPdu(const std::string& octets, SentSms* sms, int* tpduLength) {
   } else {
     sms->text = ud.substr(header);
   }
+  return true;
+}
+
+Pdu BuildStatusReportPdu(int reference, const std::string& recipient, const std::string& sent, const std::string& done,
+                         int status) {
+  std::string tpdu;
+  tpdu.push_back(0x06);  // SMS-STATUS-REPORT, TP-MMS: no more messages waiting, TP-SRQ: a report on an SMS-SUBMIT
+  tpdu.push_back(static_cast<char>(reference));
+  tpdu += EncodeAddress(recipient, false);
+  tpdu += EncodeTimestamp(sent) + EncodeTimestamp(done);
+  tpdu.push_back(static_cast<char>(status));
+  return Finish(tpdu);
+}
+
+bool DecodeStatusReportPdu(const std::string& hex, StatusReportInfo* info) {
+  std::string octets;
+  if (!HexDecode(hex, &octets))
+    return false;
+  OctetReader in{octets};
+  in.Take(in.Octet());  // SMSC part
+  info->firstOctet = in.Octet();
+  info->reference = in.Octet();
+  const int digits = in.Octet();
+  info->recipientType = in.Octet();
+  const std::string address = in.Take((digits + 1) / 2);
+  const std::string sent = in.Take(7);
+  const std::string done = in.Take(7);
+  info->status = in.Octet();
+  if (!in.ok || (info->firstOctet & 0x03) != 0x02)  // TP-MTI 10: SMS-STATUS-REPORT
+    return false;
+  info->recipient = DecodeAddress(digits, info->recipientType, address);
+  info->sent = DecodeTimestamp(sent);
+  info->done = DecodeTimestamp(done);
   return true;
 }
 

@@ -58,6 +58,24 @@ struct DeliverInfo {
 bool DecodeDeliverPdu(const std::string& hex, DeliverInfo* info);
 Pdu BuildSubmitPdu(const std::string& destination, const std::string& text);
 
+// A status report on a message sent (TS 23.040 9.2.2.3): first octet 06, no TP-PI.
+Pdu BuildStatusReportPdu(int reference, const std::string& recipient, const std::string& sent, const std::string& done,
+                         int status);
+
+// An SMS-STATUS-REPORT as a phone reads it.
+struct StatusReportInfo {
+  int firstOctet = 0;
+  int reference = 0;      // TP-MR
+  std::string recipient;  // TP-RA as DeliverInfo's sender
+  int recipientType = 0;  // its type of address: 145 international, 129 unknown, ...
+  std::string sent;       // TP-SCTS, "yy/MM/dd,hh:mm:ss±zz"
+  std::string done;       // TP-DT
+  int status = 0;         // TP-ST
+};
+// False when hex (SMSC part first) is no SMS-STATUS-REPORT or ends before TP-ST. What follows TP-ST
+// (a TP-PI and its fields, padding) is not read: firmware lists its store as it is.
+bool DecodeStatusReportPdu(const std::string& hex, StatusReportInfo* info);
+
 // Reads an SMS-SUBMIT that starts with its SMSC part; fills destination, dcs and text of sms.
 // tpduLength gets the octets after the SMSC part. False when the PDU does not parse or has bytes left over.
 bool DecodeSubmitPdu(const std::string& octets, SentSms* sms, int* tpduLength);

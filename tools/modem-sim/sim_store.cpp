@@ -65,6 +65,29 @@ bool PduMessage(const std::string& pdu, Message* m) {
   return true;
 }
 
+// A status report given as its PDU: its recipient and TP-SCTS stand as sender and date.
+bool ReportMessage(const std::string& pdu, Message* m) {
+  StatusReportInfo info;
+  if (!DecodeStatusReportPdu(pdu, &info))
+    return false;
+  m->sender = info.recipient;
+  m->date = info.sent;
+  m->pdu = pdu;
+  return true;
+}
+
+// A message at index with status, as decode reads pdu, added to storage; false when it does not decode.
+bool AddDecoded(Modem* modem, const std::string& storage, int index, const std::string& status,
+                const std::string& pdu, bool (*decode)(const std::string& pdu, Message* m)) {
+  Message m;
+  m.index = index;
+  m.status = status;
+  if (!decode(pdu, &m))
+    return false;
+  modem->AddMessage(storage, m);
+  return true;
+}
+
 bool ParseCoding(const std::string& text, PartCoding* coding) {
   const struct { const char* name; PartCoding coding; } codings[] = {
       {"gsm7", PartCoding::Gsm7}, {"gsm7-16", PartCoding::Gsm7Wide}, {"ucs2", PartCoding::Ucs2},
@@ -126,12 +149,15 @@ bool Modem::LoadStore(const std::string& file) {
       if (ok)
         phonebook[field[1]] = field[2];
       expected = "PHONEBOOK<TAB>NUMBER<TAB>NAME";
-    } else if (kind == "PDU") {
+    } else if (kind == "PDU" || kind == "REPORT") {
+      const bool report = kind == "REPORT";
       field = SplitFields(line, 5);
-      ok = field.size() == 5 && place(field, 1, &m) && StatusCode(m.status) < 2 && PduMessage(field[4], &m);
+      ok = field.size() == 5 && place(field, 1, &m) && StatusCode(m.status) < 2 &&
+           (report ? ReportMessage(field[4], &m) : PduMessage(field[4], &m));
       if (ok)
         loaded.emplace_back(field[1], m);
-      expected = "PDU<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>HEX, a received message's SMS-DELIVER";
+      expected = kind + "<TAB>STORAGE<TAB>INDEX<TAB>STATUS<TAB>HEX, " +
+                 (report ? "an SMS-STATUS-REPORT" : "a received message's SMS-DELIVER");
     } else if (kind == "LONG") {
       field = SplitFields(line, 8);
       PartCoding coding = PartCoding::Gsm7;
@@ -216,13 +242,12 @@ void Modem::AddPart(const std::string& storage, Message m, PartCoding coding, in
 }
 
 bool Modem::AddPduMessage(const std::string& storage, int index, const std::string& status, const std::string& pdu) {
-  Message m;
-  m.index = index;
-  m.status = status;
-  if (!PduMessage(pdu, &m))
-    return false;
-  AddMessage(storage, m);
-  return true;
+  return AddDecoded(this, storage, index, status, pdu, PduMessage);
+}
+
+bool Modem::AddStatusReport(const std::string& storage, int index, const std::string& status,
+                            const std::string& pdu) {
+  return AddDecoded(this, storage, index, status, pdu, ReportMessage);
 }
 
 void Modem::AddPhonebookEntry(const std::string& number, const std::string& name) {

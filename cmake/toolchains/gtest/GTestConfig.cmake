@@ -11,7 +11,7 @@ if(NOT EXISTS ${ATSMS_GTEST_SOURCE}/CMakeLists.txt)
   return()
 endif()
 
-# GoogleTest's own code is not held to the project's -Werror, and none of it is installed.
+# GoogleTest's own code is not held to the project's warnings (nor -Werror), and none of it is installed.
 get_directory_property(ATSMS_SAVED_COMPILE_OPTIONS COMPILE_OPTIONS)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

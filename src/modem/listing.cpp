@@ -1,0 +1,55 @@
+#include "modem/listing.h"
+
+#include <string.h>
+
+void BeginListing(Listing* listing) {
+  listing->highest = -1;
+  listing->zeroInUse = false;
+  listing->empty = false;
+  memset(listing->kind, NotListed, sizeof listing->kind);
+  memset(listing->stat, -1, sizeof listing->stat);
+  for (short& lowest : listing->group) lowest = -1;
+}
+
+ListedKind KindOf(const Listing* listing, int index) {
+  return index >= 0 && index < ListedIndexes ? listing->kind[index] : NotListed;
+}
+
+const ListedMessage* DeliverAt(const Listing* listing, int index) {
+  return KindOf(listing, index) == ListedDeliver ? &listing->message[index] : nullptr;
+}
+
+const ListedMessage* PartAt(const Listing* listing, int index) {
+  const ListedMessage* const message = DeliverAt(listing, index);
+  return message && message->isPart ? message : nullptr;
+}
+
+bool ListedUnread(const Listing* listing, int index) {
+  return index >= 0 && index < ListedIndexes && listing->stat[index] == 0;
+}
+
+void ShowListedHeader(const Listing* listing, int index, MessageFields* fields) {
+  const DeliverPdu& pdu = DeliverAt(listing, index)->pdu;
+  fields->index = index;
+  fields->unread = ListedUnread(listing, index);
+  AddressText(fields->sender, MessageFieldSize, pdu.originator, AddressOctetsLimit);
+  TimestampText(fields->date, MessageFieldSize, pdu.timestamp);
+  fields->text = nullptr;
+  fields->given = nullptr;
+}
+
+int ShowListedText(const Listing* listing, int index, char* dest, int size) {
+  const UserData& userData = DeliverAt(listing, index)->pdu.userData;
+  if (userData.alphabet != Alphabet8Bit) return UserDataText(dest, size, &userData);
+  static const char Digits[] = "0123456789ABCDEF";
+  if (size <= 2 * userData.octets) {
+    dest[0] = '\0';
+    return -1;
+  }
+  for (int i = 0; i < userData.octets; ++i) {
+    dest[2 * i] = Digits[userData.data[i] >> 4];
+    dest[2 * i + 1] = Digits[userData.data[i] & 0xF];
+  }
+  dest[2 * userData.octets] = '\0';
+  return 2 * userData.octets;
+}
