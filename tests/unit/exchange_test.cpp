@@ -171,7 +171,6 @@ const CollectCase CollectCases[] = {
      "\r\nOK\r\n"},
     {"the echo at once, the answer at 0.8 s", {{0, "AT+CMGF=0\r"}, {800, "\r\nOK\r\n"}}, "AT+CMGF=0\r\r\nOK\r\n"},
     {"the echo at once, the answer after 1.5 s", {{0, "AT+CMGF=0\r"}, {1800, "\r\nOK\r\n"}}, "AT+CMGF=0\r"},
-    {"an answer's first piece, the rest at 0.8 s", {{0, "\r\nO"}, {800, "K\r\n"}}, "\r\nO"},
 };
 
 TEST(ReadResponse, EchoesAndNulBytesAreNoAnswer) {
