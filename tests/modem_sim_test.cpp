@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "modem_sim.h"
+#include "sim_common.h"
 #include "sim_pdu.h"
 #include "captured_pdus.h"
 
@@ -584,6 +585,54 @@ TEST(ModemSim, MisbehavesOnRequest) {
     EXPECT_EQ("", port->ReadUntil("OK", 1000));
     EXPECT_TRUE(port->Gone());
     EXPECT_EQ(2u, modem.Commands().size());
+  }
+}
+
+// Real modems' ways, each on request (those the end-to-end tests do not play): noise at chosen
+// points, a SIM still starting, a prompt without its blank, a USSD request refused after its OK, a
+// reply in the HEX character set, a slow confirmation. Each step writes its line and reads until it
+// has what it wants, which must be all that came; "" wants 300 ms of silence.
+struct Step { std::string write, want; };
+struct RealCase { const char* name; void (*set)(sim::Options&); std::vector<Step> steps; };
+const std::string Pdu = "00010005912143F500080400480069\x1a";
+const RealCase RealCases[] = {
+    {"an unasked line glued in front of the echo",
+     [](sim::Options& o) { o.noise = "+CMTI: \"SM\",3\r\n"; o.noiseAt = sim::NoiseEcho; },
+     {{"AT\r", "+CMTI: \"SM\",3\r\nAT\r\r\nOK\r\n"}}},
+    {"a bare line before the OK, one between header and text",
+     [](sim::Options& o) { o.noise = "\r\nDST: 1\r\n"; o.noiseAt = sim::NoiseFinal | sim::NoiseRead; },
+     {{"ATE0\r", "ATE0\r\r\nDST: 1\r\n\r\nOK\r\n"}, {"AT+CMGF=1\r", "\r\nDST: 1\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r",
+       "\r\n+CMGR: \"REC READ\",\"+1\",,\"24/05/01,10:20:30+08\"\r\n\r\nDST: 1\r\none\r\n\r\nDST: 1\r\n\r\nOK\r\n"}}},
+    {"a SIM busy for its first two commands", [](sim::Options& o) { o.busyTries = 2; o.busyAnswer = "+CME ERROR: 515"; },
+     {{"ATE0\r", "ATE0\r\r\nOK\r\n"}, {"AT+CMGD=1\r", "\r\n+CME ERROR: 515\r\n"}, {"AT+CSCS=\"GSM\"\r", "\r\nOK\r\n"},
+      {"AT+CMGD=1\r", "\r\n+CME ERROR: 515\r\n"}, {"AT+CMGD=1\r", "\r\nOK\r\n"}}},
+    {"a bare prompt, an unasked line behind it",
+     [](sim::Options& o) { o.barePrompt = true; o.noiseAt = sim::NoisePrompt; },
+     {{"ATE0\r", "ATE0\r\r\nOK\r\n"}, {"AT+CMGS=14\r", "\r\n>\r\n+CMTI: \"SM\",3\r\n"}}},
+    {"a slow confirmation", [](sim::Options& o) { o.confirmDelayMs = 600; },
+     {{"ATE0\r", "ATE0\r\r\nOK\r\n"}, {"AT+CMGS=14\r", "\r\n> "}, {Pdu, ""}, {"", "\r\n+CMGS: 1\r\n\r\nOK\r\n"}}},
+    {"an error instead of the network's answer", [](sim::Options& o) { o.ussdLateError = "+CME ERROR: 132"; },
+     {{"ATE0\r", "ATE0\r\r\nOK\r\n"}, {"AT+CUSD=1,\"AA180C3602\",15\r", "\r\nOK\r\n"}, {"", "\r\n+CME ERROR: 132\r\n"}}},
+    {"a reply in the HEX character set", [](sim::Options& o) { o.ussdForm = sim::UssdForm::Hex; o.ussdReply = "Hi 5"; },
+     {{"ATE0\r", "ATE0\r\r\nOK\r\n"}, {"AT+CUSD=1,\"AA180C3602\",15\r", "\r\nOK\r\n"},
+      {"", "\r\n+CUSD: 0,\"48692035\",0\r\n"}}},
+};
+
+TEST(ModemSim, PlaysRealModemsWays) {
+  for (const RealCase& c : RealCases) {
+    SCOPED_TRACE(c.name);
+    sim::Options options;
+    options.ussdDelayMs = 200;
+    c.set(options);
+    sim::Modem modem(options);
+    modem.AddMessage("SM", {1, "REC READ", "+1", "24/05/01,10:20:30+08", "one"});
+    auto port = Connect(modem, false);
+    for (const Step& step : c.steps) {
+      port->Write(step.write);
+      EXPECT_EQ(step.want, step.want.empty() ? port->ReadQuiet(300) : port->ReadUntil(step.want))
+          << sim::Escape(step.write);
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include "modem/messages.h"
 #include "modem/prepare.h"
 #include "modem/send.h"
+#include "modem/step.h"
 #include "modem/ussd.h"
 #include "serial/exchange.h"
 #include "serial/port.h"
@@ -30,7 +31,7 @@ struct Settings {
   bool join = false;
   bool help = false;
   bool version = false;
-  int waitSeconds = 0;  // how long to wait while another program holds the port
+  int waitSeconds = 0;  // how long to wait while another program holds the port or the SIM is busy
   bool ussdText = false;
   bool report = false;  // send asks for delivery reports
 };
@@ -132,7 +133,8 @@ const Option Options[] = {
      "list the parts of a long message as one message; with\n"
      "                    del NUMBER, delete all of its parts"},
     {"-w", "--wait SECONDS", nullptr,
-     "while another program holds the port, wait up to SECONDS\n"
+     "while another program holds the port, or the SIM is busy\n"
+     "                    (still starting), wait up to SECONDS in all\n"
      "                    (0 to 3600; default 0: fail at once)"},
     {nullptr, "--ussd-text", &Settings::ussdText,
      "send the USSD string as it is (printable ASCII without \"),\n"
@@ -306,6 +308,8 @@ int RunCommandLine(int argc, char** argv) {
     return 1;
   }
   SetQuickMode(settings.quick);
+  // One deadline for the run: the time spent waiting for the port counts against a busy SIM's.
+  SetBusyDeadline(NowMicros() + settings.waitSeconds * 1000000LL);
   int port = OpenPort(argv[1], LineSpeed, settings.waitSeconds);
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = Operations[operation - 1](port, storage, settings, argv);

@@ -3,6 +3,9 @@
 #pragma once
 
 inline constexpr char CmdProbe[] = "AT\r";
+// After a probe that got nothing back: ESC ends a PDU entry that an earlier run left open (the modem
+// took the probe as PDU text); a modem in command mode ignores what comes before "AT".
+inline constexpr char CmdProbeAfterEscape[] = "\x1b" "AT\r";
 inline constexpr char CmdEchoOff[] = "ATE0\r";
 inline constexpr char CmdCharsetUcs2[] = "AT+CSCS=\"UCS2\"\r";  // text fields travel as UCS-2 hex
 inline constexpr char CmdCharsetGsm[] = "AT+CSCS=\"GSM\"\r";

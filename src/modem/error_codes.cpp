@@ -6,7 +6,8 @@ namespace {
 
 // Each table is one string of entries "<code> <text>" with a NUL after each, in ascending order,
 // ended by the string's own NUL: no pointers, so nothing to relocate when the program starts.
-// TS 27.007 9.2.1 (the GPRS causes of 9.2.2 answer no command that atsms sends).
+// TS 27.007 9.2.1, and of the causes of 9.2.2 those a network gives a USSD request after its OK
+// (the others answer no command that atsms sends).
 constexpr char CmeTexts[] =
     "0 phone failure\0"
     "1 no connection to phone\0"
@@ -45,7 +46,10 @@ constexpr char CmeTexts[] =
     "46 corporate personalization PIN required\0"
     "47 corporate personalization PUK required\0"
     "50 incorrect parameters\0"
-    "100 unknown\0";
+    "100 unknown\0"
+    "132 service option not supported\0"
+    "133 requested service option not subscribed\0"
+    "134 service option temporarily out of order\0";
 
 // TS 24.011 E.2 (RP-cause, the network's reasons), TS 23.040 9.2.3.22 (TP-FCS), TS 27.005 3.2.5.
 constexpr char CmsTexts[] =

@@ -6,6 +6,7 @@
 #include "modem/error_codes.h"
 #include "modem/escape.h"
 #include "serial/exchange.h"
+#include "serial/unasked_lines.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ constexpr char CmsLine[] = "+CMS ERROR:";
 Record Recorded = NoRecord;
 bool Explained = false;
 bool Reported = false;
-char Step[StepSize];      // Refusal: the command without its CR; Fixed: the whole line
+bool BusyHint = false;    // the refusal recorded is a busy SIM's: waiting longer would help
+bool StayedBusy = false;
+char Step[StepSize];      // Refusal: who refused what ("the modem refused ATE0"); Fixed: the whole line
 char Answer[AnswerSize];  // Refusal: what the modem said
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -65,9 +68,21 @@ void CopyCommand(char* dest, int size, const char* command) {
   snprintf(dest, (size_t)size, "%.*s", (int)length, command);
 }
 
+// A Refusal record: "<who refused what>: <the answer's line>"; false when the answer holds no line.
+bool NoteAnswer(const char* step, const char* command) {
+  if (DescribeAnswer(Answer, AnswerSize, ResponseBuffer, command) == 0) return false;
+  snprintf(Step, sizeof Step, "%s", step);
+  Recorded = Refusal;
+  return true;
+}
+
 }  // namespace
 
-int DescribeAnswer(char* dest, int size, const char* answer) {
+int DescribeAnswer(char* dest, int size, const char* answer, const char* command) {
+  char prefix[16];
+  AnswerPrefix(prefix, sizeof prefix, command ? command : "");
+  const char* echo = command ? command + strspn(command, "\x1b") : "";
+  const size_t echoLength = strcspn(echo, "\r\x1a");
   const char* found = nullptr;
   const char* foundEnd = nullptr;
   int kind = 0;
@@ -77,7 +92,9 @@ int DescribeAnswer(char* dest, int size, const char* answer) {
     while (start < end && IsBlank(*start)) ++start;
     const char* stop = end;
     while (stop > start && IsBlank(stop[-1])) --stop;
-    if (start < stop) {
+    const bool noise = IsUnaskedLine(start, (int)(stop - start), prefix) ||
+                       (echoLength > 0 && (size_t)(stop - start) == echoLength && memcmp(start, echo, echoLength) == 0);
+    if (start < stop && !noise) {
       const int lineKind = IsErrorLine(start, stop) ? 2 : 1;
       if (lineKind >= kind) {  // a later error line, or any later line while no error line came
         found = start;
@@ -99,19 +116,30 @@ int DescribeAnswer(char* dest, int size, const char* answer) {
 
 void NoteRefusal(const char* command) {
   if (Recorded != NoRecord) return;
-  if (DescribeAnswer(Answer, AnswerSize, ResponseBuffer) == 0) {
-    NoteFailure("the modem gave no answer to %s", command);
-    return;
-  }
-  CopyCommand(Step, StepSize, command);
-  Recorded = Refusal;
+  char step[StepSize];
+  const int length = snprintf(step, sizeof step, "the modem refused ");
+  CopyCommand(step + length, StepSize - length, command);
+  if (!NoteAnswer(step, command)) NoteFailure("the modem gave no answer to %s", command);
 }
 
 bool NoteErrorAnswer(const char* command) {
   char line[AnswerSize];
-  if (DescribeAnswer(line, sizeof line, ResponseBuffer) != 2) return false;
+  if (DescribeAnswer(line, sizeof line, ResponseBuffer, command) != 2) return false;
   NoteRefusal(command);
   return true;
+}
+
+void NoteBusy(const char* command) {
+  StayedBusy = true;
+  if (Recorded != NoRecord) return;
+  NoteRefusal(command);
+  BusyHint = true;
+}
+
+bool SimStayedBusy() { return StayedBusy; }
+
+void NoteNetworkRefusal() {
+  if (Recorded == NoRecord) NoteAnswer("the network refused the USSD request", nullptr);
 }
 
 void NoteFailure(const char* format, const char* command) {
@@ -137,10 +165,10 @@ void ReportFailure(const char* port) {
     PrintEscaped(stderr, port);
     fputs("; is it the AT-command port?", stderr);
   } else if (Recorded == Refusal) {
-    fputs("the modem refused ", stderr);
     PrintEscaped(stderr, Step);
     fputs(": ", stderr);
     PrintEscaped(stderr, Answer);
+    if (BusyHint) fputs("; wait for it with -w SECONDS", stderr);
   } else {
     PrintEscaped(stderr, Step);
   }
@@ -151,4 +179,6 @@ void ForgetFailure() {
   Recorded = NoRecord;
   Explained = false;
   Reported = false;
+  BusyHint = false;
+  StayedBusy = false;
 }

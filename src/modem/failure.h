@@ -3,17 +3,25 @@
 #pragma once
 
 // The line of answer that tells how a command went: its last final error line ("ERROR", "+CME
-// ERROR: <n>", "+CMS ERROR: <n>", also in words), else its last line that is not blank; a numbered
-// error gets its meaning in parentheses ("+CMS ERROR: 38 (network out of order)"). Writes it into
-// dest (size bytes with the NUL, at least 4; a longer line is cut and ends in "..."). Yields 2 for
-// an error line, 1 for another line, 0 (dest empty) when the answer holds no line at all.
-int DescribeAnswer(char* dest, int size, const char* answer);
+// ERROR: <n>", "+CMS ERROR: <n>", also in words), else its last line that is not blank, not sent
+// unasked and not the echo of command (may be null: the command is not known); a numbered error
+// gets its meaning in parentheses ("+CMS ERROR: 38 (network out of order)"). Writes it into dest
+// (size bytes with the NUL, at least 4; a longer line is cut and ends in "..."). Yields 2 for an
+// error line, 1 for another line, 0 (dest empty) when the answer holds no such line at all.
+int DescribeAnswer(char* dest, int size, const char* answer, const char* command = nullptr);
 
 // Records that the modem did not accept command (as written; a trailing CR is dropped) with the
 // answer now in ResponseBuffer: "the modem refused <command>: <answer line>", or that it gave none.
 void NoteRefusal(const char* command);
 // The same, only when ResponseBuffer holds a final error line; yields whether it does.
 bool NoteErrorAnswer(const char* command);
+// As NoteRefusal, for a command that the modem still refused as busy when the run's time was up:
+// the line ends "; wait for it with -w SECONDS". From then on SimStayedBusy() is true.
+void NoteBusy(const char* command);
+bool SimStayedBusy();
+// Records that the network refused a request the modem had accepted, with the answer now in
+// ResponseBuffer: "the network refused the USSD request: <answer line>".
+void NoteNetworkRefusal();
 // Records a failure the answer does not tell: format (ours, with one "%s") filled with command.
 void NoteFailure(const char* format, const char* command);
 // Records that not one byte came in answer to the probes and to ATE0.

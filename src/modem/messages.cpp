@@ -19,11 +19,11 @@ constexpr int CommandSize = 64;
 // Calls visit for first, first + 1, ... last (nothing when last < first; safe up to INT_MAX) and
 // yields last, or -1 when the modem went away on the way.
 int ForEachIndex(int port, int first, int last, int (*visit)(int port, int index)) {
-  for (int i = first; i <= last && !PortLost(); ++i) {
+  for (int i = first; i <= last && !PortLost() && !SimStayedBusy(); ++i) {
     visit(port, i);  // results not looked at: an empty index is no reason to stop
     if (i == last) break;
   }
-  return PortLost() ? -1 : last;
+  return PortLost() || SimStayedBusy() ? -1 : last;
 }
 
 // One AT+CMGD, its line formatted into command (CommandSize bytes): true once the modem said "OK".
@@ -120,13 +120,18 @@ void ShowIndex(int port, const Listing& listing, const ListingStyle& style, List
   if (shown) PrintListed(printer, &fields, PartAt(&listing, index));
 }
 
+// Prepares the modem for storage. Not judged (the answers that follow decide), but for a SIM that
+// stayed busy and for the reports: another storage's messages must never be listed or deleted in
+// their place.
+bool StorageChosen(int port, int storage) {
+  return PrepareModem(port, 1, storage) == 0 || (!SimStayedBusy() && storage != ReportStorage);
+}
+
 }  // namespace
 
 int LastMessageIndex(int port, int storage, Listing* listing) {
   BeginListing(listing);
-  // Not judged (the answers below decide), but for the reports: another storage's messages must
-  // never be listed or deleted as reports.
-  if (PrepareModem(port, 1, storage) < 0 && storage == ReportStorage) return -1;
+  if (!StorageChosen(port, storage)) return -1;
   Exchange(port, CmdPduMode);
   if (!ResponseHas(AnsOk)) {
     NoteRefusal(CmdPduMode);
@@ -187,17 +192,16 @@ int ListMessages(int port, int storage, const ListingStyle& style) {
   }
   if (style.join) FindPartGroups(&listing);
   BeginListingOutput(&printer, storage);
-  for (int i = first; i <= last && !PortLost(); ++i) {
+  for (int i = first; i <= last && !PortLost() && !SimStayedBusy(); ++i) {
     ShowIndex(port, listing, style, &printer, i);
     if (i == last) break;
   }
   EndListingOutput(&printer, &listing);  // however the reads ended (the modem gone too), so that it parses
-  return PortLost() ? -1 : last;
+  return PortLost() || SimStayedBusy() ? -1 : last;
 }
 
 int DeleteMessage(int port, int index, int storage) {
-  // Not judged (the answer below decides), but for the reports, as in LastMessageIndex.
-  if (storage != -1 && PrepareModem(port, 1, storage) < 0 && storage == ReportStorage) return -1;
+  if (storage != -1 && !StorageChosen(port, storage)) return -1;
   char command[CommandSize];
   if (Deleted(port, index, command)) return 0;
   NoteRefusal(command);

@@ -48,11 +48,13 @@ int SelectReportStorage(int port) {
 int PrepareModem(int port, int charset, int storage) {
   // A modem that is still starting may ignore the first probes; go on even if all of them fail,
   // the echo command then decides.
-  bool heard = false;  // any byte at all since the first probe
+  bool heard = false;    // any byte at all since the first probe
+  bool nothing = false;  // the last probe got nothing back
   for (int i = 0; i < ProbeTries && !PortLost(); ++i) {
-    if (SendCmd(port, CmdProbe) != 0) continue;
+    if (SendCmd(port, nothing ? CmdProbeAfterEscape : CmdProbe) != 0) continue;
     const int count = ReadResponse(port);
     heard = heard || count > 0;
+    nothing = count == 0;
     if (count > 0 && ResponseHas(AnsOk)) break;
   }
   heard = Exchange(port, CmdEchoOff) > 0 || heard;

@@ -14,12 +14,14 @@
 #include "modem/reports.h"
 #include "modem/step.h"
 #include "serial/exchange.h"
+#include "serial/port.h"
 
 namespace {
 
 constexpr int AddressDigitsSize = 20;
 constexpr int MaxPhoneDigits = 18;
 constexpr int AnswerTries = 10;
+constexpr long long ConfirmMicros = 60000000;  // a network may take that long to take an SMS
 constexpr int CommandSize = 32;  // "AT+CMGS=<octets>\r"
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
@@ -63,15 +65,30 @@ void SwapSemiOctets(char* out, const char* digits, int count) {
   }
 }
 
-// Reads answers until one contains text; it counts only within the first AnswerTries answers,
-// and at most AnswerTries + 1 are read. An error line on the way is noted as step's refusal.
-bool WaitFor(int port, const char* text, const char* step) {
-  Awaited awaited = strcmp(text, AnsPrompt) == 0 ? AwaitPrompt : AwaitFinalResult;  // for quick mode
-  for (int counter = AnswerTries; counter >= 0 && !PortLost(); --counter) {
-    ReadResponseFor(port, awaited);
-    if (ResponseHas(text)) return counter > 0;
-    NoteErrorAnswer(step);
+// Judges the answer to AT+CMGS in ResponseBuffer, then reads more until one holds the prompt: it
+// counts only within the first AnswerTries answers, and at most AnswerTries + 1 are read. An error
+// line ends the wait as command's refusal.
+bool PromptCame(int port, const char* command) {
+  for (int counter = AnswerTries;; --counter) {
+    if (ResponseHas(AnsPrompt)) return counter > 0;
+    if (NoteErrorAnswer(command) || counter == 0 || PortLost()) return false;
+    ReadResponseFor(port, AwaitPrompt);
   }
+}
+
+// After the PDU: reads until a final result comes, for up to ConfirmMicros. True for OK; an error
+// line is noted as step's refusal.
+bool Confirmed(int port, const char* step) {
+  const long long end = NowMicros() + ConfirmMicros;
+  do {
+    ReadResponse(port);
+    bool ok = false;
+    if (FindFinalResult(ResponseBuffer, &ok)) {
+      if (!ok) NoteRefusal(step);
+      return ok;
+    }
+  } while (NowMicros() < end && !PortLost());
+  NoteFailure("the modem did not confirm %s", step);
   return false;
 }
 
@@ -81,21 +98,19 @@ bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
   char command[CommandSize];
   const int length = snprintf(command, sizeof command, CmdSendFormat, (pduLength - 1) / 2);
-  SendCmd(port, command);
-  if (!WaitFor(port, AnsPrompt, command)) {
+  Exchange(port, command, AwaitPrompt);
+  if (!PromptCame(port, command)) {
     NoteFailure("the modem gave no prompt for %s", command);
     return false;
   }
   snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, pdu);
-  SendCmd(port, ResponseBuffer);
+  SetPromptOpen(true);  // until the Ctrl-Z is out, a signal leaves the modem waiting for it
+  SetPromptOpen(SendCmd(port, ResponseBuffer) != 0);  // never written again: the modem may have sent it
   char step[CommandSize + 32];
   snprintf(step, sizeof step, "the PDU sent after %.*s", length - 1, command);  // without the CR
-  if (WaitFor(port, AnsOk, step)) {
-    *reference = ReadSendReference(ResponseBuffer);  // "+CMGS: <mr>" comes with the OK
-    return true;
-  }
-  NoteFailure("the modem did not confirm %s", step);
-  return false;
+  if (!Confirmed(port, step)) return false;
+  *reference = ReadSendReference(ResponseBuffer);  // "+CMGS: <mr>" comes with the OK
+  return true;
 }
 
 // The result block; with report, the references of the parts that went out (count), in order,

@@ -8,6 +8,7 @@
 #include "modem/escape.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
+#include "modem/step.h"
 #include "modem/ussd_reply.h"
 #include "serial/exchange.h"
 
@@ -41,24 +42,39 @@ void PrintReply(const UssdReply& reply) {
 
 bool Refused() { return ResponseHas(AnsError) || ResponseHas(AnsNotSupported); }
 
+// An error line in ResponseBuffer from from on, before any "+CUSD:" line: after the request's "OK",
+// the network refused it.
+bool ErrorBeforeReply(const char* from) {
+  bool ok = false;
+  const char* result = FindFinalResult(from, &ok);
+  const char* reply = strstr(from, AnsUssdLine);
+  return result && !ok && (!reply || result < reply);
+}
+
 // One request: the command line on standard error, the modem's answers until it accepts or refuses
-// it, then, once accepted, the network's answer, each traced with a counter from 10 down. The
-// network's answer ends up in Reply.
+// it (a busy SIM's refusal is waited out: the request is written again), then, once accepted, the
+// network's answer, each traced with a counter from 10 down. The network's answer ends up in Reply.
 UssdAck Request(int port, const char* command) {
-  fprintf(stderr, "%s\n", command);
-  SendCmd(port, command);
-  Reply = UssdReply{};
-  int counter = AnswerTries;
-  for (;; --counter) {
-    ReadTraced(port, counter, AwaitUssdAck);
-    if (ResponseHas(AnsOk) || Refused() || counter == 0 || PortLost()) break;
-  }
+  int counter;
+  do {
+    fprintf(stderr, "%s\n", command);
+    SendCmd(port, command);
+    Reply = UssdReply{};
+    for (counter = AnswerTries;; --counter) {
+      ReadTraced(port, counter, AwaitUssdAck);
+      if (ResponseHas(AnsOk) || Refused() || counter == 0 || PortLost()) break;
+    }
+  } while (!ResponseHas(AnsOk) && Refused() && !PortLost() && RetryWhenBusy(command));
+  bool ok = false;
+  const char* result = FindFinalResult(ResponseBuffer, &ok);
+  if (result && ok && ErrorBeforeReply(result + 2)) return UssdNetworkRefused;
   if (Refused()) return UssdRefused;
   if (!ResponseHas(AnsOk) || counter == 0) return UssdUnconfirmed;
   // The network's answer arrives as an unsolicited +CUSD, usually later; when it came with the
   // "OK", or before it, there is nothing left to wait for.
   for (counter = AnswerTries; !Reply.received; --counter) {
     ReadTraced(port, counter, AwaitUssdResult);
+    if (ErrorBeforeReply(ResponseBuffer)) return UssdNetworkRefused;
     if (ResponseHas(AnsUssdReply) || counter == 0 || PortLost()) break;
   }
   return PortLost() ? UssdUnconfirmed : UssdAccepted;
@@ -115,13 +131,15 @@ int SendUssd(int port, const char* code, bool json, UssdForm form) {
   UssdAck ack = Request(port, command);
   // A modem that takes only the plain form refuses the packed one, or passes it on and the
   // network does not know it. Once only: the answer to the plain one is the result.
-  if (form == UssdPacked && !PortLost() && ResendUssdAsText(ack, Reply, code)) {
+  if (form == UssdPacked && !PortLost() && !SimStayedBusy() && ResendUssdAsText(ack, Reply, code)) {
     form = UssdText;
     snprintf(command, sizeof command, CmdUssdFormat, code);
     ack = Request(port, command);
   }
   if (ack != UssdAccepted) {
-    if (ResponseHas(AnsOk) && !Refused())
+    if (ack == UssdNetworkRefused)
+      NoteNetworkRefusal();
+    else if (ResponseHas(AnsOk) && !Refused())
       NoteFailure("the modem accepted %s too late", command);
     else
       NoteRefusal(command);

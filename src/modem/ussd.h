@@ -11,8 +11,9 @@ constexpr int MaxUssdLength = 72;    // characters that pack into 63 octets
 enum UssdForm { UssdPacked, UssdText };
 
 // How the modem took a request: "OK" within ten answers; refused ("ERROR", "+CME ERROR: <n>",
-// "+CMS ERROR: <n>" or "COMMAND NOT SUPPORT"); or neither (no answer, a late "OK", the modem gone).
-enum UssdAck { UssdAccepted, UssdRefused, UssdUnconfirmed };
+// "+CMS ERROR: <n>" or "COMMAND NOT SUPPORT"); or neither (no answer, a late "OK", the modem gone);
+// or accepted, and then an error line came instead of the network's answer.
+enum UssdAck { UssdAccepted, UssdRefused, UssdUnconfirmed, UssdNetworkRefused };
 
 // Packs code into GSM 7-bit septets (TS 23.038) as uppercase hex in packed (PackedUssdSize bytes):
 // "*100#" gives "AA180C3602". Yields the digit count, or -1 for more than MaxUssdLength characters.

@@ -7,6 +7,7 @@
 #include "codec/ucs2_to_utf8.h"
 #include "modem/commands.h"
 #include "modem/escape.h"
+#include "serial/unasked_lines.h"
 
 namespace {
 
@@ -90,6 +91,30 @@ int UnpackedGsm7(char* dest, const char* hex, int length) {
   return Gsm7ToUtf8(dest, UssdTextSize, octets, count, 0, septets, true);
 }
 
+// Hex of characters, from a modem in its HEX character set: the bytes into dest when every one is
+// printable ASCII, CR or LF; else -1.
+int HexOfCharacters(char* dest, const char* hex, int length) {
+  for (int i = 0; i < length; i += 2) {
+    const int c = HexDigitValue(hex[i]) << 4 | HexDigitValue(hex[i + 1]);
+    if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n') return -1;
+    dest[i / 2] = (char)c;
+  }
+  dest[length / 2] = '\0';
+  return length / 2;
+}
+
+// The first whole line after the one that starts at from, before limit, that the modem sent
+// unasked; limit when there is none.
+const char* UnaskedLineAfter(const char* from, const char* limit) {
+  for (const char* line = from + strcspn(from, "\r\n"); line < limit;) {
+    while (line < limit && (*line == '\r' || *line == '\n')) ++line;
+    const int n = (int)strcspn(line, "\r\n");
+    if (line < limit && line[n] != '\0' && IsUnaskedLine(line, n, AnsUssdLine)) return line;
+    line += n;
+  }
+  return limit;
+}
+
 // The closing quote of a <str> that starts at start: the first '"' followed by ",<dcs>" and the end
 // of the line, else the first followed by the end of the line (then *dcs is DcsDefault), else the
 // end of the line itself. The search stops at limit.
@@ -124,7 +149,9 @@ int DecodeUssdText(char* dest, const char* str, int dcs) {
     // Under a 7-bit scheme modems send the text itself, UCS-2 hex or packed septets as hex.
     if (IsGsm7Dcs(dcs) && length >= 8 && length % 2 == 0) {
       if (IsUcs2Hex(str, length, true)) return Ucs2HexToUtf8(dest, str);
-      int decoded = AllDecimal(str) ? -1 : UnpackedGsm7(dest, str, length);  // digits alone are a number
+      int decoded = HexOfCharacters(dest, str, length);
+      if (decoded >= 0) return decoded;
+      decoded = AllDecimal(str) ? -1 : UnpackedGsm7(dest, str, length);  // digits alone are a number
       if (decoded >= 0) return decoded;
     }
   }
@@ -149,7 +176,11 @@ void ReadUssdReply(UssdReply* reply, const char* answer) {
       int dcs = DcsDefault;
       if (*p == '"') {
         ++p;
-        end = ClosingQuote(p, next ? next : answerEnd, &dcs);
+        // A quote in a line sent unasked after the answer ("+CMTI: "SM",3") closes nothing, unless
+        // the string's own quote comes only after such a line (a menu line "+100 MB").
+        const char* limit = next ? next : answerEnd;
+        end = ClosingQuote(p, UnaskedLineAfter(p, limit), &dcs);
+        if (*end != '"') end = ClosingQuote(p, limit, &dcs);
       } else {
         for (end = p; !IsLineEnd(*end);) ++end;
         while (end > p && IsBlank(end[-1])) --end;

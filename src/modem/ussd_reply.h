@@ -17,7 +17,8 @@ struct UssdReply {
 };
 
 // Writes the text of <str> into dest (UssdTextSize bytes) as UTF-8, decoded by its data coding
-// scheme (TS 23.038 section 5) and by its shape: UCS-2 hex, packed 7-bit hex, or as it came.
+// scheme (TS 23.038 section 5) and by its shape: UCS-2 hex, hex of printable ASCII (a modem in its
+// HEX character set), packed 7-bit hex, or as it came.
 // A dcs of -1 keeps it as it came. Yields the bytes written before the NUL.
 int DecodeUssdText(char* dest, const char* str, int dcs);
 

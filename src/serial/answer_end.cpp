@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "serial/unasked_lines.h"
+
 namespace {
 
 constexpr char FinalResultPrefixes[][13] = {"+CMS ERROR: ", "+CME ERROR: "};  // then <err>
@@ -34,25 +36,44 @@ int LineStart(const char* answer, int end) {
   return start;
 }
 
-// The last line of answer, when answer ends with its CR LF; nullptr otherwise. *n: its length.
-const char* LastLine(const char* answer, int length, int* n) {
-  if (length < 2 || answer[length - 2] != '\r' || answer[length - 1] != '\n') return nullptr;
-  int start = LineStart(answer, length - 2);
-  *n = length - 2 - start;
-  return answer + start;
+bool IsFinalError(const char* line, int n) { return IsFinalResult(line, n) && !Is(line, n, "OK"); }
+
+// The last line of answer that is neither blank nor a whole line sent unasked (prefix: the answer's
+// own lines), without its CR LF: *n its length, *whole whether a line feed ended it. Null when none.
+const char* LastAnswerLine(const char* answer, int length, const char* prefix, int* n, bool* whole) {
+  const char* last = nullptr;
+  for (int start = 0; start < length;) {
+    int end = start;
+    while (end < length && answer[end] != '\n') ++end;
+    int stop = end;
+    while (stop > start && answer[stop - 1] == '\r') --stop;
+    const bool ended = end < length;
+    if (stop > start && !(ended && IsUnaskedLine(answer + start, stop - start, prefix))) {
+      last = answer + start;
+      *n = stop - start;
+      *whole = ended;
+    }
+    start = end + 1;
+  }
+  return last;
 }
 
-// \r\nOK\r\n, \r\nERROR\r\n, \r\n+CMS ERROR: 321\r\n
-bool EndsWithFinalResult(const char* answer, int length) {
+// \r\nOK\r\n, \r\nERROR\r\n, \r\n+CMS ERROR: 321\r\n, each perhaps followed by unasked lines.
+bool EndsWith(const char* answer, int length, const char* prefix, bool (*matches)(const char* line, int n)) {
   int n = 0;
-  const char* line = LastLine(answer, length, &n);
-  return line && IsFinalResult(line, n);
+  bool whole = false;
+  const char* line = LastAnswerLine(answer, length, prefix, &n, &whole);
+  return line && whole && answer[length - 1] == '\n' && matches(line, n);
 }
 
-bool EndsWithUssdRefusal(const char* answer, int length) {
+bool IsUssdRefusal(const char* line, int n) { return Is(line, n, UssdRefusal); }
+
+// "> " or ">" at the start of the last line, perhaps followed by unasked lines.
+bool EndsWithPrompt(const char* answer, int length, const char* prefix) {
   int n = 0;
-  const char* line = LastLine(answer, length, &n);
-  return line && Is(line, n, UssdRefusal);
+  bool whole = false;
+  const char* line = LastAnswerLine(answer, length, prefix, &n, &whole);
+  return line && line[0] == '>' && (n == 1 || (n == 2 && line[1] == ' '));
 }
 
 // Where the first final result line of answer ends, or -1.
@@ -100,19 +121,63 @@ bool HoldsWholeUssdResult(const char* answer, int length) {
 
 }  // namespace
 
-bool AnswerComplete(const char* answer, int length, Awaited awaited) {
+bool AnswerComplete(const char* answer, int length, Awaited awaited, const char* command) {
+  char prefix[16];
+  AnswerPrefix(prefix, sizeof prefix, command ? command : "");
+  // A "+CUSD:" line is the answer awaited, never a line sent unasked.
+  if (awaited == AwaitUssdAck || awaited == AwaitUssdResult) strcpy(prefix, UssdResult);
   switch (awaited) {
     case AwaitPrompt:
-      return (length >= 2 && answer[length - 2] == '>' && answer[length - 1] == ' ') ||
-             EndsWithFinalResult(answer, length);
-    case AwaitUssdResult: return HoldsWholeUssdResult(answer, length);
+      return EndsWithPrompt(answer, length, prefix) || EndsWith(answer, length, prefix, IsFinalResult);
+    case AwaitUssdResult:
+      return HoldsWholeUssdResult(answer, length) || EndsWith(answer, length, prefix, IsFinalError);
     case AwaitUssdAck: {
       // The network may answer at once, so that the "+CUSD:" line comes in the read of the "OK".
-      if (EndsWithFinalResult(answer, length) || EndsWithUssdRefusal(answer, length)) return true;
+      if (EndsWith(answer, length, prefix, IsFinalResult) || EndsWith(answer, length, prefix, IsUssdRefusal))
+        return true;
       int end = FinalResultEnd(answer, length);
       return end >= 0 && HoldsWholeUssdResult(answer + end, length - end);
     }
     case AwaitFinalResult: break;
   }
-  return EndsWithFinalResult(answer, length);
+  return EndsWith(answer, length, prefix, IsFinalResult);
+}
+
+bool OnlyEcho(const char* answer, int length, const char* command) {
+  char prefix[16];
+  AnswerPrefix(prefix, sizeof prefix, command);
+  while (*command == '\x1b') ++command;  // ESC ends a PDU entry; some modems echo it, some do not
+  const int echoLength = (int)strcspn(command, "\r\x1a");
+  bool echoed = false;
+  for (int at = 0; at < length;) {
+    const char c = answer[at];
+    if (c == '\r' || c == '\n' || c == '\x1a' || c == '\x1b') {
+      ++at;
+      continue;
+    }
+    const int left = length - at;
+    if (!echoed && echoLength > 0 && memcmp(answer + at, command, left < echoLength ? left : echoLength) == 0) {
+      echoed = true;
+      at += echoLength;
+      continue;
+    }
+    int n = 0;
+    while (at + n < length && answer[at + n] != '\r' && answer[at + n] != '\n') ++n;
+    if (at + n == length || !IsUnaskedLine(answer + at, n, prefix)) return false;  // an answer, or its start
+    at += n;
+  }
+  return true;
+}
+
+const char* FindFinalResult(const char* answer, bool* ok) {
+  for (const char* line = answer; *line;) {
+    const int n = (int)strcspn(line, "\r\n");
+    if (IsFinalResult(line, n)) {
+      *ok = Is(line, n, "OK");
+      return line;
+    }
+    line += n;
+    if (*line) ++line;
+  }
+  return nullptr;
 }

@@ -11,8 +11,10 @@ extern char ResponseBuffer[ResponseBufferSize + 1];  // latest answer, always NU
 int SendCmd(int port, const char* text);  // one write; 0, or -1 after ReportSendError()
 int ReportSendError();                    // "SendCmd error. errno-text" on standard error; -1
 // Collects what arrives until 1.5 s of silence at the start or 0.5 s after the last data; in quick
-// mode also until the answer ends with a final result line.
-// Yields the bytes now in ResponseBuffer (0 if nothing came).
+// mode also until the answer ends with a final result line. NUL bytes are dropped as they arrive.
+// While what came is only the echo of the line written last (and line ends, and lines sent
+// unasked), the collection waits on for the answer as if nothing had come, up to 1.5 s after that
+// write. Yields the bytes now in ResponseBuffer (0 if nothing came).
 int ReadResponse(int port);
 // The same for a caller that awaits something else: the send prompt or the network's USSD answer.
 int ReadResponseFor(int port, Awaited awaited);
@@ -27,5 +29,9 @@ int ContinueResponse(int port, int keep);
 // True once the modem has gone away (end of file or an I/O error on the port, as when a USB modem is
 // unplugged). It is reported once on standard error; after that nothing is written or waited for.
 bool PortLost();
+
+// The clock the waits run on (monotonic, in microseconds), and a pause on it.
+long long NowMicros();
+void PauseMicros(long long micros);
 
 inline bool ResponseHas(const char* text) { return strstr(ResponseBuffer, text) != nullptr; }

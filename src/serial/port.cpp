@@ -19,6 +19,7 @@ namespace {
 termios SavedPortSettings;  // exactly as read at open; put back at close
 termios PortSettings;       // what the port runs with meanwhile
 volatile sig_atomic_t RestorePort = -1;  // descriptor the signal handler restores, or -1
+volatile sig_atomic_t PromptOpen = 0;    // the modem waits for a PDU that a signal would leave unfinished
 int WasExclusive = 0;  // exclusive use is a flag of the device, not of our descriptor
 constexpr long RetryMicros = 10000;  // while another program holds the port: how often to look again
 
@@ -87,6 +88,7 @@ speed_t SpeedCode(int speed) {
 // A signal must not leave the port raw for the next program: put the saved settings back
 // and end at once, so nothing more reaches the modem.
 void RestoreAndExit(int sig) {
+  if (RestorePort >= 0 && PromptOpen && write(RestorePort, "\x1b", 1) == 1) tcdrain(RestorePort);
   if (RestorePort >= 0) Restore(RestorePort);
   DropLockFile();
   _exit(128 + sig);
@@ -178,3 +180,5 @@ void ClosePort(int port) {
   ReleasePortLock(port);  // only now: the next run must find the settings put back
   close(port);
 }
+
+void SetPromptOpen(bool open) { PromptOpen = open; }

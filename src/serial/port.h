@@ -13,3 +13,7 @@ int OpenPort(const char* path, int speed, int waitSeconds = 0);
 
 // Waits for output to drain, puts back the settings found at open, unlocks and closes the port.
 void ClosePort(int port);
+
+// Between the prompt of AT+CMGS and the write of its PDU's Ctrl-Z the modem takes every byte as the
+// PDU: a signal that ends the run in between first writes ESC, which ends the PDU's entry unsent.
+void SetPromptOpen(bool open);

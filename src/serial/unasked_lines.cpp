@@ -1,5 +1,6 @@
 #include "serial/unasked_lines.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -28,7 +29,7 @@ bool IsUnaskedLine(const char* line, int length, const char* awaited) {
   if (line[0] == '+' || line[0] == '^') {
     for (const char* error : FinalErrors)
       if (StartsWith(line, length, error)) return false;
-    return !(awaited && StartsWith(line, length, awaited));
+    return !(awaited && *awaited && StartsWith(line, length, awaited));
   }
   for (const char* bare : BareLines)
     if (length == (int)strlen(bare) && memcmp(line, bare, (size_t)length) == 0) return true;
@@ -43,4 +44,12 @@ const char* SkipUnaskedLines(const char* text, const char* awaited) {
     if (length == 0 || !IsUnaskedLine(text, length, awaited)) return text;
     text += length;
   }
+}
+
+void AnswerPrefix(char* prefix, int size, const char* command) {
+  prefix[0] = '\0';
+  while (*command == '\x1b') ++command;
+  if (strncmp(command, "AT+", 3) != 0) return;
+  const int name = (int)strcspn(command + 2, "=?\r");  // "+CMGR"
+  snprintf(prefix, (size_t)size, "%.*s:", name < size - 2 ? name : size - 2, command + 2);
 }

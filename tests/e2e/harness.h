@@ -89,6 +89,7 @@ Lines Cat(std::initializer_list<Lines> parts);
 
 // The command lines atsms writes.
 inline const std::string Probe = "AT\r";
+inline const std::string EscProbe = "\x1b" "AT\r";  // after a probe that got nothing back
 inline const std::string EchoOff = "ATE0\r";
 inline const std::string CharsetUcs2 = "AT+CSCS=\"UCS2\"\r";
 inline const std::string CharsetGsm = "AT+CSCS=\"GSM\"\r";

@@ -10,7 +10,8 @@
 
 namespace {
 
-struct EndCase { const char* source; Awaited awaited; std::string arrived; bool complete; };
+// command: the line just written, when it matters.
+struct EndCase { const char* source; Awaited awaited; std::string arrived; bool complete; const char* command = nullptr; };
 const EndCase EndCases[] = {
     {"OK", AwaitFinalResult, "\r\nOK\r\n", true},
     {"echo still on", AwaitFinalResult, "AT\r\r\nOK\r\n", true},
@@ -20,9 +21,13 @@ const EndCase EndCases[] = {
     {"OK without its line end", AwaitFinalResult, "\r\nOK", false},
     {"listing not yet ended", AwaitFinalResult, "\r\n+CMGL: 1,1,,23\r\n07919471...\r\n", false},
     {"OK at the end of another word", AwaitFinalResult, "\r\nBOOK\r\n", false},
-    {"unsolicited line after the OK", AwaitFinalResult, "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", false},
+    {"unsolicited line after the OK", AwaitFinalResult, "\r\nOK\r\n\r\n+CMTI: \"SM\",3\r\n", true},
+    {"the command's own line after an OK", AwaitFinalResult, "\r\nOK\r\n\r\n+CMGR: \"REC READ\",\"0031\"\r\n", false,
+     "AT+CMGR=1\r"},
     {"prompt", AwaitPrompt, "\r\n> ", true},
-    {"prompt without its blank", AwaitPrompt, "\r\n>", false},
+    {"prompt without its blank", AwaitPrompt, "\r\n>", true},
+    {"prompt after the echo", AwaitPrompt, "AT+CMGS=14\r\r\n> ", true, "AT+CMGS=14\r"},
+    {"a '>' inside a line", AwaitPrompt, "\r\n+CMTI: a> ", false},
     {"unsolicited line before the prompt", AwaitPrompt, "\r\n+CREG: 1\r\n", false},
     {"AT+CMGS refused", AwaitPrompt, "\r\n+CMS ERROR: 304\r\n", true},
     {"network's answer", AwaitUssdResult, "\r\n+CUSD: 0,\"Balance: 12.34 EUR\",15\r\n", true},
@@ -36,13 +41,14 @@ const EndCase EndCases[] = {
     {"whole menu", AwaitUssdResult, "\r\n+CUSD: 1,\"1. Balance\r\n2. Bundles\",15\r\n", true},
     {"menu line ending in a quote, more behind it", AwaitUssdResult, "\r\n+CUSD: 1,\"Choose \"1\"\r\n2. B", false},
     {"OK before the network's answer", AwaitUssdResult, "\r\nOK\r\n", false},
+    {"an error line instead of it", AwaitUssdResult, "\r\n+CME ERROR: 132\r\n", true},
     {"request accepted", AwaitUssdAck, "\r\nOK\r\n", true},
     {"request refused", AwaitUssdAck, "\r\n+CME ERROR: 258\r\n", true},
     {"request refused in one maker's words", AwaitUssdAck, "\r\nCOMMAND NOT SUPPORT\r\n", true},
     {"those words inside a line", AwaitUssdAck, "\r\n+CUSD: 0,\"COMMAND NOT SUPPORT\r\n", false},
     {"the network's answer in the read of the OK", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 0,\"Hi\",15\r\n", true},
     {"its menu still coming", AwaitUssdAck, "\r\nOK\r\n\r\n+CUSD: 1,\"1. Balance\r\n", false},
-    {"an unsolicited line after the OK", AwaitUssdAck, "\r\nOK\r\n\r\n^RSSI: 17\r\n", false},
+    {"an unsolicited line after the OK", AwaitUssdAck, "\r\nOK\r\n\r\n^RSSI: 17\r\n", true},
     {"the answer before the OK", AwaitUssdAck, "\r\n+CUSD: 0,\"Hi\",15\r\n\r\nOK\r\n", true},
     {"no final result yet", AwaitUssdAck, "\r\n+CUSD: 0,\"Hi\",15\r\n", false},
 };
@@ -50,7 +56,7 @@ const EndCase EndCases[] = {
 TEST(AnswerComplete, CapturedTails) {
   for (const EndCase& c : EndCases) {
     SCOPED_TRACE(c.source);
-    EXPECT_EQ(c.complete, AnswerComplete(c.arrived.data(), (int)c.arrived.size(), c.awaited));
+    EXPECT_EQ(c.complete, AnswerComplete(c.arrived.data(), (int)c.arrived.size(), c.awaited, c.command));
   }
 }
 

@@ -1,19 +1,23 @@
 // The real command exchange on a pseudo-terminal: a write into a full output queue, where a
 // collection ends when the buffer fills, when the other end goes away, and with a descriptor
-// select cannot watch.
+// select cannot watch; NUL bytes and echoes as slow modems send them; the ESC a signal leaves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/select.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/exchange.h"
+#include "serial/port.h"
 
 namespace {
 
@@ -87,6 +91,29 @@ TEST(SendCmd, GivesUpOnAQueueThatNeverDrains) {
   EXPECT_FALSE(PortLost());  // a stuck queue is no unplugged modem
 }
 
+// A signal while the modem waits for the PDU writes ESC before the port is put back, and only then.
+TEST(SignalPath, EscEndsAnOpenPrompt) {
+  for (bool open : {true, false}) {
+    SCOPED_TRACE(open ? "prompt open" : "no prompt");
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int port = OpenPort(ttyname(pty.slave), 9600);
+      SetPromptOpen(open);
+      if (port >= 0) raise(SIGTERM);
+      _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    fcntl(pty.master, F_SETFL, O_NONBLOCK);
+    char written[8];
+    const ssize_t n = read(pty.master, written, sizeof written);
+    EXPECT_EQ(open ? "\x1b" : "", std::string(written, n > 0 ? n : 0));
+  }
+}
+
 TEST(ReadResponse, StopsWhenTheBufferIsFullAndLeavesTheRestForTheNextRead) {
   Pty pty;
   ASSERT_GE(pty.master, 0);
@@ -133,6 +160,36 @@ TEST(ReadResponse, DescriptorAboveFdSetSizeIsNeverSelected) {
   EXPECT_EQ(0, ReadResponse(high));  // FD_SET would write past the fd_set
   EXPECT_STREQ("", ResponseBuffer);
   close(high);
+}
+
+// What one collection after a write holds when the modem sends pieces at these times (ms after
+// the write). NUL bytes, an echo alone, neither ends nor shortens it; other bytes do as ever.
+struct Piece { int atMs; std::string bytes; };
+struct CollectCase { const char* source; std::vector<Piece> pieces; std::string collected; };
+const CollectCase CollectCases[] = {
+    {"NUL bytes at once, the answer at 1.2 s", {{0, std::string("\0\0", 2)}, {1200, std::string("\r\nO\0K\r\n", 7)}},
+     "\r\nOK\r\n"},
+    {"the echo at once, the answer at 0.8 s", {{0, "AT+CMGF=0\r"}, {800, "\r\nOK\r\n"}}, "AT+CMGF=0\r\r\nOK\r\n"},
+    {"the echo at once, the answer after 1.5 s", {{0, "AT+CMGF=0\r"}, {1800, "\r\nOK\r\n"}}, "AT+CMGF=0\r"},
+};
+
+TEST(ReadResponse, EchoesAndNulBytesAreNoAnswer) {
+  for (const CollectCase& c : CollectCases) {
+    SCOPED_TRACE(c.source);
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    ASSERT_EQ(0, SendCmd(pty.slave, "AT+CMGF=0\r"));
+    std::thread modem([&] {
+      const auto start = std::chrono::steady_clock::now();
+      for (const Piece& piece : c.pieces) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(piece.atMs));
+        ASSERT_EQ((ssize_t)piece.bytes.size(), write(pty.master, piece.bytes.data(), piece.bytes.size()));
+      }
+    });
+    const int count = ReadResponse(pty.slave);
+    modem.join();
+    EXPECT_EQ(c.collected, std::string(ResponseBuffer, count));
+  }
 }
 
 // Declared last: once the modem is gone the exchange stays shut for the rest of the process.

@@ -14,6 +14,7 @@ std::vector<std::string> Sent;
 int Reads = 0;
 std::vector<Awaited> AwaitedKinds;
 std::string Rest;  // the part of the last answer that did not fit ResponseBuffer
+long long Clock = 0;  // NowMicros: each read takes the time a real one would, a pause its length
 std::function<std::string(const std::string& line)> Answerer;
 }  // namespace
 
@@ -54,6 +55,7 @@ int ReadResponseFor(int, Awaited awaited) {
   AwaitedKinds.push_back(awaited);
   std::string next = NextAnswer < Answers.size() ? Answers[NextAnswer++] : "";  // then silence
   if (Answerer) next = Answerer(Sent.empty() ? std::string() : Sent.back());
+  Clock += next.empty() ? 1500000 : 500000;  // the silence that ends a collection
   snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", next.c_str());
   const int count = (int)strlen(ResponseBuffer);
   Rest = next.substr(count);  // what a full buffer left; only ContinueResponse takes it
@@ -65,6 +67,7 @@ int ContinueResponse(int, int keep) {
   std::string kept(ResponseBuffer + ResponseBufferSize - keep, keep);
   const std::string more = Rest.substr(0, ResponseBufferSize - keep);
   Rest.erase(0, more.size());
+  Clock += 500000;
   snprintf(ResponseBuffer, sizeof ResponseBuffer, "%s", (kept + more).c_str());
   return (int)strlen(ResponseBuffer);
 }
@@ -72,3 +75,7 @@ int ContinueResponse(int, int keep) {
 void SetQuickMode(bool) {}  // every answer is played whole at once anyway
 
 bool PortLost() { return false; }
+
+long long NowMicros() { return Clock; }
+
+void PauseMicros(long long micros) { Clock += micros; }

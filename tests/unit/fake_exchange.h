@@ -1,5 +1,6 @@
 // A scripted modem in place of src/serial/exchange.cpp: SendCmd records each line, ReadResponse
-// plays the next scripted answer at once, then silence (""). Of an answer longer than
+// plays the next scripted answer at once, then silence (""). NowMicros moves on by what each read
+// would take (1.5 s for silence, 0.5 s after an answer) and by each PauseMicros. Of an answer longer than
 // ResponseBuffer, ContinueResponse hands out the rest a buffer at a time.
 #pragma once
 

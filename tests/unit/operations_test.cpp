@@ -15,6 +15,7 @@
 #include "modem/messages.h"
 #include "modem/prepare.h"
 #include "modem/send.h"
+#include "modem/step.h"
 #include "modem/ussd.h"
 #include "serial/exchange.h"
 #include "sim_pdu.h"
@@ -39,6 +40,8 @@ const Lines PreparePhone = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=\"M
 const Lines PrepareGsm = {"AT\r", "ATE0\r", "AT+CSCS=\"GSM\"\r"};
 const Lines PrepareReports = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS=?\r", "AT+CPMS=\"SR\"\r"};
 const std::string ReportStorages = "\r\n+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\",\"ME\")\r\n\r\nOK\r\n";
+// A probe that got nothing back, and ESC before each probe after it.
+const Lines SilentProbes = Lines{"AT\r"} + Repeat("\x1b" "AT\r", 4) + Lines{"ATE0\r"};
 const Lines Listed = {"AT+CMGF=0\r", "AT+CMGL=4\r"};
 
 std::string Cmgl(const std::vector<int>& indexes) {
@@ -93,8 +96,8 @@ Captured Capture(const std::function<int()>& f) {
 
 struct PrepareCase { const char* source; int charset, storage; Lines answers; int want; Lines sent; };
 const PrepareCase PrepareCases[] = {
-    {"OK on the third probe", 1, 0, {"", Error, Ok, Ok, Ok, Ok}, 0, Repeat("AT\r", 2) + PrepareSim},
-    {"silent modem", 1, 0, {}, -1, Repeat("AT\r", 5) + Lines{"ATE0\r"}},
+    {"OK on the third probe", 1, 0, {"", Error, Ok, Ok, Ok, Ok}, 0, Lines{"AT\r", "\x1b" "AT\r"} + PrepareSim},
+    {"silent modem", 1, 0, {}, -1, SilentProbes},
     {"echo off refused", 1, 0, {Ok, Error}, -1, {"AT\r", "ATE0\r"}},
     {"charset refused", 1, 0, {Ok, Ok, Error}, -1, {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"}},
     {"storage left unchanged", 0, -1, {Ok, Ok, Ok}, 0, PrepareGsm},
@@ -321,17 +324,20 @@ TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
 const std::string Confirmed = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
 const char HiPdu[] = "00010005812143F500080400480069\x1a\r";
 
-// The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers, "OK" too.
+// The answers after "AT+CMGS=14\r": a prompt counts in the first 10 answers; the confirmation
+// within 60 s (40 silent collections of 1.5 s), and a final result ends either wait at once.
 struct SendCase { const char* source; Lines answers; int want; bool pduWritten; int reads; };
 const SendCase SendCases[] = {
     {"prompt and confirmation at once", {Prompt, Confirmed}, 0, true, 2},
     {"prompt in the 10th answer", Repeat("", 9) + Lines{Prompt, Confirmed}, 0, true, 11},
     {"prompt in the 11th answer", Repeat("", 10) + Lines{Prompt, Confirmed}, -1, false, 11},
     {"no prompt", {}, -1, false, 11},
-    {"OK in the 10th confirmation", Lines{Prompt} + Repeat("", 9) + Lines{Ok}, 0, true, 11},
-    {"OK in the 11th confirmation", Lines{Prompt} + Repeat("", 10) + Lines{Ok}, -1, true, 12},
-    {"no confirmation", {Prompt}, -1, true, 12},
-    {"ERROR does not end the wait", {Prompt, "\r\n+CMS ERROR: 500\r\n", Confirmed}, 0, true, 3},
+    {"AT+CMGS refused", {"\r\n+CMS ERROR: 304\r\n", Prompt}, -1, false, 1},
+    {"confirmed after 58.5 s", Lines{Prompt} + Repeat("", 39) + Lines{Confirmed}, 0, true, 41},
+    {"not confirmed in 60 s", Lines{Prompt} + Repeat("", 40) + Lines{Confirmed}, -1, true, 41},
+    {"an error ends the wait", {Prompt, "\r\n+CMS ERROR: 500\r\n", Confirmed}, -1, true, 2},
+    {"the PDU's echo and an unasked line are no result",
+     {Prompt, "00010005912143F500080400480069\x1a", "\r\n+CMTI: \"SM\",3\r\n", Confirmed}, 0, true, 4},
 };
 
 TEST(SendMessage, PromptAndConfirmationWaits) {
@@ -353,8 +359,8 @@ TEST(SendMessage, PromptAndConfirmationWaits) {
 // preparation, "C" for each AT+CMGS line and "P" for each PDU line.
 struct PartsCase { const char* source; Lines answers; int want; const char* written; const char* err; };
 const PartsCase PartsCases[] = {
-    {"ERROR before a confirmation does not end the wait",
-     {Prompt, Confirmed, Prompt, "\r\n+CMS ERROR: 500\r\n", Confirmed, Prompt, Confirmed}, 0, "CPCPCP", ""},
+    {"the second part confirmed after 18 s", Lines{Prompt, Confirmed, Prompt} + Repeat("", 12) + Lines{Confirmed, Prompt, Confirmed},
+     0, "CPCPCP", ""},
     {"no prompt for the first part", {}, -1, "C", "atsms: part 1 of 3 was not accepted; 0 parts were sent\n"},
     {"AT+CMGS refused for the third part", {Prompt, Confirmed, Prompt, Confirmed, Error}, -1, "CPCPC",
      "atsms: part 3 of 3 was not accepted; 2 parts were sent\n"},
@@ -428,8 +434,10 @@ const ReferencesCase ReferencesCases[] = {
     {"second part not confirmed", {Prompt, Cmgs("0"), Prompt}, -1, "[0]"},
     {"a confirmation without +CMGS:, one beyond 255", {Prompt, Cmgs("17"), Prompt, Ok, Prompt, Cmgs("256")}, 0,
      "[17,null,null]"},
-    {"an error line before the confirmation, an <ackpdu> after <mr>",
-     {Prompt, "\r\n+CMS ERROR: 500\r\n", Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, 0, "[255,3,4]"},
+    {"an <ackpdu> after <mr>, a blank before it", {Prompt, Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, 0,
+     "[255,3,4]"},
+    // The wait for a confirmation ends at an error line.
+    {"second part refused after its PDU", {Prompt, Cmgs("17"), Prompt, "\r\n+CMS ERROR: 500\r\n", Cmgs("18")}, -1, "[17]"},
 };
 
 TEST(SendMessage, ReportGivesThePartsReferences) {
@@ -482,7 +490,7 @@ TEST(SendMessage, PreparationOrPduModeRefusedPrintsNothing) {
   Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); });
   EXPECT_EQ(-1, run.result);
   EXPECT_EQ("", run.out);
-  EXPECT_EQ((Repeat("AT\r", 5) + Lines{"ATE0\r"}), LinesSent());
+  EXPECT_EQ(SilentProbes, LinesSent());
 
   PlayAnswers({Ok, Ok, Ok, Ok, Error, Prompt, Confirmed});
   run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0); });
@@ -573,7 +581,11 @@ const FallbackCase FallbackCases[] = {
     {"+CME ERROR (+CMS ERROR alike)", "*100#", {"\r\n+CME ERROR: 258\r\n", Ok, CusdReply}, true, 0, Balance},
     {"COMMAND NOT SUPPORT ends the wait at once", "*100#", {"\r\nCOMMAND NOT SUPPORT\r\n", Ok, CusdReply}, true, 0,
      Balance},
-    {"OK and ERROR in one answer", "*100#", {"\r\nOK\r\n\r\nERROR\r\n", Ok, CusdReply}, true, 0, Balance},
+    // Accepted, then an error line instead of the network's answer: never a second request.
+    {"OK and ERROR in one answer", "*100#", {"\r\nOK\r\n\r\nERROR\r\n", Ok, CusdReply}, false, -1,
+     "atsms: the network refused the USSD request: ERROR"},
+    {"OK, then +CME ERROR", "*100#", {Ok, "\r\n+CME ERROR: 132\r\n", CusdReply}, false, -1,
+     "atsms: the network refused the USSD request: +CME ERROR: 132 (service option not supported)"},
     {"+CUSD: 4", "*100#", {Ok, Cusd4, Ok, CusdReply}, true, 0, Balance},
     {"plain refused too", "*100#", {Error, "\r\n+CME ERROR: 258\r\n"}, true, -1,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: +CME ERROR: 258"},
@@ -717,6 +729,67 @@ TEST(ReportFailure, OneLineForTheFirstFailure) {
     // From the first line of atsms's own on (the USSD trace comes before it).
     EXPECT_EQ(c.lines, run.err.substr(std::min(run.err.size(), run.err.find("atsms: "))));
   }
+}
+
+// A busy SIM (still starting): a command it refuses is written again every 0.5 s until the run's
+// deadline (seconds from the start), never a PDU or a request the modem accepted; after it, the
+// run fails, and its line says how to wait longer.
+int DeletePhone3() { return DeleteMessage(FakePort, 3, 1); }
+int ListPhone() { return ListMessages(FakePort, 1); }
+const std::string Busy14 = "\r\n+CME ERROR: 14\r\n";
+const std::string Busy314 = "\r\n+CMS ERROR: 314\r\n";
+const std::string StoragePhone = "AT+CPMS=\"ME\",\"ME\",\"ME\"\r";
+const Lines Charset = {"AT\r", "ATE0\r", "AT+CSCS=\"UCS2\"\r"};
+const Lines Delete3 = {"AT+CMGD=3\r"};
+const std::string Hint = "; wait for it with -w SECONDS\n";
+struct BusyCase { const char* source; int (*operation)(); int deadline; Lines answers; Lines sent; int want; std::string line; };
+const BusyCase BusyCases[] = {
+    {"+CME ERROR: 14 twice, then ready", DeletePhone3, 5, {Ok, Ok, Ok, Busy14, Busy14, Ok, Ok},
+     Charset + Repeat(StoragePhone, 3) + Delete3, 0, ""},
+    {"+CME ERROR: SIM busy", DeletePhone3, 5, {Ok, Ok, Ok, "\r\n+CME ERROR: SIM busy\r\n", Ok, Ok},
+     Charset + Repeat(StoragePhone, 2) + Delete3, 0, ""},
+    {"+CMS ERROR: 314", DeletePhone3, 5, {Ok, Ok, Ok, Busy314, Ok, Ok}, Charset + Repeat(StoragePhone, 2) + Delete3, 0, ""},
+    {"+CMS ERROR: 500 is no busy refusal", DeletePhone3, 5, {Ok, Ok, Ok, "\r\n+CMS ERROR: 500\r\n", Ok},
+     PreparePhone + Delete3, 0, ""},
+    {"no -w: nothing deleted in another storage", DeletePhone3, 0, {Ok, Ok, Ok, "\r\n+CME ERROR: 515\r\n", Ok},
+     PreparePhone, -1, "atsms: the modem refused AT+CPMS=\"ME\",\"ME\",\"ME\": +CME ERROR: 515" + Hint},
+    {"no -w: the SIM's messages never listed as the phone's", ListPhone, 0,
+     {Ok, Ok, Ok, "\r\n+CME ERROR: 515\r\n", Ok, Cmgl({1}), Ok, Cmgr("0041")}, PreparePhone, -1,
+     "atsms: the modem refused AT+CPMS=\"ME\",\"ME\",\"ME\": +CME ERROR: 515" + Hint},
+    {"busy past the deadline", DeletePhone3, 3, Lines{Ok, Ok, Ok} + Repeat(Busy14, 5), Charset + Repeat(StoragePhone, 2),
+     -1, "atsms: the modem refused AT+CPMS=\"ME\",\"ME\",\"ME\": +CME ERROR: 14 (SIM busy)" + Hint},
+    {"busy while listing: the listing fails", ListPhone, 0, {Ok, Ok, Ok, Ok, Ok, Cmgl({1, 2}), Ok, Busy14, Cmgr("0042")},
+     PreparePhone + Listed + Lines{"AT+CMGF=1\r", "AT+CMGR=1\r"}, -1,
+     "atsms: the modem refused AT+CMGR=1: +CME ERROR: 14 (SIM busy)" + Hint},
+    {"AT+CMGS, then the PDU refused as busy: never written again", SendHi, 5, Prepared + Lines{Busy314, Prompt, Busy314},
+     PrepareSim + Lines{"AT+CMGF=0\r", "AT+CMGS=14\r", "AT+CMGS=14\r", HiPdu}, -1,
+     "atsms: the modem refused the PDU sent after AT+CMGS=14: +CMS ERROR: 314 (SIM busy)\n"},
+    {"USSD request refused as busy, then accepted", Ussd, 5, {Ok, Ok, Ok, Busy14, Ok, CusdReply},
+     PrepareGsm + Lines{UssdLine, UssdLine}, 0, ""},
+    {"USSD request accepted, then busy: never written again", Ussd, 5, {Ok, Ok, Ok, Ok, Busy14}, PrepareGsm + Lines{UssdLine},
+     -1, "atsms: the network refused the USSD request: +CME ERROR: 14 (SIM busy)\n"},
+    {"USSD request busy, no -w: no plain request either", Ussd, 0, {Ok, Ok, Ok, Busy14, Ok, CusdReply},
+     PrepareGsm + Lines{UssdLine}, -1,
+     "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: +CME ERROR: 14 (SIM busy)" + Hint},
+};
+
+TEST(BusySim, CommandsWrittenAgainUntilTheDeadline) {
+  for (const BusyCase& c : BusyCases) {
+    SCOPED_TRACE(c.source);
+    ForgetFailure();
+    PlayAnswers(c.answers);
+    SetBusyDeadline(NowMicros() + c.deadline * 1000000LL);
+    Captured run = Capture([&] {
+      const int result = c.operation();
+      if (result == -1) ReportFailure("/dev/ttyUSB1");
+      return result;
+    });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.sent, LinesSent());
+    EXPECT_EQ(c.line, run.err.substr(std::min(run.err.size(), run.err.find("atsms: "))));
+  }
+  ForgetFailure();
+  SetBusyDeadline(0);
 }
 
 }  // namespace

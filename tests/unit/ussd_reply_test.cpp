@@ -36,6 +36,12 @@ const ReplyCase ReplyCases[] = {
     {"a number too short to be hex", "\r\n+CUSD: 0,\"1000\",15\r\n", true, 0, "USSD reply: 1000\n"},
     {"a number is never packed", "\r\n+CUSD: 0,\"20240501\",15\r\n", true, 0, "USSD reply: 20240501\n"},
     {"hex whose septets are no text", "\r\n+CUSD: 0,\"C84D1004\",15\r\n", true, 0, "USSD reply: C84D1004\n"},
+    // A modem in its HEX character set, whatever AT+CSCS asked for: hex of the characters.
+    {"hex of characters, DCS 0", "\r\n+CUSD: 0,\"53697361206B756F746120353030204D42\",0\r\n", true, 0,
+     "USSD reply: Sisa kuota 500 MB\n"},
+    {"hex of a menu", "\r\n+CUSD: 1,\"312E2050756C73610D0A322E2050616B6574\",15\r\n", true, 1,
+     "USSD reply: 1. Pulsa\\r\\n2. Paket [reply expected]\n"},
+    {"digits that are hex of characters", "\r\n+CUSD: 0,\"3132333435\",15\r\n", true, 0, "USSD reply: 12345\n"},
     {"an 8-bit DCS: as it came", "\r\n+CUSD: 0,\"48656C6C6F21\",68\r\n", true, 0, "USSD reply: 48656C6C6F21\n"},
     {"UCS-2 DCS, emoji as a pair", "\r\n+CUSD: 0,\"D83DDE00\",72\r\n", true, 0, "USSD reply: \xF0\x9F\x98\x80\n"},
     {"UCS-2 DCS, a lone half: as it came", "\r\n+CUSD: 0,\"D83D0041\",72\r\n", true, 0, "USSD reply: D83D0041\n"},

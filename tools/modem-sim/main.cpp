@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -43,28 +44,38 @@ const char UsageText[] =
     "  --keep-echo           ignore ATE0 and keep echoing\n"
     "  --error-on CMD        answer ERROR to every command line starting with CMD\n"
     "  --piece-delay MS      write every answer in two pieces MS apart\n"
-    "  --answer-delay MS     wait MS before every answer\n"
+    "  --answer-delay MS     wait MS before every answer (an echo comes at once)\n"
     "  --unsolicited-after-ok  follow every OK, 20 ms later, by +CMTI, ^RSSI or RING\n"
     "  --packet-size N       write every answer in packets of at most N bytes\n"
     "  --packet-gap MS       wait MS between those packets (default 1)\n"
+    "  --noise TEXT          what --noise-at writes (\\0, \\r, \\n, \\t, \\\\ stand for NUL, CR, LF, TAB,\n"
+    "                        backslash; default \"\\r\\n+CMTI: \\\"SM\\\",3\\r\\n\")\n"
+    "  --noise-at POINTS     where, a comma-separated list: start (in front of every answer),\n"
+    "                        echo (in front of every echo), read (between a +CMGR header and its\n"
+    "                        text), final (in front of every final OK), prompt (behind the\n"
+    "                        prompt), ussd (behind the network's +CUSD line)\n"
     "  --index-base N        number the messages from N (0 or 1; default 1)\n"
     "  --descending          list messages in descending index order\n"
     "  --cmgl-keeps-unread   AT+CMGL leaves unread messages unread (most modems mark them read)\n"
     "  --no-delete-flags     AT+CMGD knows no <delflag> but 0 (AT+CMGD=1,4 gets ERROR)\n"
     "  --no-prompt           never give the \"> \" prompt to AT+CMGS\n"
+    "  --bare-prompt         give \">\" without its blank\n"
     "  --late-prompt N       send N unsolicited answers before the prompt\n"
     "  --cmgs-error          answer ERROR to AT+CMGS\n"
     "  --cms-error N         answer +CMS ERROR: N to the PDU\n"
     "  --refuse-pdu N        answer +CMS ERROR: 500 to the Nth PDU of the run\n"
+    "  --confirm-delay MS    confirm an SMS (+CMGS and OK) only MS after its PDU\n"
     "  --ussd-reply TEXT     text of the +CUSD reply (default \"Balance: 12.34 EUR\")\n"
     "  --ussd-delay MS       wait MS before the +CUSD reply (default 1000)\n"
-    "  --ussd-form FORM      text (default), ucs2 (hex, DCS 72), packed (7-bit hex, DCS 15)\n"
-    "                        or unquoted (packed, no quotes, no DCS)\n"
+    "  --ussd-form FORM      text (default), ucs2 (hex, DCS 72), packed (7-bit hex, DCS 15),\n"
+    "                        unquoted (packed, no quotes, no DCS) or hex (hex of the text's\n"
+    "                        bytes, DCS 0, as from a modem in its HEX character set)\n"
     "  --ussd-status N       <m> of the +CUSD reply (default 0; 1: the network awaits an answer;\n"
     "                        4 not supported and 5 time-out come without text)\n"
     "  --ussd-before-ok      send the +CUSD reply before the OK, in the same answer\n"
     "  --ussd-error          refuse AT+CUSD (with ERROR, or --ussd-refusal)\n"
     "  --ussd-no-reply       answer OK to AT+CUSD but never send +CUSD\n"
+    "  --ussd-late-error LINE  after the OK, send LINE (e.g. \"+CME ERROR: 132\") instead of +CUSD\n"
     "  --ussd-takes FORMS    the request forms the modem takes: packed (default), text\n"
     "                        (a packed request reaches the network as hex: +CUSD: 4),\n"
     "                        text-error (a packed request is refused) or both\n"
@@ -84,6 +95,11 @@ const char UsageText[] =
     "                        AT+CMGS, AT+CMGW)\n"
     "  --no-sim              the same with +CMS ERROR: 310 (SIM not inserted)\n"
     "  --cme-errors          with --sim-pin or --no-sim: +CME ERROR: 11 or 10 instead\n"
+    "  --sim-busy N          the SIM is busy (still starting) for the first N storage and\n"
+    "                        message commands\n"
+    "  --sim-busy-ms MS      ... and for those that come within MS of the start\n"
+    "  --sim-busy-answer LINE  what a busy SIM answers (default \"+CME ERROR: 14\"; e.g.\n"
+    "                        \"+CME ERROR: 515\", \"+CME ERROR: SIM busy\", \"+CMS ERROR: 314\")\n"
     "  --help                show this text\n";
 
 volatile sig_atomic_t StopRequested = 0;
@@ -95,6 +111,12 @@ int UsageError(const char* why, const char* value) {
     fprintf(stderr, "modem-sim: %s%s\n", why, value ? value : "");
   fputs(UsageText, stderr);
   return 2;
+}
+
+// One line of the modem's own: not empty, no CR or LF.
+bool ParseLine(const char* text, std::string* line) {
+  *line = text;
+  return !line->empty() && line->find_first_of("\r\n") == std::string::npos;
 }
 
 bool ParseCount(const char* text, int low, int high, int* value) {
@@ -120,8 +142,42 @@ bool ParseName(const char* text, const std::pair<const char*, Value> (&names)[N]
 
 bool ParseUssdForm(const char* text, sim::UssdForm* form) {
   static const std::pair<const char*, sim::UssdForm> forms[] = {{"text", sim::UssdForm::Text},
-      {"ucs2", sim::UssdForm::Ucs2}, {"packed", sim::UssdForm::Packed}, {"unquoted", sim::UssdForm::Unquoted}};
+      {"ucs2", sim::UssdForm::Ucs2}, {"packed", sim::UssdForm::Packed}, {"unquoted", sim::UssdForm::Unquoted},
+      {"hex", sim::UssdForm::Hex}};
   return ParseName(text, forms, form);
+}
+
+// "start,echo" -> NoiseStart | NoiseEcho.
+bool ParseNoiseAt(const char* text, unsigned* points) {
+  static const std::pair<const char*, unsigned> names[] = {{"start", sim::NoiseStart}, {"echo", sim::NoiseEcho},
+      {"read", sim::NoiseRead}, {"final", sim::NoiseFinal}, {"prompt", sim::NoisePrompt}, {"ussd", sim::NoiseUssd}};
+  std::string list = text;
+  *points = 0;
+  for (size_t at = 0; at <= list.size();) {
+    size_t comma = std::min(list.find(',', at), list.size());
+    unsigned point = 0;
+    if (!ParseName(list.substr(at, comma - at).c_str(), names, &point))
+      return false;
+    *points |= point;
+    at = comma + 1;
+  }
+  return true;
+}
+
+// \0, \r, \n, \t and \\ as the bytes they stand for; any other backslash is an error.
+bool ParseEscapes(const char* text, std::string* bytes) {
+  bytes->clear();
+  for (const char* c = text; *c; ++c) {
+    if (*c != '\\') {
+      bytes->push_back(*c);
+      continue;
+    }
+    const char* named = strchr("0rnt\\", *++c);
+    if (!*c || !named)
+      return false;
+    bytes->push_back("\0\r\n\t\\"[named - "0rnt\\"]);
+  }
+  return true;
 }
 
 bool ParseUssdTakes(const char* text, sim::UssdTakes* takes) {
@@ -177,7 +233,8 @@ enum OptionId {
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
   PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
-  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags, ReportDelay, ReportStatus, NoReportStorage
+  UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags, ReportDelay, ReportStatus, NoReportStorage,
+  Noise, NoiseAt, BarePrompt, ConfirmDelay, UssdLateError, SimBusy, SimBusyMs, SimBusyAnswer
 };
 
 const option LongOptions[] = {
@@ -226,6 +283,14 @@ const option LongOptions[] = {
     {"alpha-field", required_argument, nullptr, AlphaFieldOption},
     {"cmgl-keeps-unread", no_argument, nullptr, CmglKeepsUnread},
     {"no-delete-flags", no_argument, nullptr, NoDeleteFlags},
+    {"noise", required_argument, nullptr, Noise},
+    {"noise-at", required_argument, nullptr, NoiseAt},
+    {"bare-prompt", no_argument, nullptr, BarePrompt},
+    {"confirm-delay", required_argument, nullptr, ConfirmDelay},
+    {"ussd-late-error", required_argument, nullptr, UssdLateError},
+    {"sim-busy", required_argument, nullptr, SimBusy},
+    {"sim-busy-ms", required_argument, nullptr, SimBusyMs},
+    {"sim-busy-answer", required_argument, nullptr, SimBusyAnswer},
     {nullptr, 0, nullptr, 0}};
 
 }  // namespace
@@ -272,10 +337,7 @@ int main(int argc, char** argv) {
       case UssdStatus: ok = ParseCount(optarg, 0, 9, &opts.ussdStatus); break;
       case UssdBeforeOk: opts.ussdBeforeOk = true; break;
       case UssdTakesOption: ok = ParseUssdTakes(optarg, &opts.ussdTakes); break;
-      case UssdRefusal:
-        opts.ussdRefusal = optarg;
-        ok = !opts.ussdRefusal.empty() && opts.ussdRefusal.find_first_of("\r\n") == std::string::npos;
-        break;
+      case UssdRefusal: ok = ParseLine(optarg, &opts.ussdRefusal); break;
       case UssdMenu: opts.ussdMenu = true; break;
       case UssdSession: ok = ParseCount(optarg, 1, Big, &opts.ussdSessionMs); break;
       case ReportDelay: ok = ParseCount(optarg, 0, Big, &opts.reportDelayMs); break;
@@ -303,6 +365,14 @@ int main(int argc, char** argv) {
       case PacketGap: ok = ParseCount(optarg, 0, Big, &opts.packetGapMs); break;
       case HeaderFormOption: ok = ParseHeaderForm(optarg, &opts.headerForm); break;
       case AlphaFieldOption: ok = ParseAlphaField(optarg, &opts.alphaField); break;
+      case Noise: ok = ParseEscapes(optarg, &opts.noise); break;
+      case NoiseAt: ok = ParseNoiseAt(optarg, &opts.noiseAt); break;
+      case BarePrompt: opts.barePrompt = true; break;
+      case ConfirmDelay: ok = ParseCount(optarg, 0, Big, &opts.confirmDelayMs); break;
+      case UssdLateError: ok = ParseLine(optarg, &opts.ussdLateError); break;
+      case SimBusy: ok = ParseCount(optarg, 0, Big, &opts.busyTries); break;
+      case SimBusyMs: ok = ParseCount(optarg, 0, Big, &opts.busyMs); break;
+      case SimBusyAnswer: ok = ParseLine(optarg, &opts.busyAnswer); break;
       case Help: fputs(UsageText, stdout); return 0;
       default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong
     }

@@ -50,6 +50,7 @@ bool Modem::Start() {
     return false;
   }
   slavePath_ = path;
+  started_ = Clock::now();
   stopping_ = false;
   thread_ = std::thread(&Modem::Run, this);
   return true;
@@ -123,15 +124,11 @@ void Modem::Receive(char c) {
       return;
     if (line_.size() < LineLimit || c == '\x1a' || c == '\x1b' || c == '\r')
       line_.push_back(c);
-    std::string raw;
-    if (c == '\x1a' || c == '\x1b') {  // Ctrl-Z sends, ESC cancels
+    if (c == '\x1a' || c == '\x1b') {  // Ctrl-Z sends, ESC cancels; anything else is the PDU's text
+      std::string raw;
       raw.swap(line_);
       awaitingPdu_ = false;
       HandlePdu(raw);
-    } else if (c == '\r' && IsCommand(line_)) {  // hex never starts with "AT": the sender gave up on the prompt
-      raw.swap(line_);
-      awaitingPdu_ = false;
-      HandleLine(raw);
     }
     return;
   }
@@ -146,9 +143,17 @@ void Modem::Receive(char c) {
   }
 }
 
-void Modem::Answer(const std::string& echo, const std::string& answer) {
-  if (!echo.empty() || !answer.empty())
+void Modem::Answer(const std::string& bare, const std::string& reply) {
+  const std::string echo = bare.empty() ? bare : Noise(NoiseEcho) + bare;
+  std::string answer = reply.empty() ? reply : Noise(NoiseStart) + reply;
+  if (EndsWith(answer, Ok) && (opts_.noiseAt & NoiseFinal))
+    answer.insert(answer.size() - std::string(Ok).size(), opts_.noise);
+  if (opts_.answerDelayMs > 0 && !echo.empty()) {  // the echo at once, however long the answer takes
+    Queue(0, echo);
+    Queue(opts_.answerDelayMs, answer);
+  } else if (!echo.empty() || !answer.empty()) {
     Queue(opts_.answerDelayMs, echo + answer);
+  }
   if (opts_.unsolicitedAfterOk && EndsWith(answer, Ok)) {  // counted from when the OK goes out, which may be later
     Clock::time_point due = queue_.empty() ? Clock::now() : queue_.back().due;
     queue_.push_back({due + std::chrono::milliseconds(UnsolicitedAfterOkMs), UnsolicitedLines[unsolicitedSent_++ % 3]});
@@ -157,6 +162,8 @@ void Modem::Answer(const std::string& echo, const std::string& answer) {
     Queue(opts_.answerDelayMs + delay, bytes);
   later_.clear();
 }
+
+std::string Modem::Noise(unsigned at) const { return opts_.noiseAt & at ? opts_.noise : ""; }
 
 void Modem::Queue(int delayMs, const std::string& bytes) {
   Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);

@@ -60,6 +60,7 @@ enum class UssdForm {
   Ucs2,      // "<UCS-2 hex>",72 whatever the charset
   Packed,    // "<packed GSM 7-bit hex>",15
   Unquoted,  // the packed hex without quotes and without DCS
+  Hex,       // "<hex of the text's bytes>",0: a modem in its HEX character set, whatever AT+CSCS says
 };
 
 // Which forms of a USSD request (AT+CUSD=1,"<str>",15) the modem takes. It tells them apart by their
@@ -87,6 +88,16 @@ enum class AlphaField {
   Name,    // "<sender>","<phonebook name>","<date>"; "" for a sender without an entry
 };
 
+// Where Options::noise goes (bits of Options::noiseAt).
+enum NoiseAt : unsigned {
+  NoiseStart = 1,    // in front of every answer (behind the echo)
+  NoiseEcho = 2,     // in front of every echo, glued to it
+  NoiseRead = 4,     // between the header of a +CMGR answer and its text
+  NoiseFinal = 8,    // in front of the final "\r\nOK\r\n" of every answer that ends with it
+  NoisePrompt = 16,  // behind the ">" prompt
+  NoiseUssd = 32,    // behind the network's +CUSD line
+};
+
 struct Options {
   // misbehaviour
   bool silent = false;            // never answer anything
@@ -94,16 +105,25 @@ struct Options {
   bool keepEcho = false;          // ignore ATE0: keep echoing every command line
   std::string errorOn;            // answer "\r\nERROR\r\n" to any command line that starts with this text
   int pieceDelayMs = 0;           // if >0: every answer is written in two pieces (first half, delay, second half)
-  int answerDelayMs = 0;          // delay before every answer
+  int answerDelayMs = 0;          // delay before every answer (an echo comes at once, as real modems echo)
   bool unsolicitedAfterOk = false;  // 20 ms after every answer that ends in OK: "+CMTI", "^RSSI" or "RING", in turn
   int packetSize = 0;             // if >0: every answer (or piece) is written in packets of at most this many bytes
   int packetGapMs = 1;            // ... packetGapMs apart, as a USB modem hands over its output
+  // Bytes a modem sends besides its answers: a NUL ("\0", as some send when they wake up) or lines
+  // sent unasked ("\r\n+CMTI: \"SM\",3\r\n", "DST: 1\r\n"), at each of the NoiseAt points chosen.
+  std::string noise = "\r\n+CMTI: \"SM\",3\r\n";
+  unsigned noiseAt = 0;
   // SIM: every storage or message command (AT+CPMS, AT+CMGL, AT+CMGR, AT+CMGD, AT+CMGS, AT+CMGW) is
   // answered "+CMS ERROR: 311" (PIN required) or, without a SIM, "+CMS ERROR: 310"; with cmeErrors
   // "+CME ERROR: 11" or "+CME ERROR: 10" instead. noSim wins over simPin.
   bool simPin = false;
   bool noSim = false;
   bool cmeErrors = false;
+  // A SIM still starting: those commands get busyAnswer the first busyTries times, and until
+  // busyMs after Start().
+  int busyTries = 0;
+  int busyMs = 0;
+  std::string busyAnswer = "+CME ERROR: 14";  // or "+CME ERROR: 515", "+CME ERROR: SIM busy", "+CMS ERROR: 314"
   // storage
   int indexBase = 1;              // 0: storages number their messages from 0
   bool descending = false;        // AT+CMGL lists in descending index order
@@ -114,11 +134,15 @@ struct Options {
   HeaderForm headerForm = HeaderForm::Hex;
   AlphaField alphaField = AlphaField::Empty;
   // sending
+  // After its prompt a modem takes every byte as the PDU, until Ctrl-Z or ESC, across closes of the
+  // port too: a run ended before it wrote the PDU leaves the modem taking the next run's lines as PDU.
   bool noPrompt = false;          // AT+CMGS gets no ">" at all
+  bool barePrompt = false;        // the prompt is "\r\n>", without its blank
   int latePrompt = 0;             // N>0: N unsolicited answers, 0.7 s apart, come before the ">" prompt
   bool cmgsError = false;         // AT+CMGS answers "\r\nERROR\r\n"
   int cmsError = 0;               // >0: after the PDU, answer "\r\n+CMS ERROR: <n>\r\n" instead of +CMGS/OK
   int refusePdu = 0;              // N>0: the Nth PDU of the run is answered "\r\n+CMS ERROR: 500\r\n"
+  int confirmDelayMs = 0;         // the network takes this long to confirm an SMS (+CMGS and OK)
   // USSD
   std::string ussdReply = "Balance: 12.34 EUR";  // text of the unsolicited +CUSD reply
   int ussdDelayMs = 1000;         // delay before the +CUSD reply
@@ -128,6 +152,7 @@ struct Options {
   bool ussdBeforeOk = false;      // the +CUSD reply comes before the "OK", in the same answer
   bool ussdError = false;         // AT+CUSD is refused with ussdRefusal
   bool ussdNoReply = false;       // "OK" but never a +CUSD
+  std::string ussdLateError;      // not empty: this line ("+CME ERROR: 132") instead of the +CUSD, after the OK
   UssdTakes ussdTakes = UssdTakes::Packed;
   std::string ussdRefusal = "ERROR";  // the line that refuses a request: "COMMAND NOT SUPPORT", "+CME ERROR: 258"
   // The network: with ussdMenu a service code (a string that starts with '*' or '#') opens the
@@ -213,6 +238,7 @@ class Modem {
   void RequestReport(const SentSms& sms, int reference);
   void ArriveReports();  // reports whose time has come
   std::string StartSend(const std::string& argument);
+  std::string Noise(unsigned at) const;  // opts_.noise when noiseAt has at, else ""
   std::string Ussd(const std::string& argument);
   std::string NetworkAnswer(const std::string& request);  // the +CUSD line the network sends
   std::string CusdLine(int status, const std::string& text) const;  // in the form ussdForm says
@@ -254,6 +280,8 @@ class Modem {
   };
   std::vector<PendingReport> reports_;
   int probes_ = 0;
+  int busyAnswered_ = 0;
+  Clock::time_point started_;
   int reference_ = 0;
   bool awaitingPdu_ = false;
   int pduLength_ = 0;

@@ -16,6 +16,7 @@ namespace sim {
 namespace {
 
 constexpr char Prompt[] = "\r\n> ";
+constexpr char BarePrompt[] = "\r\n>";
 constexpr char Unsolicited[] = "\r\n+CREG: 1\r\n";  // what comes before a late prompt
 constexpr int UnsolicitedGapMs = 700;                // above atsms's 0.5 s of silence: each is an answer of its own
 constexpr int ReportCapacity = 20;                   // places in "SR"
@@ -44,6 +45,9 @@ Pdu EncodeMessage(const Message& m) {
 void Modem::HandleLine(const std::string& raw) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::string text = raw.substr(0, raw.size() - 1);
+  // Control bytes before "AT" (the ESC that ends a PDU entry, when none was open) are passed over.
+  text.erase(0, std::find_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= ' '; }) -
+                    text.begin());
   if (!IsCommand(text)) {  // an empty line, or noise such as our own answers echoed back by a canonical tty
     if (!text.empty())
       Log("<- " + Escape(raw) + " (ignored)");
@@ -106,7 +110,10 @@ void Modem::HandlePdu(const std::string& raw) {
     reference_ = (reference_ + 1) & 0xFF;  // TP-MR is one octet; the modem gives it, not the PDU
     if (sms.reportRequested)
       RequestReport(sms, reference_);
-    Answer(echo, "\r\n+CMGS: " + std::to_string(reference_) + "\r\n\r\nOK\r\n");
+    const std::string confirmation = "\r\n+CMGS: " + std::to_string(reference_) + "\r\n\r\nOK\r\n";
+    if (opts_.confirmDelayMs > 0)
+      later_.emplace_back(opts_.confirmDelayMs, confirmation);
+    Answer(echo, opts_.confirmDelayMs > 0 ? "" : confirmation);
   }
 }
 
@@ -131,7 +138,13 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
   size_t equals = command.find('=');
   std::string name = command.substr(0, equals);
   std::string argument = equals == std::string::npos ? "" : command.substr(equals + 1);
-  if ((opts_.simPin || opts_.noSim) && std::count(std::begin(SimCommands), std::end(SimCommands), name)) {
+  const bool simCommand = std::count(std::begin(SimCommands), std::end(SimCommands), name) > 0;
+  if (simCommand && (busyAnswered_ < opts_.busyTries || Clock::now() < started_ + std::chrono::milliseconds(opts_.busyMs))) {
+    ++busyAnswered_;
+    Log("SIM busy");
+    return "\r\n" + opts_.busyAnswer + "\r\n";
+  }
+  if ((opts_.simPin || opts_.noSim) && simCommand) {
     if (opts_.cmeErrors)
       return opts_.noSim ? "\r\n+CME ERROR: 10\r\n" : "\r\n+CME ERROR: 11\r\n";
     return CmsError(opts_.noSim ? 310 : 311);  // SIM not inserted, SIM PIN required
@@ -289,7 +302,7 @@ std::string Modem::ReadMessage(const std::string& argument) {
       alpha = ",\"" + (ucs2_ ? Utf8ToUcs2Hex(name) : name) + "\"";
     }
     std::string date = received ? ",\"" + info.date + "\"" : stat < 2 ? ",\"" + m.date + "\"" : "";  // none when stored
-    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" +
+    answer = "\r\n+CMGR: \"" + m.status + "\",\"" + sender + "\"" + alpha + date + "\r\n" + Noise(NoiseRead) +
              TextModeText(m, received ? &info : nullptr) + "\r\n" + Ok;
   } else {
     Pdu pdu = EncodeMessage(m);
@@ -356,11 +369,12 @@ std::string Modem::StartSend(const std::string& argument) {
     return "";
   awaitingPdu_ = true;
   pduLength_ = length;
+  const std::string prompt = (opts_.barePrompt ? BarePrompt : Prompt) + Noise(NoisePrompt);
   if (opts_.latePrompt <= 0)
-    return Prompt;
+    return prompt;
   for (int i = 1; i < opts_.latePrompt; ++i)
     later_.emplace_back(i * UnsolicitedGapMs, Unsolicited);
-  later_.emplace_back(opts_.latePrompt * UnsolicitedGapMs, Prompt);
+  later_.emplace_back(opts_.latePrompt * UnsolicitedGapMs, prompt);
   return Unsolicited;
 }
 

@@ -100,8 +100,10 @@ std::string Modem::Ussd(const std::string& argument) {
   }
   if (opts_.ussdError)
     return refusal;
-  if (request && !opts_.ussdNoReply) {
-    std::string reply = NetworkAnswer(text);
+  if (request && !opts_.ussdLateError.empty()) {  // the network refuses what the modem accepted
+    later_.emplace_back(opts_.ussdDelayMs, "\r\n" + opts_.ussdLateError + "\r\n");
+  } else if (request && !opts_.ussdNoReply) {
+    std::string reply = NetworkAnswer(text) + Noise(NoiseUssd);
     if (opts_.ussdBeforeOk)
       return reply + Ok;
     later_.emplace_back(opts_.ussdDelayMs, reply);
@@ -155,6 +157,7 @@ std::string Modem::CusdLine(int status, const std::string& text) const {
     case UssdForm::Ucs2: str = "\"" + Utf8ToUcs2Hex(text) + "\",72"; break;
     case UssdForm::Packed: str = "\"" + HexEncode(PackGsm7Text(text)) + "\",15"; break;
     case UssdForm::Unquoted: str = " " + HexEncode(PackGsm7Text(text)); break;
+    case UssdForm::Hex: str = "\"" + HexEncode(text) + "\",0"; break;
   }
   return "\r\n+CUSD: " + std::to_string(status) + "," + str + "\r\n";
 }
