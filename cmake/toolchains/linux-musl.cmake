@@ -5,6 +5,7 @@
 #
 #   ATSMS_CROSS_TRIPLE  the compiler's triple (x86_64-linux-gnu, arm-linux-gnueabihf, ...)
 #   ATSMS_MUSL_CFLAGS   ABI flags that musl was built with and the tool must match (-msoft-float)
+#   ATSMS_CODE_FLAGS    code generation flags for the tool's own code (-mplt)
 #   ATSMS_MUSL_PREFIX   (cache) musl's include/ and lib/, as its "make install" leaves them
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${ATSMS_CROSS_TRIPLE}-gcc)
@@ -36,7 +37,7 @@ endforeach()
 
 # Only musl's headers and the compiler's freestanding ones; no C++ library headers (the tool uses
 # none). -fno-pie: a static binary is loaded at its link address, and the code is smaller.
-string(JOIN " " ATSMS_MUSL_COMPILE_FLAGS ${ATSMS_MUSL_CFLAGS}
+string(JOIN " " ATSMS_MUSL_COMPILE_FLAGS ${ATSMS_MUSL_CFLAGS} ${ATSMS_CODE_FLAGS}
        -nostdinc -nostdinc++ -isystem "${ATSMS_MUSL_PREFIX}/include" -isystem "${ATSMS_GCC_include}"
        -fno-pie -ffunction-sections -fdata-sections)
 set(CMAKE_C_FLAGS_INIT "${ATSMS_MUSL_COMPILE_FLAGS}")
