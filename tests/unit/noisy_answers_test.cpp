@@ -53,8 +53,6 @@ const NoisyCase NoisyCases[] = {
     {"prompt after an unasked line", Cmgs, AwaitPrompt, "\r\n+CREG: 1\r\n\r\n> ", "whole, no result, >"},
     {"bare prompt, an unasked line behind it", Cmgs, AwaitPrompt, "AT+CMGS=14\r\r\n>\r\n+CMTI: \"SM\",3\r\n",
      "whole, no result, >"},
-    {"confirmation after an unasked line", Pdu, AwaitFinalResult,
-     "\r\n^RSSI:17\r\n\r\n+CMGS: 7\r\n\r\nOK\r\n", "whole, OK, OK"},
     {"unasked line after the network's answer", Cusd, AwaitUssdResult,
      "\r\n+CUSD: 0,\"Balance 5\"\r\n\r\n+CMTI: \"SM\",3\r\n", "whole, no result, +CUSD: 0,\"Balance 5\", reply Balance 5"},
     {"unasked line between the OK and the answer", Cusd, AwaitUssdAck,
