@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <utility>
@@ -32,4 +33,13 @@ TEST(LockFile, NameAndContent) {
       {binary(1234) + "\n", -1}};
   for (const auto& pid : pids)
     EXPECT_EQ(pid.second, ReadLockPid(pid.first.data(), (int)pid.first.size())) << "\"" << pid.first << "\"";
+}
+
+// What the refusal names when something other than a regular file stands at the lock path.
+TEST(LockFile, NotALockFile) {
+  std::string kinds;
+  for (unsigned type : {S_IFIFO, S_IFDIR, S_IFLNK, S_IFSOCK, S_IFCHR, S_IFBLK})
+    kinds += NotALockFile(type) + std::string("|");
+  EXPECT_EQ("a FIFO|a directory|a symbolic link|a socket|a device|a device|", kinds);
+  EXPECT_EQ(nullptr, NotALockFile(S_IFREG));
 }
