@@ -368,68 +368,62 @@ TEST(SendMessage, PartsOfALongText) {
 }
 
 // With --report the modem is asked to keep the reports (<ds> 2) before the first part; the message
-// goes whatever it answers, and one line says when its report may be lost.
-struct KeepCase { const char* source; Lines answers; Lines sent; std::string err; };
-const std::string Cnmi0 = "\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n";
+// goes whatever it answers, and one line says when its report may be lost. Each part's reference
+// comes from its "+CMGS: <mr>", in order; a failed part ends the list with the parts that went out.
+// answers: from the one to AT+CNMI? on; cnmi: the +CNMI lines written. "Hi" goes as one part (TP-SRR:
+// first octet 21), 150 letters as three (TP-SRR and TP-UDHI: 61).
+std::string Cmgs(const std::string& value) { return "\r\n+CMGS: " + value + "\r\n\r\nOK\r\n"; }
+std::string Cnmi(const char* values) { return std::string("\r\n+CNMI: ") + values + "\r\n\r\nOK\r\n"; }
 const std::string MayBeLost = "; the delivery report may be lost\n";
-const KeepCase KeepCases[] = {
-    {"<ds> 0: set to 2, the rest as read", {"\r\n+CNMI: 3,1,2,0,1\r\n\r\nOK\r\n", Ok},
+const Lines Asked = {"AT+CNMI?\r"};
+const Lines Set = {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"};
+const std::string Long(150, 'a');
+struct ReportCase { const char* source; Lines answers; Lines cnmi; std::string err; int want = 0;
+                    const char* references = "[7]"; std::string text = "Hi"; };
+const ReportCase ReportCases[] = {
+    {"<ds> 0: set to 2, the rest as read", {Cnmi("3,1,2,0,1"), Ok, Prompt, Confirmed},
      {"AT+CNMI?\r", "AT+CNMI=3,1,2,2,1\r"}, ""},
-    {"<ds> 2 already", {"\r\n+CNMI: 1,2,0,2,1\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"}, ""},
-    {"AT+CNMI= refused", {Cnmi0, "\r\n+CMS ERROR: 303\r\n"}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+    {"<ds> 2 already", {Cnmi("1,2,0,2,1"), Prompt, Confirmed}, Asked, ""},
+    {"AT+CNMI= refused", {Cnmi("2,1,0,0,0"), "\r\n+CMS ERROR: 303\r\n", Prompt, Confirmed}, Set,
      "atsms: the modem refused AT+CNMI=2,1,0,2,0: +CMS ERROR: 303 (operation not supported)" + MayBeLost},
-    {"AT+CNMI= unanswered", {Cnmi0, ""}, {"AT+CNMI?\r", "AT+CNMI=2,1,0,2,0\r"},
+    {"AT+CNMI= unanswered", {Cnmi("2,1,0,0,0"), "", Prompt, Confirmed}, Set,
      "atsms: the modem gave no answer to AT+CNMI=2,1,0,2,0" + MayBeLost},
-    {"OK without +CNMI:", {Ok}, {"AT+CNMI?\r"}, "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
-    {"four values", {"\r\n+CNMI: 2,1,0,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+    {"OK without +CNMI:", {Ok, Prompt, Confirmed}, Asked, "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
+    {"four values", {Cnmi("2,1,0,0"), Prompt, Confirmed}, Asked,
      "atsms: the answer to AT+CNMI? could not be read" + MayBeLost},
-    {"<ds> 1: reports pass unstored", {"\r\n+CNMI: 2,1,0,1,0\r\n\r\nOK\r\n"}, {"AT+CNMI?\r"},
+    {"<ds> 1: reports pass unstored", {Cnmi("2,1,0,1,0"), Prompt, Confirmed}, Asked,
      "atsms: the modem passes delivery reports on as +CDS instead of keeping them (+CNMI <ds> 1)" + MayBeLost},
+    {"three parts", {Cnmi("2,1,0,2,0"), Prompt, Cmgs("0"), Prompt, Cmgs("18"), Prompt, Cmgs("19")}, Asked, "", 0,
+     "[0,18,19]", Long},
+    {"third part refused", {Cnmi("2,1,0,2,0"), Prompt, Cmgs("17"), Prompt, Cmgs("18"), Error}, Asked,
+     "atsms: part 3 of 3 was not accepted; 2 parts were sent\n", -1, "[17,18]", Long},
+    {"a confirmation without +CMGS:, one beyond 255",
+     {Cnmi("2,1,0,2,0"), Prompt, Cmgs("17"), Prompt, Ok, Prompt, Cmgs("256")}, Asked, "", 0, "[17,null,null]", Long},
+    {"an <ackpdu> after <mr>, a blank before it",
+     {Cnmi("2,1,0,2,0"), Prompt, Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, Asked, "", 0,
+     "[255,3,4]", Long},
+    {"text refused before the modem", {}, {}, "atsms: the text is not valid UTF-8\n", -1, "[]", "Caf\xE9"},
 };
 
-TEST(SendMessage, ReportAsksTheModemToKeepIt) {
-  for (const KeepCase& c : KeepCases) {
+TEST(SendMessage, ReportKeptAndThePartsReferences) {
+  for (const ReportCase& c : ReportCases) {
     SCOPED_TRACE(c.source);
     ForgetFailure();
-    PlayAnswers(Prepared + c.answers + Lines{Prompt, Confirmed});
-    char text[] = "'Hi'";
-    Captured run = Capture([&] { return SendMessage(FakePort, "12345", text, 1, 0, true); });
-    EXPECT_EQ(0, run.result);
-    EXPECT_EQ("\n{\n \"msg\":\"OK\",\n \"references\":[7]\n}\n", run.out);
-    EXPECT_EQ(c.err, run.err);
-    // TP-SRR set: first octet 21.
-    const Lines pdu = {"AT+CMGS=14\r", "00210005812143F500080400480069\x1a\r"};
-    EXPECT_EQ(PrepareSim + Lines{"AT+CMGF=0\r"} + c.sent + pdu, LinesSent());
-  }
-}
-
-// Each part's reference from its "+CMGS: <mr>", in order; a failed part ends the list with the parts
-// that went out. The 150 letters go as three parts (TP-SRR and TP-UDHI: first octet 61).
-std::string Cmgs(const std::string& value) { return "\r\n+CMGS: " + value + "\r\n\r\nOK\r\n"; }
-struct ReferencesCase { const char* source; Lines answers; int want; const char* references;
-                        std::string text = std::string(150, 'a'); };
-const ReferencesCase ReferencesCases[] = {
-    {"three parts", {Prompt, Cmgs("0"), Prompt, Cmgs("18"), Prompt, Cmgs("19")}, 0, "[0,18,19]"},
-    {"third part refused", {Prompt, Cmgs("17"), Prompt, Cmgs("18"), Error}, -1, "[17,18]"},
-    {"a confirmation without +CMGS:, one beyond 255", {Prompt, Cmgs("17"), Prompt, Ok, Prompt, Cmgs("256")}, 0,
-     "[17,null,null]"},
-    {"an <ackpdu> after <mr>, a blank before it", {Prompt, Cmgs("255"), Prompt, Cmgs("3,\"0100\""), Prompt, Cmgs(" 4")}, 0,
-     "[255,3,4]"},
-    {"text refused before the modem", {}, -1, "[]", "Caf\xE9"},
-};
-
-TEST(SendMessage, ReportGivesThePartsReferences) {
-  for (const ReferencesCase& c : ReferencesCases) {
-    SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + Lines{"\r\n+CNMI: 2,1,0,2,0\r\n\r\nOK\r\n"} + c.answers);
+    PlayAnswers(Prepared + c.answers);
     std::string text = c.text;
     Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, true); });
     EXPECT_EQ(c.want, run.result);
-    const std::string msg = c.want == 0 ? "OK" : "ERROR";
-    EXPECT_EQ("\n{\n \"msg\":\"" + msg + "\",\n \"references\":" + c.references + "\n}\n", run.out);
-    for (const std::string& line : LinesSent())
+    EXPECT_EQ(std::string("\n{\n \"msg\":\"") + (c.want == 0 ? "OK" : "ERROR") + "\",\n \"references\":" +
+                  c.references + "\n}\n",
+              run.out);
+    EXPECT_EQ(c.err, run.err);
+    const Lines sent = LinesSent();
+    const Lines before = c.cnmi.empty() ? Lines{} : PrepareSim + Lines{"AT+CMGF=0\r"} + c.cnmi;
+    ASSERT_LE(before.size(), sent.size());
+    EXPECT_EQ(before, Lines(sent.begin(), sent.begin() + (long)before.size()));
+    for (const std::string& line : sent)
       if (line.find('\x1a') != std::string::npos) {
-        EXPECT_EQ("006100", line.substr(0, 6));
+        EXPECT_EQ(c.text == "Hi" ? "002100" : "006100", line.substr(0, 6));
       }
   }
 }
@@ -568,8 +562,6 @@ const FallbackCase FallbackCases[] = {
     {"a reply with text", "*100#", {Ok, CusdReply}, false, 0, Balance},
     {"+CUSD: 2", "*100#", {Ok, "\r\n+CUSD: 2\r\n"}, false, 0, NoText + "2)"},
     {"+CUSD: 5 (time-out)", "*100#", {Ok, "\r\n+CUSD: 5\r\n"}, false, -1, NoText + "5)"},
-    {"+CUSD: 5 with text", "*100#", {Ok, "\r\n+CUSD: 5,\"Try later\",15\r\n"}, false, -1,
-     "atsms: the network answered AT+CUSD=1,\"AA180C3602\",15 with +CUSD: 5 (network time-out)"},
     {"no reply at all", "*100#", {Ok}, false, 0, "atsms: the network sent no reply"},
     {"a reply, then ERROR", "*100#", {"\r\n+CUSD: 0,\"x\",15\r\n", Error}, false, -1,
      "atsms: the modem refused AT+CUSD=1,\"AA180C3602\",15: ERROR"},
