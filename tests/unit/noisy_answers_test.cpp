@@ -41,7 +41,6 @@ const NoisyCase NoisyCases[] = {
     {"unasked lines alone", Cmgf, AwaitFinalResult, "\r\n^RSSI:17\r\n\r\nCall Ready\r\n", "nothing"},
     {"ESC echoed or swallowed", "\x1b" "AT\r", AwaitFinalResult, "AT\r", "nothing"},
     {"the PDU's echo", Pdu, AwaitFinalResult, "00010005912143F500080400480069\x1a", "nothing"},
-    {"RING after the OK", Cmgf, AwaitFinalResult, "\r\nOK\r\n\r\nRING\r\n", "whole, OK, OK"},
     {"DST: 1 and SMS DONE before the OK", Cmgf, AwaitFinalResult, "\r\nDST: 1\r\n\r\nSMS DONE\r\n\r\nOK\r\n",
      "whole, OK, OK"},
     {"busy refusal, +CREG behind it", "AT+CPMS=\"ME\",\"ME\",\"ME\"\r", AwaitFinalResult,

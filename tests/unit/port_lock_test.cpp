@@ -29,8 +29,7 @@ TEST(LockFile, NameAndContent) {
   const std::pair<std::string, int> pids[] = {
       {"      1234\n", 1234}, {"1234", 1234},  {"", -1},          {"garbage\n", -1},
       {"0\n", -1},           {"99999999999\n", -1}, {"12 34\n", -1},    {binary(1234), 1234},
-      {binary(4194304), 4194304}, {binary(0), -1}, {binary(-5), -1}, {"abcd", -1},
-      {binary(1234) + "\n", -1}};
+      {binary(0), -1},        {"abcd", -1},          {binary(1234) + "\n", -1}};
   for (const auto& pid : pids)
     EXPECT_EQ(pid.second, ReadLockPid(pid.first.data(), (int)pid.first.size())) << "\"" << pid.first << "\"";
 }

@@ -90,14 +90,10 @@ TEST(PrintReportObject, TextsEscapedForTheirDocument) {
   ASSERT_EQ(0, ReadStatusReport((const unsigned char*)octets.data(), (int)octets.size(), &report));
   EXPECT_EQ("12\tdelivered\t17\ta\"b\\nc\t24/05/01,10:20:30+08\t24/05/01,10:20:35+08\n",
             Printed([&](FILE* out) { PrintReportLine(out, 12, &report); }));
-  EXPECT_EQ("{\"index\":12,\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
+  report.status = 0x41;  // the word and the code
+  EXPECT_EQ("{\"index\":12,\"unread\":true,\"status\":\"failed\",\"code\":65,\"reference\":17,"
             "\"recipient\":\"a\\\"b\\nc\",\"sent\":\"24/05/01,10:20:30+08\",\"done\":\"24/05/01,10:20:35+08\"}",
             Printed([&](FILE* out) { PrintReportObject(out, 12, true, &report); }));
-  report.status = 0x41;
-  EXPECT_EQ("{\"index\":1,\"unread\":false,\"status\":\"failed\",\"code\":65,\"reference\":17,"
-            "\"recipient\":\"a\\\"b\\nc\","
-            "\"sent\":\"24/05/01,10:20:30+08\",\"done\":\"24/05/01,10:20:35+08\"}",
-            Printed([&](FILE* out) { PrintReportObject(out, 1, false, &report); }));
 }
 
 }  // namespace
