@@ -62,11 +62,6 @@ const FailureCase FailureCases[] = {
     // Refused packed and then plain: the line names the plain request, the last one sent.
     {"UssdRefused", [](sim::Options& o) { o.ussdError = true; }, {"ussd", "*100#"}, 255, ResultError,
      "atsms: the modem refused AT+CUSD=1,\"*100#\",15: ERROR\n", true},
-    // The network's last answer: not supported (also to the plain request), or a time-out.
-    {"UssdNotSupported", [](sim::Options& o) { o.ussdTakes = sim::UssdTakes::Both, o.ussdStatus = 4; },
-     {"ussd", "*100#"}, 255, ResultError, "atsms: the network ended the request without text (status 4)\n", true},
-    {"UssdTimedOut", [](sim::Options& o) { o.ussdStatus = 5; }, {"ussd", "*100#"}, 255, ResultError,
-     "atsms: the network ended the request without text (status 5)\n", true},
     // Not failures: no line, or the USSD's own line instead of the reply.
     {"UssdEndedWithoutText", [](sim::Options& o) { o.ussdStatus = 2, o.ussdReply = ""; }, {"ussd", "*100#"}, 0,
      ResultOk, "atsms: the network ended the request without text (status 2)\n", true},

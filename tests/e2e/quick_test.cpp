@@ -42,15 +42,11 @@ Outcome RunOnce(const Lines& args, bool quick, bool unsolicited) {
 // the one AT+CMGD=1,4 instead of one AT+CMGD per index.
 Lines AsQuick(const Lines& commands, bool deleteAll) {
   Lines quick;
-  bool deleted = false;
   for (const std::string& line : commands) {
-    if (line == TextMode || line.compare(0, 8, "AT+CMGR=") == 0) continue;
-    if (!deleteAll || line.compare(0, 8, "AT+CMGD=") != 0) {
-      quick.push_back(line);
-    } else if (!deleted) {
-      quick.push_back("AT+CMGD=1,4\r");
-      deleted = true;
-    }
+    const bool deletion = deleteAll && line.compare(0, 8, "AT+CMGD=") == 0;
+    if (line == TextMode || line.compare(0, 8, "AT+CMGR=") == 0 || (deletion && quick.back() == "AT+CMGD=1,4\r"))
+      continue;
+    quick.push_back(deletion ? "AT+CMGD=1,4\r" : line);
   }
   return quick;
 }

@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,19 +32,14 @@ std::string HdbPid(pid_t pid) {
   return std::string(10 - digits.size(), ' ') + digits + "\n";
 }
 
-std::string BinaryPid(pid_t pid) {
-  const int32_t binary = pid;
-  return std::string(reinterpret_cast<const char*>(&binary), sizeof binary);
-}
-
 std::string OurHolding() {
   const std::string comm = ReadFile("/proc/self/comm");
   return comm.substr(0, comm.find('\n')) + " (pid " + std::to_string(getpid()) + ")";
 }
 
-// What another program left at the lock path: its lock file (HDB, or the old binary pid), or
-// something that is no lock file at all.
-enum class AtLockPath { Nothing, HdbFile, BinaryPid, Fifo, Directory, Link, DanglingLink, Socket, Device };
+// What another program left at the lock path: its lock file, or something that is no lock file at
+// all. The other kinds take the FIFO's way (their words: LockFile.NotALockFile).
+enum class AtLockPath { Nothing, HdbFile, Fifo, Link };
 
 // Another program holding the port as serial programs do: flock on the device, the lock file with
 // its pid, or both, until it lets go; or whatever else stands at the lock path.
@@ -59,40 +51,21 @@ class Holder {
       EXPECT_EQ(0, flock(fd_, LOCK_EX | LOCK_NB));
     }
     const std::string target = lockPath_ + ".target";
-    switch (lock) {
-      case AtLockPath::Nothing: break;
-      case AtLockPath::HdbFile: std::ofstream(lockPath_) << HdbPid(getpid()); break;
-      case AtLockPath::BinaryPid: std::ofstream(lockPath_, std::ios::binary) << BinaryPid(getpid()); break;
-      case AtLockPath::Fifo: made_ = mkfifo(lockPath_.c_str(), 0666) == 0; break;
-      case AtLockPath::Directory: made_ = mkdir(lockPath_.c_str(), 0755) == 0; break;
-      case AtLockPath::Link:  // to a file that would read as our lock file
-        std::ofstream(target) << HdbPid(getpid());
-        made_ = symlink(target.c_str(), lockPath_.c_str()) == 0;
-        break;
-      case AtLockPath::DanglingLink: made_ = symlink("/nonexistent/atsms-lock", lockPath_.c_str()) == 0; break;
-      case AtLockPath::Socket: {
-        socket_ = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        snprintf(address.sun_path, sizeof address.sun_path, "%s", lockPath_.c_str());
-        made_ = bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        break;
-      }
-      case AtLockPath::Device: made_ = mknod(lockPath_.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; break;  // null
+    if (lock == AtLockPath::HdbFile) std::ofstream(lockPath_) << HdbPid(getpid());
+    if (lock == AtLockPath::Fifo) made_ = mkfifo(lockPath_.c_str(), 0666) == 0;
+    if (lock == AtLockPath::Link) {  // to a file that would read as our lock file, were it followed
+      std::ofstream(target) << HdbPid(getpid());
+      made_ = symlink(target.c_str(), lockPath_.c_str()) == 0;
     }
   }
   ~Holder() { LetGo(); }
   bool Made() const { return made_; }
   void LetGo() {
-    if (lock_ == AtLockPath::Directory)
-      rmdir(lockPath_.c_str());
-    else if (lock_ != AtLockPath::Nothing)
-      unlink(lockPath_.c_str());
-    unlink((lockPath_ + ".target").c_str());
-    if (socket_ >= 0) close(socket_);
+    if (lock_ != AtLockPath::Nothing) unlink(lockPath_.c_str());
+    if (lock_ == AtLockPath::Link) unlink((lockPath_ + ".target").c_str());
     if (fd_ >= 0) close(fd_);
     lock_ = AtLockPath::Nothing;
-    socket_ = fd_ = -1;
+    fd_ = -1;
   }
 
  private:
@@ -100,7 +73,6 @@ class Holder {
   AtLockPath lock_;
   bool made_ = true;
   int fd_ = -1;
-  int socket_ = -1;
 };
 
 // Nothing unread, so that every listing prints the same whichever run comes first.
@@ -193,17 +165,12 @@ const HeldCase HeldCases[] = {
     {"FlockAndLockFile", true, AtLockPath::HdbFile, false, 0, nullptr},
     {"FlockOnly", true, AtLockPath::Nothing, false, 0, nullptr},
     {"LockFileOnly", false, AtLockPath::HdbFile, false, 0, nullptr},
-    {"BinaryPidLockFile", false, AtLockPath::BinaryPid, false, 0, nullptr},
     {"ThroughALink", true, AtLockPath::HdbFile, true, 0, nullptr},
     {"HeldForTheWholeWait", true, AtLockPath::HdbFile, false, 1, nullptr},
     // Whatever else stands at the lock path is never read, removed or waited for.
     {"FifoEndsTheWaitAtOnce", false, AtLockPath::Fifo, false, 5, "a FIFO"},
     {"FifoAndFlock", true, AtLockPath::Fifo, false, 0, "a FIFO"},
-    {"Directory", false, AtLockPath::Directory, false, 0, "a directory"},
     {"SymbolicLink", false, AtLockPath::Link, false, 0, "a symbolic link"},
-    {"DanglingSymbolicLink", false, AtLockPath::DanglingLink, false, 0, "a symbolic link"},
-    {"Socket", false, AtLockPath::Socket, false, 0, "a socket"},
-    {"Device", false, AtLockPath::Device, false, 0, "a device"},
 };
 
 void PrintTo(const HeldCase& c, std::ostream* os) { *os << c.name; }
@@ -234,7 +201,7 @@ TEST_P(HeldPort, GivesUpWithOneLine) {
   Holder holder(modem.SlavePath(), c.flockIt, c.lock);
   if (!holder.Made()) GTEST_SKIP() << "cannot make " << c.kind << " at " << lockFile << ": " << strerror(errno);
   const mode_t type = TypeAt(lockFile);
-  const bool named = c.lock == AtLockPath::HdbFile || c.lock == AtLockPath::BinaryPid;
+  const bool named = c.lock == AtLockPath::HdbFile;
   const std::string content = named ? ReadFile(lockFile) : "";
 
   Lines args = {"-q", port, "sim", "send", "12345", "Hi"};
@@ -261,11 +228,10 @@ TEST_P(HeldPort, GivesUpWithOneLine) {
 INSTANTIATE_TEST_SUITE_P(Sharing, HeldPort, testing::ValuesIn(HeldCases),
                          [](const testing::TestParamInfo<HeldCase>& info) { return std::string(info.param.name); });
 
-// A lock file whose process is gone (also one that SIGKILL left behind, and one in the old binary
-// format), or that holds no pid, is taken over; while the run holds the port the file holds its
-// pid, afterwards it is gone.
+// A lock file whose process is gone (also one that SIGKILL left behind), or that holds no pid, is
+// taken over; while the run holds the port the file holds its pid, afterwards it is gone.
 TEST(SharedPort, StaleLockFilesAreTakenOver) {
-  for (const char* stale : {"gone", "gone-binary", "garbage\n", "", "killed"}) {
+  for (const char* stale : {"gone", "garbage\n", "", "killed"}) {
     SCOPED_TRACE(std::string("lock file: ") + stale);
     std::mutex mutex;
     std::string lockFile, seen;  // the lock file at the latest command line
@@ -290,9 +256,7 @@ TEST(SharedPort, StaleLockFilesAreTakenOver) {
       pid_t gone = fork();  // a pid no process has: one of ours, already reaped
       if (gone == 0) _exit(0);
       waitpid(gone, nullptr, 0);
-      const std::string kind = stale;
-      std::ofstream(lockFile, std::ios::binary)
-          << (kind == "gone" ? HdbPid(gone) : kind == "gone-binary" ? BinaryPid(gone) : kind);
+      std::ofstream(lockFile) << (std::string(stale) == "gone" ? HdbPid(gone) : stale);
     }
     Child child(AtsmsArgv({"-q", modem.SlavePath(), "sim", "list"}));
     const pid_t pid = child.Pid();

@@ -224,8 +224,6 @@ const CmgrCase CmgrAnswers[] = {
      "1\t0\t+1\t24/05/01,10:20:30+08\tHi\n"},
     {"bare lines after the text", 1, Cmgr("REC READ", "002B0031", Date, "00480069\r\nDST: 1\r\nSMS DONE"),
      "1\t0\t+1\t24/05/01,10:20:30+08\tHi\n"},
-    {"+CREG between the header and a text not whole groups", 1,
-     Cmgr("REC READ", "002B0031", Date, "+CREG: 1\r\n0048006"), "1\t0\t+1\t24/05/01,10:20:30+08\t0048006\n"},
     {"empty text", 1, Cmgr("REC READ", Plus1234, Date, ""), ""},
     {"refused", 1, "\r\n+CMS ERROR: 321\r\n", ""},
     {"OK alone", 1, "\r\nOK\r\n", ""},

@@ -83,7 +83,6 @@ struct FieldCase { const char* source; std::string field; const char* text; };
 const FieldCase AddressCases[] = {
     {"international", "0B919471103254F6", "+49170123456"},
     {"national", "0B819471103254F6", "49170123456"},
-    {"international, unknown plan", "0B909471103254F6", "+49170123456"},
     {"short code with * and #", "04A11A0B", "*1#0"},
     {"alphanumeric", "0ED0D637396C7EBBCB", "Vodafone"},
     {"alphanumeric, an escape to the extension table", "04D09B32", "\xE2\x82\xAC"},  // a euro sign
