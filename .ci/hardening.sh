@@ -83,17 +83,18 @@ cmake -S . -B "$out/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DATSMS_FUZZ=ON -DATSMS_T
 cmake --build "$out/fuzz" -j"$jobs" --target fuzzers fuzz_coverage >"$out/fuzz-build.log" 2>&1 ||
   { tail -50 "$out/fuzz-build.log"; exit 1; }
 targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_to_utf8 fuzz_build_submit_pdu fuzz_pack_ussd
-  fuzz_read_decimal fuzz_ussd_reply)
+  fuzz_read_decimal fuzz_ussd_reply fuzz_status_report)
 # What each target is there to exercise: source files, and the functions in them (all when empty).
 declare -A underTest=(
-  [fuzz_find_highest_index]="src/modem/answers.cpp:FindHighestIndex|ListingScan|ScanListing|CountIndex|NoteFor|NoteListed|CollectPduDigit|NotePdu|PartOf|EntryOf|ReadDecimal|IsDigit src/modem/deliver_pdu.cpp: src/modem/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
-  [fuzz_print_message]="src/modem/answers.cpp:ParseMessage|FindDate|LooksLikeDate|IsAlnum|IsDigit src/modem/listing_output.cpp:PrintMessage src/modem/escape.cpp:PrintEscaped src/codec/ucs2_to_utf8.cpp:"
+  [fuzz_find_highest_index]="src/modem/listing_answer.cpp: src/modem/listing.cpp: src/modem/deliver_pdu.cpp: src/modem/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
+  [fuzz_print_message]="src/modem/read_answer.cpp:ParseMessage|FindDate|LooksLikeDate|CutHexLine|IsAlnum|IsDigit src/modem/listing_output.cpp:PrintMessage src/modem/escape.cpp:PrintEscaped src/codec/ucs2_to_utf8.cpp:"
   [fuzz_utf8_to_ucs2]="src/codec/utf8_to_ucs2.cpp:"
   [fuzz_ucs2_to_utf8]="src/codec/ucs2_to_utf8.cpp:"
   [fuzz_build_submit_pdu]="src/modem/send.cpp:BuildSubmitPdu|EncodeSubmitText|SplitUserData|UnitAt|IsHighSurrogate|IsLowSurrogate|StripQuotes|IsQuote|ExpandEscapes|PhoneDigits|SwapSemiOctets src/codec/utf8_to_ucs2.cpp:Utf8ToUcs2HexPcPKcPm|IsContinuation|PutUnit"
-  [fuzz_pack_ussd]="src/modem/ussd.cpp:PackUssd"
-  [fuzz_read_decimal]="src/modem/answers.cpp:ReadDecimal|IsDigit"
+  [fuzz_pack_ussd]="src/modem/ussd.cpp:PackUssd src/codec/gsm7.cpp:PackSeptetsHex"
+  [fuzz_read_decimal]="src/codec/decimal.cpp:"
   [fuzz_ussd_reply]="src/modem/ussd_reply.cpp: src/codec/gsm7.cpp:"
+  [fuzz_status_report]="src/modem/status_report.cpp: src/modem/report_output.cpp:"
 )
 # Line and branch coverage of those functions over the final corpus, from the coverage build.
 Coverage() {

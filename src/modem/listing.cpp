@@ -50,10 +50,11 @@ int ShowListedText(const Listing* listing, int index, char* dest, int size) {
     dest[0] = '\0';
     return -1;
   }
+  char* out = dest;
   for (int i = 0; i < userData.octets; ++i) {
-    dest[2 * i] = Digits[userData.data[i] >> 4];
-    dest[2 * i + 1] = Digits[userData.data[i] & 0xF];
+    *out++ = Digits[userData.data[i] >> 4];
+    *out++ = Digits[userData.data[i] & 0xF];
   }
-  dest[2 * userData.octets] = '\0';
-  return 2 * userData.octets;
+  *out = '\0';
+  return (int)(out - dest);
 }

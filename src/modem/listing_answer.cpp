@@ -55,10 +55,10 @@ void NoteListed(ListingScan* scan) {
 // A line between an entry and its PDU that holds no PDU: blank, or sent by the modem unasked.
 bool SkippedLine(const ListingScan* scan) {
   if (scan->lineLength == 0) return true;
-  const int kept = scan->lineLength < ScanLineSize ? scan->lineLength : ScanLineSize;
-  // A longer line can only be unasked when it starts like one: the bare lines are short.
-  if (kept < scan->lineLength && scan->line[0] != '+' && scan->line[0] != '^') return false;
-  return IsUnaskedLine(scan->line, kept, AnsListLine);
+  if (scan->lineLength <= ScanLineSize) return IsUnaskedLine(scan->line, scan->lineLength, AnsListLine);
+  // Of a longer line only its start is kept: it is unasked when it starts like one (the bare lines
+  // are short).
+  return (scan->line[0] == '+' || scan->line[0] == '^') && IsUnaskedLine(scan->line, ScanLineSize, AnsListLine);
 }
 
 void CollectPduDigit(ListingScan* scan, char c) {
@@ -80,8 +80,7 @@ void NotePdu(ListingScan* scan) {
   const int index = scan->pduIndex;
   if (!listing || index < 0 || index >= ListedIndexes || listing->kind[index] != ListedOther) return;
   if (scan->pduBroken || scan->pduNibble >= 0) return;
-  const int stat = listing->stat[index];
-  const bool stored = stat == 2 || stat == 3;
+  const bool stored = listing->stat[index] == 2 || listing->stat[index] == 3;
   switch (MessageTypeOf(scan->pdu, scan->pduOctets)) {
     case MtiDeliver: {
       ListedMessage& message = listing->message[index];

@@ -111,13 +111,12 @@ void ShowIndex(int port, const Listing& listing, const ListingStyle& style, List
     return;
   }
   MessageFields fields;
-  char text[UserDataTextSize];
-  bool shown = false;
-  if (style.quick && KindOf(&listing, index) == ListedDeliver)
-    shown = ShowFromListing(listing, index, &fields, text, sizeof text);
-  else if (NeedsRead(listing, index, style.quick))
-    shown = ReadIndex(port, listing, index, &fields, true) == 0;
-  if (shown) PrintListed(printer, &fields, PartAt(&listing, index));
+  if (style.quick && KindOf(&listing, index) == ListedDeliver) {
+    char text[UserDataTextSize];
+    if (ShowFromListing(listing, index, &fields, text, sizeof text)) PrintListed(printer, &fields, PartAt(&listing, index));
+  } else if (NeedsRead(listing, index, style.quick) && ReadIndex(port, listing, index, &fields, true) == 0) {
+    PrintListed(printer, &fields, PartAt(&listing, index));
+  }
 }
 
 // Prepares the modem for storage. Not judged (the answers that follow decide), but for a SIM that

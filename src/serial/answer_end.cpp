@@ -1,5 +1,6 @@
 #include "serial/answer_end.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "serial/unasked_lines.h"
@@ -125,7 +126,7 @@ bool AnswerComplete(const char* answer, int length, Awaited awaited, const char*
   char prefix[16];
   AnswerPrefix(prefix, sizeof prefix, command ? command : "");
   // A "+CUSD:" line is the answer awaited, never a line sent unasked.
-  if (awaited == AwaitUssdAck || awaited == AwaitUssdResult) strcpy(prefix, UssdResult);
+  if (awaited == AwaitUssdAck || awaited == AwaitUssdResult) snprintf(prefix, sizeof prefix, "%s", UssdResult);
   switch (awaited) {
     case AwaitPrompt:
       return EndsWithPrompt(answer, length, prefix) || EndsWith(answer, length, prefix, IsFinalResult);
