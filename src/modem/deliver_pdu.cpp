@@ -4,13 +4,8 @@
 #include <string.h>
 
 #include "codec/gsm7.h"
+#include "codec/hex.h"
 #include "codec/ucs2_to_utf8.h"
-
-namespace {
-
-constexpr int AddressDigitsLimit = 20;  // TP-OA: at most 10 octets of semi-octets
-
-}  // namespace
 
 // TS 23.038 section 4: the alphabet a data coding scheme names, or -1 for compressed text and
 // reserved codings.
@@ -88,15 +83,8 @@ int UserDataText(char* dest, int size, const UserData* userData) {
   // A 7-octet header (16-bit reference) leaves the text at an odd octet: units count from there.
   const int units = (ud.octets - headerOctets) / 2;
   if (3 * units >= size) return -1;
-  static const char Digits[] = "0123456789ABCDEF";
   char hex[2 * UserDataLimit + 1];
-  char* out = hex;
-  const char* const end = hex + 4 * (size_t)units;
-  for (const unsigned char* octet = ud.data + headerOctets; out < end; ++octet) {
-    *out++ = Digits[*octet >> 4];
-    *out++ = Digits[*octet & 0xF];
-  }
-  *out = '\0';
+  OctetsToHex(hex, sizeof hex, ud.data + headerOctets, 2 * units);
   return Ucs2HexToUtf8(dest, hex);
 }
 

@@ -20,6 +20,7 @@ struct UserData {
   unsigned char data[UserDataLimit];
 };
 
+constexpr int AddressDigitsLimit = 20;  // TP-OA, TP-DA, TP-RA: at most 10 octets of semi-octets
 constexpr int AddressOctetsLimit = 12;  // TP-OA: its length in digits, its type, 10 octets of digits
 constexpr int TimestampOctets = 7;      // TP-SCTS
 

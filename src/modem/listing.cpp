@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "codec/hex.h"
+
 void BeginListing(Listing* listing) {
   listing->highest = -1;
   listing->zeroInUse = false;
@@ -45,16 +47,5 @@ void ShowListedHeader(const Listing* listing, int index, MessageFields* fields) 
 int ShowListedText(const Listing* listing, int index, char* dest, int size) {
   const UserData& userData = DeliverAt(listing, index)->pdu.userData;
   if (userData.alphabet != Alphabet8Bit) return UserDataText(dest, size, &userData);
-  static const char Digits[] = "0123456789ABCDEF";
-  if (size <= 2 * userData.octets) {
-    dest[0] = '\0';
-    return -1;
-  }
-  char* out = dest;
-  for (int i = 0; i < userData.octets; ++i) {
-    *out++ = Digits[userData.data[i] >> 4];
-    *out++ = Digits[userData.data[i] & 0xF];
-  }
-  *out = '\0';
-  return (int)(out - dest);
+  return OctetsToHex(dest, size, userData.data, userData.octets);
 }

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int AddressDigitsLimit = 20;  // TP-RA: at most 10 octets of semi-octets
-
 // TP-PI (TS 23.040 9.2.3.27): which optional fields follow; bit 7 says another TP-PI octet follows.
 constexpr int HasPid = 0x01;
 constexpr int HasDcs = 0x02;

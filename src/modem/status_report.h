@@ -4,7 +4,7 @@
 
 #include "modem/deliver_pdu.h"
 
-constexpr int ReportTimeOctets = 7;  // TP-SCTS and TP-DT: swapped semi-octets, as TimestampText reads them
+constexpr int ReportTimeOctets = TimestampOctets;  // TP-SCTS and TP-DT: swapped semi-octets, as TimestampText reads them
 
 struct StatusReport {
   int reference;                                // TP-MR: the reference +CMGS gave the message, 0 to 255
