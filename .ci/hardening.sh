@@ -86,15 +86,15 @@ targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_
   fuzz_read_decimal fuzz_ussd_reply fuzz_status_report)
 # What each target is there to exercise: source files, and the functions in them (all when empty).
 declare -A underTest=(
-  [fuzz_find_highest_index]="src/modem/listing_answer.cpp: src/modem/listing.cpp: src/modem/deliver_pdu.cpp: src/modem/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
-  [fuzz_print_message]="src/modem/read_answer.cpp:ParseMessage|FindDate|LooksLikeDate|CutHexLine|IsAlnum|IsDigit src/modem/listing_output.cpp:PrintMessage src/modem/escape.cpp:PrintEscaped src/codec/ucs2_to_utf8.cpp:"
+  [fuzz_find_highest_index]="src/listing/listing_answer.cpp: src/listing/listing.cpp: src/pdu/deliver_pdu.cpp: src/listing/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
+  [fuzz_print_message]="src/listing/read_answer.cpp:ParseMessage|FindDate|LooksLikeDate|CutHexLine|IsAlnum|IsDigit src/listing/listing_output.cpp:PrintMessage src/listing/escape.cpp:PrintEscaped src/codec/ucs2_to_utf8.cpp:"
   [fuzz_utf8_to_ucs2]="src/codec/utf8_to_ucs2.cpp:"
   [fuzz_ucs2_to_utf8]="src/codec/ucs2_to_utf8.cpp:"
   [fuzz_build_submit_pdu]="src/modem/send.cpp:BuildSubmitPdu|EncodeSubmitText|SplitUserData|UnitAt|IsHighSurrogate|IsLowSurrogate|StripQuotes|IsQuote|ExpandEscapes|PhoneDigits|SwapSemiOctets src/codec/utf8_to_ucs2.cpp:Utf8ToUcs2HexPcPKcPm|IsContinuation|PutUnit"
   [fuzz_pack_ussd]="src/modem/ussd.cpp:PackUssd src/codec/gsm7.cpp:PackSeptetsHex"
   [fuzz_read_decimal]="src/codec/decimal.cpp:"
   [fuzz_ussd_reply]="src/modem/ussd_reply.cpp: src/codec/gsm7.cpp:"
-  [fuzz_status_report]="src/modem/status_report.cpp: src/modem/report_output.cpp:"
+  [fuzz_status_report]="src/pdu/status_report.cpp: src/listing/report_output.cpp:"
 )
 # Line and branch coverage of those functions over the final corpus, from the coverage build.
 Coverage() {

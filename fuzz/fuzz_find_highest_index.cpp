@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "modem/joined_parts.h"
-#include "modem/listing_answer.h"
+#include "listing/joined_parts.h"
+#include "listing/listing_answer.h"
 #include "serial/exchange.h"
 
 namespace {

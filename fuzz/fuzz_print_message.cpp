@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "modem/listing_output.h"
+#include "listing/listing_output.h"
 #include "serial/exchange.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

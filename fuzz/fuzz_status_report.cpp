@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "modem/report_output.h"
-#include "modem/status_report.h"
+#include "listing/report_output.h"
+#include "pdu/status_report.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "codec/decimal.h"
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "modem/error_codes.h"
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "serial/exchange.h"
 #include "serial/unasked_lines.h"
 

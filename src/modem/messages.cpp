@@ -4,11 +4,11 @@
 
 #include "modem/commands.h"
 #include "modem/failure.h"
-#include "modem/joined_parts.h"
-#include "modem/listing_answer.h"
-#include "modem/listing_output.h"
+#include "listing/joined_parts.h"
+#include "listing/listing_answer.h"
+#include "listing/listing_output.h"
 #include "modem/prepare.h"
-#include "modem/read_answer.h"
+#include "listing/read_answer.h"
 #include "modem/step.h"
 #include "serial/exchange.h"
 

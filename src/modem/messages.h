@@ -1,7 +1,7 @@
 // Reading and deleting the messages of one storage (storage 1: phone "ME", 0: SIM "SM").
 #pragma once
 
-#include "modem/listing.h"
+#include "listing/listing.h"
 
 // Bytes of one "AT+CMGL=4" answer (255 full-length entries are about 100 KB); past them the
 // listing counts as broken.

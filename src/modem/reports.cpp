@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "modem/commands.h"
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "modem/failure.h"
 #include "modem/step.h"
 #include "serial/exchange.h"

@@ -5,7 +5,7 @@
 
 #include "codec/gsm7.h"
 #include "modem/commands.h"
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
 #include "modem/step.h"

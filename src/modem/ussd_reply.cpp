@@ -6,7 +6,7 @@
 #include "codec/gsm7.h"
 #include "codec/ucs2_to_utf8.h"
 #include "modem/commands.h"
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "serial/unasked_lines.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "codec/decimal.h"
-#include "modem/escape.h"
-#include "modem/listing_answer.h"
-#include "modem/listing_output.h"
-#include "modem/read_answer.h"
+#include "listing/escape.h"
+#include "listing/listing_answer.h"
+#include "listing/listing_output.h"
+#include "listing/read_answer.h"
 #include "../captured_pdus.h"
 #include "serial/exchange.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/ucs2_to_utf8.h"
-#include "modem/deliver_pdu.h"
+#include "pdu/deliver_pdu.h"
 #include "../captured_pdus.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "modem/report_output.h"
-#include "modem/status_report.h"
+#include "listing/report_output.h"
+#include "pdu/status_report.h"
 #include "sim_pdu.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // 9.2.2.3), read from the PDU it lists, the SMSC part first.
 #pragma once
 
-#include "modem/deliver_pdu.h"
+#include "pdu/deliver_pdu.h"
 
 constexpr int ReportTimeOctets = TimestampOctets;  // TP-SCTS and TP-DT: swapped semi-octets, as TimestampText reads them
 

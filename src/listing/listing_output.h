@@ -4,8 +4,8 @@
 
 #include <stdio.h>
 
-#include "modem/joined_parts.h"
-#include "modem/listing.h"
+#include "listing/joined_parts.h"
+#include "listing/listing.h"
 
 // Where a listing goes and how far it has got; it travels with the listing, never in a static.
 struct ListingPrinter {

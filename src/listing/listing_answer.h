@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "modem/listing.h"
+#include "listing/listing.h"
 
 // +CMGL: <index>,<stat>,,<length>\r\n<pdu>\r\n ... \r\nOK
 // Highest index among the "+CMGL:" lines before the first "OK", or -1. Writes a NUL after its digits.

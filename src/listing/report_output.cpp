@@ -1,6 +1,6 @@
-#include "modem/report_output.h"
+#include "listing/report_output.h"
 
-#include "modem/escape.h"
+#include "listing/escape.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <stdio.h>
 
-#include "modem/status_report.h"
+#include "pdu/status_report.h"
 
 inline constexpr char ReportHeader[] = "num\tstatus\treference\trecipient\tsent\tdone\n";
 

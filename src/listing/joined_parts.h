@@ -2,7 +2,7 @@
 // shows, from what the listing noted of each index.
 #pragma once
 
-#include "modem/listing.h"
+#include "listing/listing.h"
 
 constexpr int PartsLimit = 255;  // the highest total a concatenation element can give
 

@@ -1,4 +1,4 @@
-#include "modem/read_answer.h"
+#include "listing/read_answer.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "modem/deliver_pdu.h"
+#include "pdu/deliver_pdu.h"
 
 #include <stdio.h>
 #include <string.h>

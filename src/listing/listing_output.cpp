@@ -1,9 +1,9 @@
-#include "modem/listing_output.h"
+#include "listing/listing_output.h"
 
-#include "modem/escape.h"
+#include "listing/escape.h"
 #include "modem/prepare.h"
-#include "modem/read_answer.h"
-#include "modem/report_output.h"
+#include "listing/read_answer.h"
+#include "listing/report_output.h"
 
 namespace {
 

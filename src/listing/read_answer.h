@@ -2,7 +2,7 @@
 // so it can be fed captured bytes.
 #pragma once
 
-#include "modem/listing.h"
+#include "listing/listing.h"
 
 // +CMGR: "REC UNREAD","<sender hex>",,"<date>"\r\n<text hex>\r\n\r\nOK
 // The alpha field after the sender may also be "", a name (its UCS-2 hex) or left out; lines the

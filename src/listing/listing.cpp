@@ -1,4 +1,4 @@
-#include "modem/listing.h"
+#include "listing/listing.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "modem/escape.h"
+#include "listing/escape.h"
 
 #include "codec/utf8_to_ucs2.h"
 

@@ -1,4 +1,4 @@
-#include "modem/status_report.h"
+#include "pdu/status_report.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "modem/joined_parts.h"
+#include "listing/joined_parts.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "modem/listing_answer.h"
+#include "listing/listing_answer.h"
 
 #include <limits.h>
 #include <string.h>

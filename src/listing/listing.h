@@ -2,8 +2,8 @@
 // it, reads in text mode complete it where they are still needed, listing_output prints it.
 #pragma once
 
-#include "modem/deliver_pdu.h"
-#include "modem/status_report.h"
+#include "pdu/deliver_pdu.h"
+#include "pdu/status_report.h"
 
 constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
 
