@@ -5,6 +5,9 @@
 #include "pdu/deliver_pdu.h"
 #include "pdu/status_report.h"
 
+// The storage a listing comes from: 0 SIM ("SM"), 1 phone memory ("ME"), or the status reports ("SR").
+constexpr int ReportStorage = 2;
+
 constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
 
 // What the listing says of one index.

@@ -1,7 +1,6 @@
 #include "listing/listing_output.h"
 
 #include "listing/escape.h"
-#include "modem/prepare.h"
 #include "listing/read_answer.h"
 #include "listing/report_output.h"
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// The storage of the status reports, "SR", beside 0 (SIM "SM") and 1 (phone "ME").
-constexpr int ReportStorage = 2;
+#include "listing/listing.h"  // ReportStorage
 
 // Probes the modem, turns echo off, sets the character set (charset 1: "UCS2", 0: "GSM") and,
 // unless storage is negative, the message storage (1: phone "ME", 0: SIM "SM"). 0, or -1.
