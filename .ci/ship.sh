@@ -45,11 +45,17 @@ cmake --build "$out" -j"$(nproc)" >/dev/null
 step "cmake --install into a DESTDIR"
 stage=$work/stage
 DESTDIR=$stage cmake --install "$out" --prefix /usr/local >/dev/null
-expected="usr/local/bin/atsms
+expected="etc/atsms/atsms.conf
+lib/systemd/system/atsms.service
+usr/local/bin/atsms
 usr/local/bin/atsms-modem-sim
+usr/local/bin/atsms-service
+usr/local/share/atsms/examples/append-to-file
+usr/local/share/atsms/examples/post-json
 usr/local/share/bash-completion/completions/atsms
 usr/local/share/doc/atsms-modem-sim/copyright
 usr/local/share/doc/atsms/copyright
+usr/local/share/doc/atsms/service.md
 usr/local/share/man/man1/atsms-modem-sim.1.gz
 usr/local/share/man/man1/atsms.1.gz"
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
@@ -75,6 +81,10 @@ contents=$(dpkg-deb -c "$deb")
 grep -q './usr/share/man/man1/atsms.1.gz$' <<<"$contents" || fail "atsms.deb has no manual page"
 grep -q './usr/share/bash-completion/completions/atsms$' <<<"$contents" || fail "atsms.deb has no completion"
 grep -q './usr/share/doc/atsms/copyright$' <<<"$contents" || fail "atsms.deb has no copyright file"
+for f in ./usr/bin/atsms-service ./etc/atsms/atsms.conf ./lib/systemd/system/atsms.service; do
+  grep -q "$f\$" <<<"$contents" || fail "atsms.deb has no $f"
+done
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/atsms/atsms.conf ] || fail "atsms.deb: conffiles"
 grep -q './usr/share/doc/atsms-modem-sim/copyright$' <<<"$(dpkg-deb -c "$simdeb")" ||
   fail "atsms-modem-sim.deb has no copyright file"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null

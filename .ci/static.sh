@@ -115,14 +115,20 @@ cmake -S "$source" -B "$work/openwrt-build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_
 cmake --build "$work/openwrt-build" -j"$(nproc)" >>"$work/openwrt-build.log" 2>&1 ||
   { tail -30 "$work/openwrt-build.log"; fail "recipe: building the archive"; }
 DESTDIR=$work/ipkg-install cmake --install "$work/openwrt-build" >/dev/null
-make -s -f "$recipe" TOPDIR="$openwrt" PKG_INSTALL_DIR="$work/ipkg-install" PACKAGE_DIR="$work/ipkg" install-atsms \
-  >/dev/null || fail "recipe: its install section failed on the project's install tree"
+make -s -f "$recipe" TOPDIR="$openwrt" PKG_BUILD_DIR="$source" PKG_INSTALL_DIR="$work/ipkg-install" \
+  PACKAGE_DIR="$work/ipkg" install-atsms >/dev/null || fail "recipe: its install section failed on the project's install tree"
 packaged=$(cd "$work/ipkg" && find . -type f | sed 's|^\./||' | sort)
-[ "$packaged" = "usr/bin/atsms" ] || fail "recipe: the package holds:
+[ "$packaged" = "etc/config/atsms
+etc/init.d/atsms
+usr/bin/atsms
+usr/bin/atsms-service
+usr/share/atsms/examples/append-to-file
+usr/share/atsms/examples/post-json" ] || fail "recipe: the package holds:
 $packaged"
+[ -x "$work/ipkg/etc/init.d/atsms" ] && [ -x "$work/ipkg/usr/bin/atsms-service" ] || fail "recipe: the service is not executable"
 [ -x "$work/ipkg/usr/bin/atsms" ] || fail "recipe: /usr/bin/atsms is not executable"
 [ "$("$work/ipkg/usr/bin/atsms" --version)" = "atsms $version" ] || fail "recipe: the packaged atsms is not $version"
-echo "recipe: version $version, source atsms-$version.tar.gz, installs usr/bin/atsms (atsms --version agrees)"
+echo "recipe: version $version, source atsms-$version.tar.gz, installs usr/bin/atsms (atsms --version agrees) and its service"
 took
 
 step "static musl builds (scripts/static)"

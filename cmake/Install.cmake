@@ -48,6 +48,22 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/copyright"
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/completion/atsms"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT atsms)
 
+# The service that hands each arriving SMS to a command: its runner, the example commands, the
+# configuration file and, for Debian, the systemd unit (absolute paths: where Debian wants them).
+install(PROGRAMS "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/atsms-service"
+        DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT atsms)
+install(PROGRAMS "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/examples/append-to-file"
+                 "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/examples/post-json"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/atsms/examples COMPONENT atsms)
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/doc/service.md"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/atsms COMPONENT atsms)
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/atsms.conf"
+        DESTINATION /etc/atsms COMPONENT atsms)
+install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/atsms.service"
+        DESTINATION /lib/systemd/system COMPONENT atsms)
+# dpkg keeps the user's changes to the configuration file across upgrades.
+file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/conffiles" "/etc/atsms/atsms.conf\n")
+
 # The simulated modem, for people who test scripts and web front ends around atsms without hardware.
 if(TARGET modem-sim)
   install(PROGRAMS $<TARGET_FILE:modem-sim> DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -80,7 +96,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_ATSMS_PACKAGE_NAME atsms)
 set(CPACK_DEBIAN_ATSMS_PACKAGE_SECTION comm)
-set(CPACK_DEBIAN_ATSMS_PACKAGE_SUGGESTS atsms-modem-sim)
+set(CPACK_DEBIAN_ATSMS_PACKAGE_SUGGESTS "atsms-modem-sim, curl")
+set(CPACK_DEBIAN_ATSMS_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_BINARY_DIR}/conffiles")
 set(CPACK_DEBIAN_ATSMS_DESCRIPTION "send and read SMS and USSD through a modem's AT port
 atsms drives a GSM/3G/LTE modem through its AT-command serial port
 (for example /dev/ttyUSB1). One run lists the short messages stored on
