@@ -31,12 +31,12 @@ expect_listing() {
 }
 
 step "manual pages"
-for page in doc/atsms.1 doc/atsms-modem-sim.1; do
+for page in doc/atsms.1 doc/atsms-modem-sim.1 doc/atsms-service.1; do
   mandoc -T lint -W all "$page" || fail "mandoc -T lint $page"
   [ -z "$(groff -ww -z -man "$page" 2>&1)" ] || fail "groff warnings in $page"
   [ -z "$(MANWIDTH=80 man -l "$page" 2>&1 >/dev/null)" ] || fail "man -l $page complains"
 done
-echo "both pages pass mandoc -T lint, groff -ww and man -l"
+echo "the pages pass mandoc -T lint, groff -ww and man -l"
 
 step "host build"
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DATSMS_WERROR=ON >/dev/null
@@ -57,6 +57,7 @@ usr/local/share/doc/atsms-modem-sim/copyright
 usr/local/share/doc/atsms/copyright
 usr/local/share/doc/atsms/service.md
 usr/local/share/man/man1/atsms-modem-sim.1.gz
+usr/local/share/man/man1/atsms-service.1.gz
 usr/local/share/man/man1/atsms.1.gz"
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "install layout:
@@ -81,7 +82,8 @@ contents=$(dpkg-deb -c "$deb")
 grep -q './usr/share/man/man1/atsms.1.gz$' <<<"$contents" || fail "atsms.deb has no manual page"
 grep -q './usr/share/bash-completion/completions/atsms$' <<<"$contents" || fail "atsms.deb has no completion"
 grep -q './usr/share/doc/atsms/copyright$' <<<"$contents" || fail "atsms.deb has no copyright file"
-for f in ./usr/bin/atsms-service ./etc/atsms/atsms.conf ./lib/systemd/system/atsms.service; do
+for f in ./usr/bin/atsms-service ./usr/share/man/man1/atsms-service.1.gz ./etc/atsms/atsms.conf \
+  ./lib/systemd/system/atsms.service; do
   grep -q "$f\$" <<<"$contents" || fail "atsms.deb has no $f"
 done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/atsms/atsms.conf ] || fail "atsms.deb: conffiles"

@@ -11,7 +11,7 @@ if(ATSMS_STATIC)
 endif()
 
 # Manual pages are installed gzip-compressed, as Debian does; -n keeps the archive reproducible.
-set(ATSMS_MAN_PAGES atsms.1)
+set(ATSMS_MAN_PAGES atsms.1 atsms-service.1)
 if(TARGET modem-sim)
   list(APPEND ATSMS_MAN_PAGES atsms-modem-sim.1)
 endif()
@@ -57,6 +57,8 @@ install(PROGRAMS "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/examples/append-t
         DESTINATION ${CMAKE_INSTALL_DATADIR}/atsms/examples COMPONENT atsms)
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/doc/service.md"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/atsms COMPONENT atsms)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/man/atsms-service.1.gz"
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT atsms)
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/packaging/common/atsms.conf"
         DESTINATION /etc/atsms COMPONENT atsms)
 install(FILES "${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/atsms.service"
