@@ -207,8 +207,7 @@ int Help(const char* program) {
   fputs("Lists, deletes and sends SMS and sends USSD requests through the AT-command\n"
         "port of a GSM modem (PORT, for example /dev/ttyUSB1).\n"
         "modes:\n"
-        "  sim               the SIM storage (\"SM\"); so is any word but tel, report\n"
-        "                    and ussd\n"
+        "  sim               the SIM storage (\"SM\")\n"
         "  tel               the phone memory (\"ME\")\n"
         "  report            the status-report storage (\"SR\"): list and del show and\n"
         "                    delete the delivery reports that send --report asked for\n"
@@ -226,8 +225,8 @@ int Help(const char* program) {
         "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
         "                    (without it: a national number or a short code); \\n in\n"
         "                    TEXT is a line break; quote a TEXT with spaces\n"
-        "Any other command, or an argument beyond those the command takes, is a usage\n"
-        "error: nothing is sent, the port is not opened.\n"
+        "Any other mode or command, or an argument beyond those the command takes, is\n"
+        "a usage error: nothing is sent, the port is not opened.\n"
         "options (before PORT, one per argument; -- ends them):\n",
         stdout);
   for (const Option& option : Options) {
@@ -270,8 +269,11 @@ int RunCommandLine(int argc, char** argv) {
     operation = OperationUssd;
   else if (strcmp(mode, "report") == 0)
     storage = ReportStorage;
-  else
-    storage = strcmp(mode, "tel") == 0 ? 1 : 0;
+  else if (strcmp(mode, "tel") == 0)
+    storage = 1;
+  else if (strcmp(mode, "sim") != 0)  // a typo must not act on the SIM ("tle del all")
+    return WrongArgument("atsms: unknown mode ", mode, "; the modes are sim, tel, report and ussd\n", operation,
+                         program);
 
   // The commands come before the mode: "ussd list" lists the SIM.
   if (strcmp(command, "send") == 0 && storage == ReportStorage) {

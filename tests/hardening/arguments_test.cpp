@@ -79,6 +79,9 @@ std::string Refused(const std::string& line, const UsageText& usage) {
 std::string UnknownCommand(const std::string& word) {
   return Refused("atsms: unknown command '" + word + "'; the commands are list, del and send\n", General);
 }
+std::string UnknownMode(const std::string& word) {
+  return Refused("atsms: unknown mode '" + word + "'; the modes are sim, tel, report and ussd\n", General);
+}
 std::string NoIndex(const std::string& arg) {
   return Refused("atsms: del needs a message number or all, not '" + arg + "'\n", Delete);
 }
@@ -121,15 +124,15 @@ std::vector<ArgumentCase> Cases() {
       {"UssdTextNotPlain", Port::Path, "--ussd-text", {"/dev/null", "ussd", "*100#\r\nATD112;"}, 1, "",
        "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n"},
       // Empty strings in every other position.
-      {"EmptyMode", Port::Modem, "", {"", "list"}, 1, Listing, "", -1, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
+      {"EmptyMode", Port::Modem, "", {"", "list"}, 1, "", UnknownMode(""), 0},
       {"EmptyCommand", Port::Modem, "", {"sim", ""}, 1, "", UnknownCommand(""), 0},
       {"EmptyUssd", Port::Modem, "", {"ussd", ""}, 0, ResultOk, UssdTrace(""), 4, "AT+CUSD=1,\"\",15\r"},
       {"EmptyNumber", Port::Modem, "", {"sim", "send", "", "Hi"}, 255, ResultError, BadNumber, 0},
       {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 0, ResultOk, "", 7, "AT+CMGS=10\r", "", ""},
       {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, "", NoIndex(""), 0},
       // The longest arguments Linux passes.
-      {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, Listing, "", -1,
-       "AT+CPMS=\"SM\",\"SM\",\"SM\"\r"},
+      {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, "", UnknownMode(Huge(LongestArgument, 'm')),
+       0},
       {"LongCommand", Port::Modem, "", {"sim", Huge(LongestArgument, 'c')}, 1, "",
        UnknownCommand(Huge(LongestArgument, 'c')), 0},
       {"LongUssd", Port::Modem, "", {"ussd", Huge(LongestArgument, '1')}, 255, ResultError,
@@ -147,6 +150,11 @@ std::vector<ArgumentCase> Cases() {
       {"DeleteNegative", Port::Modem, "", {"sim", "del", "-1"}, 1, "", NoIndex("-1"), 0},
       {"DeletePastInt", Port::Modem, "", {"sim", "del", "2147483648"}, 1, "", NoIndex("2147483648"), 0},
       {"DeleteLeadingZeros", Port::Modem, "", {"sim", "del", "003"}, 1, Listing, "", -1, "AT+CMGD=3\r"},
+      // A mode word of none of the modes: any of these once emptied the SIM.
+      {"MistypedMode", Port::Modem, "", {"tle", "del", "all"}, 1, "", UnknownMode("tle"), 0},
+      {"StorageNameAsMode", Port::Modem, "", {"ME", "del", "all"}, 1, "", UnknownMode("ME"), 0},
+      {"UpperCaseMode", Port::Modem, "", {"SIM", "list"}, 1, "", UnknownMode("SIM"), 0},
+      {"ModeWithControls", Port::Modem, "", {"sim\r", "list"}, 1, "", UnknownMode("sim\\r"), 0},
       // A command word of none of the commands, outside mode ussd.
       {"UnknownCommand", Port::Modem, "", {"sim", "lsit"}, 1, "", UnknownCommand("lsit"), 0},
       {"UpperCaseCommand", Port::Modem, "", {"tel", "LIST"}, 1, "", UnknownCommand("LIST"), 0},
