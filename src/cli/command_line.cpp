@@ -304,9 +304,18 @@ int RunCommandLine(int argc, char** argv) {
                          " after the command; options go before PORT, and a TEXT with spaces needs quotes\n",
                          operation, program);
 
-  // The plain form alone cannot carry every string; say so before the port is touched.
+  // Texts that must not go out are refused before the port is touched: an empty SMS is billed all
+  // the same, and the plain form alone cannot carry every USSD string.
+  if (operation == OperationSend && IsEmptyText(argv[5])) {
+    fputs(EmptyTextRefused, stderr);
+    return 1;
+  }
   if (operation == OperationUssd && settings.ussdText && !IsPlainUssd(command)) {
     fputs(UssdNotPlain, stderr);
+    return 1;
+  }
+  if (operation == OperationUssd && HoldsControlCharacter(command)) {
+    fputs(UssdControlRefused, stderr);
     return 1;
   }
   SetQuickMode(settings.quick);

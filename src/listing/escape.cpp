@@ -2,6 +2,12 @@
 
 #include "codec/utf8_to_ucs2.h"
 
+int ControlCharacterAt(const char* text) {
+  const unsigned char c = (unsigned char)text[0];
+  if ((c > 0 && c < 0x20) || c == 0x7F) return 1;
+  return c == 0xC2 && (unsigned char)text[1] >= 0x80 && (unsigned char)text[1] <= 0x9F ? 2 : 0;
+}
+
 void PrintEscaped(FILE* out, const char* text) {
   for (; *text; ++text) {
     switch (*text) {

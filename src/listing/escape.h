@@ -4,6 +4,10 @@
 
 #include <stdio.h>
 
+// Bytes of the control character text starts with: 1 for a C0 control or DEL, 2 for a C1 control
+// in UTF-8 (U+0080 to U+009F); 0 when it starts with none.
+int ControlCharacterAt(const char* text);
+
 // Writes text with backslash, tab, carriage return and line feed escaped, so that one message
 // stays on one line of the listing.
 void PrintEscaped(FILE* out, const char* text);

@@ -26,12 +26,15 @@ constexpr int CommandSize = 32;  // "AT+CMGS=<octets>\r"
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
 
-// Shell users write 'TEXT': drop a trailing and a leading quote, each on its own.
+// Whether text is wrapped in a pair of the same quote ('TEXT' or "TEXT"), as some shells and
+// front ends pass it: only such a pair is taken off, once.
+bool IsWrapped(const char* text, size_t length) { return length >= 2 && IsQuote(text[0]) && text[length - 1] == text[0]; }
+
 char* StripQuotes(char* text) {
-  size_t length = strlen(text);
-  if (length <= 2) return text;
-  if (IsQuote(text[length - 1])) text[length - 1] = '\0';
-  return IsQuote(text[0]) ? text + 1 : text;
+  const size_t length = strlen(text);
+  if (!IsWrapped(text, length)) return text;
+  text[length - 1] = '\0';
+  return text + 1;
 }
 
 // Copies text with backslash-r and backslash-n turned into CR and LF; any other backslash stays.
@@ -133,6 +136,11 @@ int Result(bool ok, bool report, const int* references, int count) {
 }
 
 }  // namespace
+
+bool IsEmptyText(const char* text) {
+  const size_t length = strlen(text);
+  return length == 0 || (length == 2 && IsWrapped(text, length));
+}
 
 int EncodeSubmitText(char* message, const char* phone, char* text, const char** problem) {
   if (!PhoneDigits(phone)) {

@@ -7,7 +7,12 @@ constexpr int SingleSmsUnits = 70;  // 140 octets of UCS-2 user data
 constexpr int PartUnits = 67;       // 140 octets less the 6 of the concatenation header
 constexpr int MaxParts = 16;        // 1023 units at 66 or more per part
 
-// Checks phone and text, removes one pair of surrounding quotes (shortening text in place), turns
+// True when nothing is left of text once a pair of surrounding quotes is taken off: "", '' or "".
+bool IsEmptyText(const char* text);
+inline constexpr char EmptyTextRefused[] = "atsms: the text is empty; nothing sent\n";
+
+// Checks phone and text, removes one pair of surrounding quotes (the same quote character at
+// both ends, taken off once; shortening text in place), turns
 // backslash-r and backslash-n into CR and LF in message (MessageBufferSize bytes) and converts valid
 // UTF-8 into UCS-2 hex in CodecBuffer. Yields the number of UTF-16 units, or -1 with *problem set to
 // a one-line reason when the input cannot be sent as it is.

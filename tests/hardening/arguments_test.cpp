@@ -91,6 +91,8 @@ std::string Unexpected(const std::string& arg, const UsageText& usage) {
                  usage);
 }
 
+const std::string EmptyText = "atsms: the text is empty; nothing sent\n";
+const std::string UssdControl = "atsms: the USSD string holds a control character; nothing sent\n";
 const std::string BadNumber = "atsms: the phone number must be 1 to 18 digits after an optional '+'\n";
 
 std::vector<ArgumentCase> Cases() {
@@ -128,7 +130,9 @@ std::vector<ArgumentCase> Cases() {
       {"EmptyCommand", Port::Modem, "", {"sim", ""}, 1, "", UnknownCommand(""), 0},
       {"EmptyUssd", Port::Modem, "", {"ussd", ""}, 0, ResultOk, UssdTrace(""), 4, "AT+CUSD=1,\"\",15\r"},
       {"EmptyNumber", Port::Modem, "", {"sim", "send", "", "Hi"}, 255, ResultError, BadNumber, 0},
-      {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 0, ResultOk, "", 7, "AT+CMGS=10\r", "", ""},
+      // An empty SMS is billed as any other: refused before the port is opened, also as a pair of quotes.
+      {"EmptyText", Port::Modem, "", {"sim", "send", "12345", ""}, 1, "", EmptyText, 0},
+      {"QuotesOnlyText", Port::Modem, "", {"sim", "send", "12345", "\"\""}, 1, "", EmptyText, 0},
       {"EmptyDeleteIndex", Port::Modem, "", {"sim", "del", ""}, 1, "", NoIndex(""), 0},
       // The longest arguments Linux passes.
       {"LongMode", Port::Modem, "", {Huge(LongestArgument, 'm'), "list"}, 1, "", UnknownMode(Huge(LongestArgument, 'm')),
@@ -184,8 +188,10 @@ std::vector<ArgumentCase> Cases() {
       {"NumberNineteenDigits", Port::Modem, "", {"sim", "send", "1234567890123456789", "Hi"}, 255, ResultError,
        BadNumber, 0},
       {"DeleteIndexWithCommand", Port::Modem, "", {"sim", "del", "3\rAT+CMGD=1"}, 1, "", NoIndex("3\\rAT+CMGD=1"), 0},
-      {"UssdWithCommand", Port::Modem, "", {"ussd", "*100#\r\nATD112;"}, 0, ResultOk,
-       UssdTrace("AA180C366A288254622C26DB01"), 4, "", "ATD"},
+      // No network takes a control character in a USSD string: refused before the port is opened.
+      {"UssdWithCommand", Port::Modem, "", {"ussd", "*100#\r\nATD112;"}, 1, "", UssdControl, 0},
+      {"UssdWithTab", Port::Modem, "", {"ussd", "*100\t#"}, 1, "", UssdControl, 0},
+      {"UssdWithC1Control", Port::Modem, "", {"ussd", "*100#\xC2\x9B"}, 1, "", UssdControl, 0},
       {"TextWithCtrlZAndCommand", Port::Modem, "", {"sim", "send", "12345", "Hi\x1a" "AT+CMGD=1\r"}, 0, ResultOk, "", 7,
        "", "AT+CMGD", "Hi\x1a" "AT+CMGD=1\r"},
   };
