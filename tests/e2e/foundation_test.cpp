@@ -149,9 +149,12 @@ TEST(Port, OpenFailuresReportErrnoAndRunNothing) {
 
   struct Case { std::string port; const char* command; std::string err; };
   const Case cases[] = {
-      {"/dev/atsms-e2e-no-such-port", "list", "2(No such file or directory)\n"},
-      {fileName, "list", "25(Inappropriate ioctl for device)\n"},
-      {"/dev/null", "list", "25(Inappropriate ioctl for device)\n"},
+      {"/dev/atsms-e2e-no-such-port", "list",
+       "2(No such file or directory)\n"
+       "atsms: cannot open /dev/atsms-e2e-no-such-port: No such file or directory; is the modem plugged in?\n"},
+      {fileName, "list",
+       "25(Inappropriate ioctl for device)\natsms: cannot open " + std::string(fileName) + ": not a serial port\n"},
+      {"/dev/null", "list", "25(Inappropriate ioctl for device)\natsms: cannot open /dev/null: not a serial port\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port + " " + c.command);
@@ -303,7 +306,8 @@ TEST(Port, SecondRunOnABusyPortFailsAtOpen) {
   RunResult busy = RunProgram(second);
   EXPECT_EQ(255, busy.exitStatus);
   EXPECT_EQ("", busy.out);
-  EXPECT_EQ("16(Device or resource busy)\n", busy.err);
+  EXPECT_EQ("16(Device or resource busy)\natsms: cannot open " + modem.SlavePath() + ": Device or resource busy\n",
+            busy.err);
 
   RunResult first = holder.Finish();
   EXPECT_EQ(255, first.exitStatus);

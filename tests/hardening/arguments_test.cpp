@@ -45,7 +45,12 @@ struct ArgumentCase {
         sentText(sentText) {}
 };
 
-std::string OpenError(int error) { return std::to_string(error) + "(" + strerror(error) + ")\n"; }
+// The errno line, then the line that says what to check; "<port>" stands for the PORT of the run.
+std::string OpenError(int error, const std::string& port = "<port>") {
+  const std::string line = std::to_string(error) + "(" + strerror(error) + ")\natsms: cannot open " + port + ": ";
+  if (error == ENOTTY || error == EISDIR) return line + "not a serial port\n";
+  return line + strerror(error) + (error == ENOENT ? "; is the modem plugged in?\n" : "\n");
+}
 
 const std::string Listing = ListHeader + "1\t0\t+1234\t24/05/01,10:20:30+08\tfirst\n";
 // What SendUssd traces on standard error when the modem answers "OK" and, a second later, "+CUSD",
@@ -111,7 +116,7 @@ std::vector<ArgumentCase> Cases() {
       {"FifoPort", Port::Fifo, "", {"sim", "list"}, 255, "", OpenError(ENOTTY)},
       // Before PORT, an argument that starts with "-" is an option; a lone "-" is a PORT.
       {"LoneDashPort", Port::Path, "-", {"sim", "list"}, 255, "", OpenError(ENOENT)},
-      {"DashPortAfterDoubleDash", Port::Path, "--", {"-x", "sim", "list"}, 255, "", OpenError(ENOENT)},
+      {"DashPortAfterDoubleDash", Port::Path, "--", {"-x", "sim", "list"}, 255, "", OpenError(ENOENT, "-x")},
       {"LongOptionLikePort", Port::Path, "-" + Huge(LongestArgument - 1, 'x'), {"sim", "list"}, 1, "",
        "atsms: unknown option '-" + Huge(LongestArgument - 1, 'x') + "'\n" + OptionsUsage()},
       // -w takes a whole number of seconds from 0 to 3600 in the next argument; anything else is a
@@ -121,7 +126,7 @@ std::vector<ArgumentCase> Cases() {
       {"WaitEmpty", Port::Path, "--wait", {"", "/dev/null", "sim", "list"}, 1, "", WrongWait("--wait")},
       {"WaitPastAnHour", Port::Path, "--wait", {"3601", "/dev/null", "sim", "list"}, 1, "", WrongWait("--wait")},
       {"WaitGlued", Port::Path, "-w5", {"/dev/null", "sim", "list"}, 1, "", "atsms: unknown option '-w5'\n" + OptionsUsage()},
-      {"WaitAnHour", Port::Path, "--wait", {"3600", "/dev/null", "ussd", "*100#"}, 255, "", OpenError(ENOTTY)},
+      {"WaitAnHour", Port::Path, "--wait", {"3600", "/dev/null", "ussd", "*100#"}, 255, "", OpenError(ENOTTY, "/dev/null")},
       // What the plain USSD form cannot carry is refused before the port is opened.
       {"UssdTextNotPlain", Port::Path, "--ussd-text", {"/dev/null", "ussd", "*100#\r\nATD112;"}, 1, "",
        "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n"},
@@ -259,7 +264,9 @@ TEST_P(Arguments, GiveAClearResult) {
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
   EXPECT_EQ(c.status, outcome.exitStatus);
   EXPECT_EQ(c.out, outcome.out);
-  EXPECT_EQ(c.err, outcome.err);
+  std::string err = c.err;
+  for (size_t at; (at = err.find("<port>")) != std::string::npos;) err.replace(at, 6, port);
+  EXPECT_EQ(err, outcome.err);
 
   const std::vector<std::string> commands = modem.Commands();
   if (c.port != Port::Modem) {
