@@ -15,7 +15,14 @@ void PrintEscaped(FILE* out, const char* text) {
       case '\t': fputs("\\t", out); break;
       case '\r': fputs("\\r", out); break;
       case '\n': fputs("\\n", out); break;
-      default: fputc(*text, out);
+      default:
+        // Other controls would reach the reader's terminal: ESC starts its escape sequences, and
+        // C1's CSI (U+009B) does on some.
+        switch (ControlCharacterAt(text)) {
+          case 1: fprintf(out, "\\x%02x", (unsigned char)*text); break;
+          case 2: fprintf(out, "\\u00%02x", (unsigned char)*++text); break;
+          default: fputc(*text, out);
+        }
     }
   }
 }

@@ -9,7 +9,8 @@
 int ControlCharacterAt(const char* text);
 
 // Writes text with backslash, tab, carriage return and line feed escaped, so that one message
-// stays on one line of the listing.
+// stays on one line of the listing, and every other control character too, so that none reaches
+// the reader's terminal: a C0 control or DEL as \xNN, a C1 control as \u00NN.
 void PrintEscaped(FILE* out, const char* text);
 
 // Writes text as a JSON string, quotes included: '"', '\\' and control characters escaped, and each

@@ -163,7 +163,7 @@ std::vector<ArgumentCase> Cases() {
       {"MistypedMode", Port::Modem, "", {"tle", "del", "all"}, 1, "", UnknownMode("tle"), 0},
       {"StorageNameAsMode", Port::Modem, "", {"ME", "del", "all"}, 1, "", UnknownMode("ME"), 0},
       {"UpperCaseMode", Port::Modem, "", {"SIM", "list"}, 1, "", UnknownMode("SIM"), 0},
-      {"ModeWithControls", Port::Modem, "", {"sim\r", "list"}, 1, "", UnknownMode("sim\\r"), 0},
+      {"ModeWithControls", Port::Modem, "", {"sim\r\x1b[2J", "list"}, 1, "", UnknownMode("sim\\r\\x1b[2J"), 0},
       // A command word of none of the commands, outside mode ussd.
       {"UnknownCommand", Port::Modem, "", {"sim", "lsit"}, 1, "", UnknownCommand("lsit"), 0},
       {"UpperCaseCommand", Port::Modem, "", {"tel", "LIST"}, 1, "", UnknownCommand("LIST"), 0},
