@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../captured_pdus.h"
 #include "fake_exchange.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
@@ -252,6 +253,19 @@ const ListCase ListCases[] = {
      "num\tstatus\treference\trecipient\tsent\tdone\n"
      "3\tdelivered\t17\t+491701234567\t24/05/01,10:20:30+08\t24/05/01,10:20:35+21\n",
      "{\"storage\":\"SR\",\"reports\":[" + ReportObject(3) + "]}\n", false, ReportStorage},
+    // Real modems keep reports with <stat> 3, as if sent: they are reports all the same.
+    {"report storage: reports kept as sent",
+     {"\r\n+CMGL: 1,3,,29\r\n" + std::string(captured::ReportPadded) + "\r\n+CMGL: 2,2,,29\r\n" +
+      captured::ReportWithPi + "\r\n\r\nOK\r\n"},
+     2, {},
+     "num\tstatus\treference\trecipient\tsent\tdone\n"
+     "1\tdelivered\t171\t604865888\t09/07/08,15:37:57+08\t09/07/08,15:38:10+08\n"
+     "2\tdelivered\t6\t+61439012244\t10/09/17,10:01:00+40\t10/09/17,10:01:54+40\n",
+     "{\"storage\":\"SR\",\"reports\":[{\"index\":1,\"unread\":false,\"status\":\"delivered\",\"code\":0,"
+     "\"reference\":171,\"recipient\":\"604865888\",\"sent\":\"09/07/08,15:37:57+08\",\"done\":\"09/07/08,15:38:10+08\"},"
+     "{\"index\":2,\"unread\":false,\"status\":\"delivered\",\"code\":0,\"reference\":6,"
+     "\"recipient\":\"+61439012244\",\"sent\":\"10/09/17,10:01:00+40\",\"done\":\"10/09/17,10:01:54+40\"}]}\n",
+     false, ReportStorage},
 };
 
 TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
