@@ -1,0 +1,75 @@
+#include "pdu/submit_pdu.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "codec/ucs2_to_utf8.h"
+
+namespace {
+
+constexpr int AddressDigitsSize = 20;
+constexpr int MaxPhoneDigits = 18;
+
+// TP-DA digits in semi-octet order: pairs swapped, "F" filling an odd count (TS 23.040 9.1.2.3).
+void SwapSemiOctets(char* out, const char* digits, int count) {
+  snprintf(out, AddressDigitsSize, count % 2 ? "%sF" : "%s", digits);
+  for (int i = 0; out[i] && out[i + 1]; i += 2) {
+    char c = out[i];
+    out[i] = out[i + 1];
+    out[i + 1] = c;
+  }
+}
+
+}  // namespace
+
+const char* PhoneDigits(const char* phone) {
+  const char* digits = phone[0] == '+' ? phone + 1 : phone;
+  size_t n = strspn(digits, "0123456789");
+  if (n == 0 || n > MaxPhoneDigits || digits[n] != '\0') return nullptr;
+  return digits;
+}
+
+int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) {
+  if (units <= SingleSmsUnits) {
+    if (maxParts < 1) return -1;
+    partUnits[0] = units;
+    return 1;
+  }
+  int parts = 0;
+  for (int from = 0; from < units; from += partUnits[parts++]) {
+    if (parts == maxParts) return -1;
+    int length = units - from;
+    if (length > PartUnits) {
+      length = PartUnits;
+      // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
+      if (IsHighSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length - 1))) &&
+          IsLowSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length))))
+        --length;
+    }
+    partUnits[parts] = length;
+  }
+  return parts;
+}
+
+int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
+                   bool report) {
+  const char* digits = PhoneDigits(phone);
+  if (!digits) return -1;
+  int count = (int)strlen(digits);
+  char address[AddressDigitsSize];
+  SwapSemiOctets(address, digits, count);
+  // Type of address (TS 23.040 9.1.2.5): international with "+"; without it, unknown, which the
+  // network reads by its national rules (a national number, a short code), ISDN numbering plan.
+  const unsigned type = digits == phone ? 0x81 : 0x91;
+  const unsigned srr = report ? 0x20 : 0;  // TP-SRR: the network reports the delivery (TS 23.040 9.2.3.5)
+  if (part.total <= 1) {
+    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA, PID 0, DCS UCS-2, UDL, UD.
+    return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X%.*s", 0x01 | srr, (unsigned)count, type,
+                    address, (unsigned)(2 * units), 4 * units, ucs2Hex);
+  }
+  // The same with TP-UDHI set; the user data opens with the header: its length 5, IE 00 (concatenation,
+  // 8-bit reference) of length 3: reference, number of parts, this part's number.
+  return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X050003%.2X%.2X%.2X%.*s", 0x41 | srr,
+                  (unsigned)count, type, address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF,
+                  (unsigned)part.total, (unsigned)part.sequence, 4 * units, ucs2Hex);
+}
