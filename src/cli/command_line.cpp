@@ -34,11 +34,12 @@ struct Settings {
   int waitSeconds = 0;  // how long to wait while another program holds the port or the SIM is busy
   bool ussdText = false;
   bool report = false;  // send asks for delivery reports
+  bool gsm7 = false;    // send goes in the GSM 7-bit alphabet where the text allows
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
 int RunSend(int port, int storage, const Settings& settings, char** argv) {
-  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report);
+  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report, settings.gsm7);
 }
 ListingStyle StyleOf(const Settings& settings) {
   ListingStyle style;
@@ -142,6 +143,10 @@ const Option Options[] = {
     {nullptr, "--report", &Settings::report,
      "with send: ask for a delivery report of every part, have\n"
      "                    the modem keep it, print the message references"},
+    {nullptr, "--gsm7", &Settings::gsm7,
+     "with send: the text in the GSM 7-bit alphabet when every\n"
+     "                    character has a place there (160 an SMS, 153 a part;\n"
+     "                    { } [ ] ~ \\ | ^ and the euro sign count 2), else UCS-2"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };

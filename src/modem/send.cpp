@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "codec/codec_buffer.h"
+#include "codec/gsm7.h"
 #include "codec/utf8_to_ucs2.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
@@ -142,13 +143,18 @@ int EncodeSubmitText(char* message, const char* phone, char* text, const char** 
   return (int)(hexDigits / 4);
 }
 
-int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report) {
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report, bool gsm7) {
   char message[MessageBufferSize];
   const char* problem = "";
-  int partUnits[MaxParts];
+  int partLength[MaxParts];  // units of UCS-2, or septets
   int references[MaxParts];
   int units = EncodeSubmitText(message, phone, text, &problem);
-  int total = units < 0 ? -1 : SplitUserData(CodecBuffer, units, partUnits, MaxParts);
+  unsigned char septets[SeptetsLimit];
+  // -1: the text goes as UCS-2, without --gsm7 or when a character has no place in the alphabet.
+  const int count = gsm7 && units >= 0 ? Ucs2HexToGsm7(septets, SeptetsLimit, CodecBuffer, units) : -1;
+  int total = units < 0    ? -1
+              : count >= 0 ? SplitSeptets(septets, count, partLength, MaxParts)
+                           : SplitUserData(CodecBuffer, units, partLength, MaxParts);
   if (units >= 0 && total < 0) problem = "the text would need more than 16 SMS";  // not within 1023 bytes
   if (total < 0) {  // refused before a byte reaches the modem
     fputs("atsms: ", stderr);
@@ -167,10 +173,11 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
 
   // Tells this message's parts from those of the previous long message to the same phone.
   int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
-  const char* userData = CodecBuffer;
-  for (int i = 0; i < total; userData += (size_t)partUnits[i++] * 4) {  // four hex digits per unit
+  size_t from = 0;  // the first unit or septet of the part
+  for (int i = 0; i < total; from += (size_t)partLength[i++]) {
     PartHeader part = {reference, total, i + 1};
-    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part, report);
+    int pduLength = count >= 0 ? BuildGsm7SubmitPdu(message, phone, septets + from, partLength[i], part, report)
+                               : BuildSubmitPdu(message, phone, CodecBuffer + 4 * from, partLength[i], part, report);
     if (SendPdu(port, message, pduLength, &references[i])) continue;
     if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,

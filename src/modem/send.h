@@ -1,5 +1,5 @@
-// Sending one SMS as an SMS-SUBMIT PDU with UCS-2 text (TS 23.040, TS 27.005); a text longer than
-// one SMS goes out as a concatenated SMS, one PDU per part.
+// Sending one SMS as an SMS-SUBMIT PDU with UCS-2 text, or GSM 7-bit text on request (TS 23.040,
+// TS 27.005); a text longer than one SMS goes out as a concatenated SMS, one PDU per part.
 #pragma once
 
 #include "pdu/submit_pdu.h"
@@ -17,5 +17,8 @@ int EncodeSubmitText(char* message, const char* phone, char* text, const char** 
 
 // Sends the text as one SMS or as the parts of a concatenated SMS and writes the OK or ERROR block
 // to standard output; 0 or -1. With report, each part asks for a delivery report, the modem is
-// told to keep them (KeepStatusReports), and the block lists the parts' message references.
-int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report = false);
+// told to keep them (KeepStatusReports), and the block lists the parts' message references. With
+// gsm7, a text whose every character has a place in the GSM 7-bit alphabet goes in it (160 septets
+// in one SMS, 153 a part); any other as UCS-2.
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report = false,
+                bool gsm7 = false);
