@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "codec/decimal.h"
 #include "listing/escape.h"
+#include "listing/output_check.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"
@@ -243,19 +245,29 @@ int Help(const char* program) {
   return 0;
 }
 
+// What a run printed must have reached standard output: else one line, and status 255.
+int Printed(int result) {
+  const int error = OutputError(stdout);
+  if (error == 0) return result;
+  ReportOutputError(error);
+  return -1;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   ReserveStandardStreams();
+  // A reader that went away makes the write fail (EPIPE) instead of ending the run unseen.
+  signal(SIGPIPE, SIG_IGN);
   const char* program = argv[0] ? argv[0] : "atsms";
   Settings settings;
   int wrong = 0;
   int first = ReadOptions(argc, argv, &settings, &wrong);
   if (first < 0) return WrongOption(argv[wrong], program);
-  if (settings.help) return Help(program);
+  if (settings.help) return Printed(Help(program));
   if (settings.version) {
     fputs("atsms " ATSMS_VERSION "\n", stdout);
-    return 0;
+    return Printed(0);
   }
   // From PORT on the arguments are positional, counted as if no option had been given.
   argv += first - 1;
@@ -314,6 +326,11 @@ int RunCommandLine(int argc, char** argv) {
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = Operations[operation - 1](port, storage, settings, argv);
   if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded
+  // A send or USSD request has done its work whatever its block: its status stays, so that no caller
+  // repeats it, and its line says what was done.
+  const bool sent = operation == OperationSend || operation == OperationUssd;
+  const int printed = Printed(result);
+  if (!sent) result = printed;
   ClosePort(port);
   return result;
 }

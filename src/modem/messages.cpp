@@ -7,6 +7,7 @@
 #include "listing/joined_parts.h"
 #include "listing/listing_answer.h"
 #include "listing/listing_output.h"
+#include "listing/output_check.h"
 #include "modem/prepare.h"
 #include "listing/read_answer.h"
 #include "modem/step.h"
@@ -191,8 +192,10 @@ int ListMessages(int port, int storage, const ListingStyle& style) {
   }
   if (style.join) FindPartGroups(&listing);
   BeginListingOutput(&printer, storage);
-  for (int i = first; i <= last && !PortLost() && !SimStayedBusy(); ++i) {
+  // Once the output cannot be written, nothing more is asked of the modem.
+  for (int i = first; i <= last && !PortLost() && !SimStayedBusy() && !OutputFailed(printer.out); ++i) {
     ShowIndex(port, listing, style, &printer, i);
+    WatchOutput(printer.out);  // the print came last: errno is still the write's
     if (i == last) break;
   }
   EndListingOutput(&printer, &listing);  // however the reads ended (the modem gone too), so that it parses
