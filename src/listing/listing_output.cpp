@@ -27,9 +27,11 @@ void PrintLineStart(FILE* out, const MessageFields* fields) {
   fputc('\t', out);
 }
 
-// {"index":1,"unread":false,"sender":"...","date":"...","text":
+// {"index":1,"id":"0123456789abcdef","unread":false,"sender":"...","date":"...","text":
 void PrintObjectStart(FILE* out, const MessageFields* fields) {
-  fprintf(out, "{\"index\":%d,\"unread\":%s,\"sender\":", fields->index, fields->unread ? "true" : "false");
+  fprintf(out, "{\"index\":%d,", fields->index);
+  PrintIdMember(out, fields->identified ? &fields->id : nullptr);
+  fprintf(out, "\"unread\":%s,\"sender\":", fields->unread ? "true" : "false");
   PrintJsonString(out, fields->sender);
   fputs(",\"date\":", out);
   PrintJsonString(out, fields->date);
@@ -76,7 +78,8 @@ void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
     const StatusReport* const report = ReportAt(listing, index);
     if (!report) continue;
     fputs(any ? "," : ",\"reports\":[", out);
-    PrintReportObject(out, index, ListedUnread(listing, index), report);
+    MessageId id;
+    PrintReportObject(out, index, ListedUnread(listing, index), report, IdAt(listing, index, &id) == 0 ? &id : nullptr);
     any = true;
   }
   fputs(any ? "]}\n" : "}\n", out);
@@ -97,13 +100,14 @@ void PrintListed(ListingPrinter* printer, const MessageFields* fields, const Lis
   PrintMessageObject(printer->out, fields, part);
 }
 
-void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report) {
+void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report,
+                       const MessageId* id) {
   if (!printer->json) {
     PrintReportLine(printer->out, index, report);
     return;
   }
   StartObject(printer);
-  PrintReportObject(printer->out, index, unread, report);
+  PrintReportObject(printer->out, index, unread, report, id);
 }
 
 void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing) {

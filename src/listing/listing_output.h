@@ -27,17 +27,18 @@ void PrintEmptyListing(ListingPrinter* printer, int storage);
 
 // One message: its TSV line, or its object with a "part" member when part is not null.
 void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part);
-// One status report, in the listing of the status-report storage.
-void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report);
+// One status report, in the listing of the status-report storage; id may be null (not known).
+void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report,
+                       const MessageId* id = nullptr);
 // One joined message, its text the texts of its parts' user data in sequence order.
 void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing);
 
 // "index\ttype\tsender\tdate\ttext\n", escaped as PrintEscaped does.
 void PrintMessageLine(FILE* out, const MessageFields* fields);
 
-// {"index":1,"unread":false,"sender":"...","date":"...","text":"..."}, each text as PrintJsonString
-// writes it; no line end. With part (may be null) it ends in
-// ,"part":{"reference":R,"number":S,"total":T}}.
+// {"index":1,"id":"0123456789abcdef","unread":false,"sender":"...","date":"...","text":"..."}, each
+// text as PrintJsonString writes it, "id" only when fields has one; no line end. With part (may be
+// null) it ends in ,"part":{"reference":R,"number":S,"total":T}}.
 void PrintMessageObject(FILE* out, const MessageFields* fields, const ListedMessage* part = nullptr);
 
 // ParseMessage, then PrintMessageLine: 0 after one line, or -1 with nothing printed.

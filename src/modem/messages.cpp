@@ -100,6 +100,7 @@ void ShowJoined(int port, const Listing& listing, bool quick, ListingPrinter* pr
       continue;
     AddJoinedPart(&joined, &fields, PartAt(&listing, index)->concatenation.sequence);
   }
+  joined.fields.identified = GroupId(&listing, lowest, &joined.fields.id) == 0;
   if (joined.lowestSequence > 0 && !PortLost()) PrintJoined(printer, &joined, &listing);
 }
 
@@ -178,7 +179,8 @@ int ListMessages(int port, int storage, const ListingStyle& style) {
     BeginListingOutput(&printer, storage);
     for (int i = first; i <= last && i < ListedIndexes; ++i) {
       const StatusReport* const report = ReportAt(&listing, i);
-      if (report) PrintListedReport(&printer, i, ListedUnread(&listing, i), report);
+      MessageId id;
+      if (report) PrintListedReport(&printer, i, ListedUnread(&listing, i), report, IdAt(&listing, i, &id) == 0 ? &id : nullptr);
     }
     EndListingOutput(&printer, &listing);
     return last;

@@ -9,17 +9,21 @@ namespace {
 using namespace e2e;
 
 // Python's json module reads the document strictly (UTF-8, escapes, no bare control characters,
-// the names in this order) and writes back the storage, then the TSV listing of its messages.
+// the names in this order, an id of 16 hex digits for each message, no two alike) and writes back
+// the storage, then the TSV listing of its messages.
 const char ReadBack[] = R"py(
 import json, os, sys
 doc = json.loads(os.fsencode(sys.argv[1]).decode('utf-8'), object_pairs_hook=lambda pairs: pairs)
 esc = lambda s: s.replace('\\', '\\\\').replace('\t', '\\t').replace('\r', '\\r').replace('\n', '\\n')
 assert [name for name, _ in doc] == ['storage', 'messages']
 out = doc[0][1] + '\nnum\ttype\tsender\tdate\tmsg\n'
+ids = set()
 for m in doc[1][1]:
-    assert [name for name, _ in m] == ['index', 'unread', 'sender', 'date', 'text']
-    index, unread, sender, date, text = (value for _, value in m)
+    assert [name for name, _ in m] == ['index', 'id', 'unread', 'sender', 'date', 'text']
+    index, id, unread, sender, date, text = (value for _, value in m)
     assert type(index) is int and type(unread) is bool
+    assert len(id) == 16 and set(id) <= set('0123456789abcdef') and id not in ids
+    ids.add(id)
     out += '%d\t%d\t%s\t%s\t%s\n' % (index, unread, esc(sender), esc(date), esc(text))
 sys.stdout.buffer.write(out.encode('utf-8'))
 )py";

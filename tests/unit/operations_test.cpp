@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_exchange.h"
+#include "../fnv_id.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
@@ -198,27 +199,32 @@ std::string Line(int index, const char* text) {
 }
 Lines Cmgr(int from, int to) { return ForIndexes("AT+CMGR=", from, to); }
 
-std::string Object(int index, const char* text) {
-  return "{\"index\":" + std::to_string(index) +
-         ",\"unread\":false,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"" + text + "\"}";
+// id: its "id" member, or "" for a message whose listed PDU is no hex (these tests' "07919471...").
+std::string Object(int index, const char* text, const std::string& id = "") {
+  return "{\"index\":" + std::to_string(index) + "," + id +
+         "\"unread\":false,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"" + text + "\"}";
 }
 const std::string JsonOpen = "{\"storage\":\"SM\",\"messages\":[";
 const std::string JsonClose = "]}\n";
 
-// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text.
+// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text; its id member.
 std::string Entry(int index, int stat, const char* text) {
   const sim::Pdu pdu = sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text);
   return "+CMGL: " + std::to_string(index) + "," + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) +
          "\r\n" + pdu.hex + "\r\n";
 }
+std::string EntryId(const char* text) {
+  return fnv::Member(fnv::OfPdu(sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text).hex));
+}
 
 // A status report (reference 17 to +491701234567, padded) as modems list it, and its JSON object.
+const char ReportPdu[] = "0791947106004034" "0611" "0C91947110325476" "42501001020380" "425010010253B1" "00FFFFFF";
 std::string ReportEntry(int index) {
-  return "+CMGL: " + std::to_string(index) + ",0,,28\r\n0791947106004034" "0611" "0C91947110325476" "42501001020380"
-         "425010010253B1" "00FFFFFF\r\n";
+  return "+CMGL: " + std::to_string(index) + ",0,,28\r\n" + ReportPdu + "\r\n";
 }
 std::string ReportObject(int index) {
-  return "{\"index\":" + std::to_string(index) + ",\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
+  return "{\"index\":" + std::to_string(index) + "," + fnv::Member(fnv::OfPdu(ReportPdu)) +
+         "\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
          "\"recipient\":\"+491701234567\",\"sent\":\"24/05/01,10:20:30+08\",\"done\":\"24/05/01,10:20:35+21\"}";
 }
 
@@ -242,11 +248,11 @@ const ListCase ListCases[] = {
     {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, "", ""},
     {"quick: a status report beside a message, in the JSON document only",
      {"\r\n" + Entry(1, 1, "A") + ReportEntry(2) + "\r\nOK\r\n"}, 2, {}, Header + Line(1, "A"),
-     JsonOpen + Object(1, "A") + "],\"reports\":[" + ReportObject(2) + "]}\n", true},
+     JsonOpen + Object(1, "A", EntryId("A")) + "],\"reports\":[" + ReportObject(2) + "]}\n", true},
     {"quick: a PDU that does not parse is read in text mode",
      {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,1,,23\r\n07919471...\r\n\r\nOK\r\n", Ok, Cmgr("0042")}, 2,
      {"AT+CMGF=1\r", "AT+CMGR=2\r"}, Header + Line(1, "A") + Line(2, "B"),
-     JsonOpen + Object(1, "A") + "," + Object(2, "B") + JsonClose, true},
+     JsonOpen + Object(1, "A", EntryId("A")) + "," + Object(2, "B") + JsonClose, true},
     // The status-report storage lists its reports alone, from their PDUs: no text mode, no reads.
     {"report storage", {"\r\n" + Entry(1, 1, "A") + ReportEntry(3) + "+CMGL: 4,1,,23\r\n0791...\r\n\r\nOK\r\n"}, 4, {},
      "num\tstatus\treference\trecipient\tsent\tdone\n"
