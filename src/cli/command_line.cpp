@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "codec/decimal.h"
+#include "pdu/message_id.h"
 #include "listing/escape.h"
 #include "listing/output_check.h"
 #include "modem/failure.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll, OperationDeleteOne, OperationUssd };
+enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll, OperationDeleteOne, OperationUssd,
+                 OperationTake };
 
 constexpr int LineSpeed = 9600;
 constexpr int MaxWaitSeconds = 3600;
@@ -36,6 +38,8 @@ struct Settings {
   int waitSeconds = 0;  // how long to wait while another program holds the port or the SIM is busy
   bool ussdText = false;
   bool report = false;  // send asks for delivery reports
+  const char* id = nullptr;  // del NUMBER deletes only the message with this id (16 hex digits)
+  const char* to = nullptr;  // take writes each message into this spool directory
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
@@ -58,13 +62,25 @@ int RunDeleteAll(int port, int storage, const Settings& settings, char**) {
 }
 int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   const int index = ReadDecimal(argv[4]);
-  bool listed = true;  // with --join, the deletion lists first, to know which indexes are one message
-  const int deleted =
-      settings.join ? DeleteWholeMessage(port, index, storage, &listed) : DeleteMessage(port, index, storage);
+  bool listed = true;  // with --join or --id, the deletion lists first, to know what stands at index
+  MessageId id = 0;
+  const int deleted = settings.id && ReadId(settings.id, &id) == 0
+                          ? DeleteCheckedMessage(port, index, storage, settings.join, id, &listed)
+                      : settings.join ? DeleteWholeMessage(port, index, storage, &listed)
+                                      : DeleteMessage(port, index, storage);
   if (!listed) return -1;  // nothing deleted
-  // The listing that follows shows the outcome; a refusal is said before it.
-  if (deleted < 0) ReportFailure(argv[1]);
-  return ListMessages(port, storage, StyleOf(settings));
+  // The listing that follows shows the outcome; a refusal is said before it, and in the document.
+  if (deleted >= 0) return ListMessages(port, storage, StyleOf(settings));
+  ReportFailure(argv[1]);
+  char error[256];
+  FailureText(error, sizeof error, argv[1]);
+  ListMessages(port, storage, StyleOf(settings), error);
+  return -1;
+}
+int RunTake(int port, int storage, const Settings& settings, char**) {
+  ListingStyle style = StyleOf(settings);
+  style.holdIncomplete = true;
+  return TakeMessages(port, storage, style, settings.to);
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
   return SendUssd(port, argv[3], settings.json, settings.ussdText ? UssdText : UssdPacked);
@@ -72,7 +88,7 @@ int RunUssd(int port, int, const Settings& settings, char** argv) {
 
 // Indexed by the operation minus one; none never runs.
 int (*const Operations[])(int port, int storage, const Settings& settings, char** argv) = {
-    RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd};
+    RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd, RunTake};
 
 // Started with descriptor 0, 1 or 2 closed, the port would take its place, and the listing or the
 // diagnostics would be written to the modem: fill such gaps with /dev/null first.
@@ -103,8 +119,8 @@ int CommandUsage(Operation operation, const char* program) {
 }
 
 // The arguments each operation reads, counted as argc counts them (PORT is argument 1): send
-// PHONE TEXT, list, del NUMBER|all, the USSD string. Indexed by the operation.
-const int ArgumentsRead[] = {0, 6, 4, 5, 5, 4};
+// PHONE TEXT, list, del NUMBER|all, the USSD string, take. Indexed by the operation.
+const int ArgumentsRead[] = {0, 6, 4, 5, 5, 4, 4};
 
 // A command line refused for one argument: a line naming it, then the usage of the command.
 int WrongArgument(const char* before, const char* arg, const char* after, Operation operation, const char* program) {
@@ -121,6 +137,8 @@ struct Option {
   const char* longName;   // with the name of its value, if it takes one
   bool Settings::*flag;   // nullptr: it takes the seconds in the next argument
   const char* help;       // its lines in --help
+  const char* Settings::*text = nullptr;  // it takes the next argument as it is
+  const char* needs = nullptr;            // what that argument must be, for the line that refuses it
 };
 
 const Option Options[] = {
@@ -144,6 +162,14 @@ const Option Options[] = {
     {nullptr, "--report", &Settings::report,
      "with send: ask for a delivery report of every part, have\n"
      "                    the modem keep it, print the message references"},
+    {nullptr, "--id ID", nullptr,
+     "with del NUMBER: delete only when NUMBER still holds the\n"
+     "                    message with this id (16 hex digits, as list -j shows it)",
+     &Settings::id, "ID, the 16 hex digits of a message's id"},
+    {nullptr, "--to DIR", nullptr,
+     "with take: each message into a file of its own in\n"
+     "                    DIR/new (DIR/tmp first), instead of standard output",
+     &Settings::to, "DIR"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
@@ -186,6 +212,14 @@ int ReadOptions(int argc, char** argv, Settings* settings, int* wrong) {
       settings->*(option->flag) = true;
       continue;
     }
+    if (option->text) {
+      const char* const value = i + 1 < argc ? argv[i + 1] : nullptr;
+      MessageId id;
+      if (!value || (option->text == &Settings::id && ReadId(value, &id) < 0)) return -1;
+      settings->*(option->text) = value;
+      ++i;
+      continue;
+    }
     settings->waitSeconds = ReadWholeNumber(i + 1 < argc ? argv[i + 1] : nullptr, MaxWaitSeconds);
     if (settings->waitSeconds < 0) return -1;
     ++i;
@@ -197,10 +231,16 @@ constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|ussd COMMAND
 
 // An unknown option, or one without its value: one line naming it, then the usage.
 int WrongOption(const char* option, const char* program) {
-  const bool known = FindOption(option) != nullptr;
+  const Option* const known = FindOption(option);
   fputs(known ? "atsms: option '" : "atsms: unknown option '", stderr);
   fputs(option, stderr);
-  fputs(known ? "' needs SECONDS, a whole number from 0 to 3600\n" : "'\n", stderr);
+  if (known && known->needs) {
+    fputs("' needs ", stderr);
+    fputs(known->needs, stderr);
+    fputc('\n', stderr);
+  } else {
+    fputs(known ? "' needs SECONDS, a whole number from 0 to 3600\n" : "'\n", stderr);
+  }
   return Usage(OptionsUsage, "more:\t%s --help\n", program);
 }
 
@@ -225,6 +265,7 @@ int Help(const char* program) {
         "  list              print the received messages, one tab-separated line each\n"
         "  del NUMBER        delete message NUMBER (digits only), then print the rest\n"
         "  del all           delete every message\n"
+        "  take              print what list prints, then delete exactly that\n"
         "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
         "                    (without it: a national number or a short code); \\n in\n"
         "                    TEXT is a line break; quote a TEXT with spaces\n"
@@ -287,13 +328,15 @@ int RunCommandLine(int argc, char** argv) {
 
   // The commands come before the mode: "ussd list" lists the SIM.
   if (strcmp(command, "send") == 0 && storage == ReportStorage) {
-    return WrongArgument("atsms: unknown command ", command, " for reports; their commands are list and del\n",
+    return WrongArgument("atsms: unknown command ", command, " for reports; their commands are list, del and take\n",
                          operation, program);
   } else if (strcmp(command, "send") == 0) {
     if (argc <= 5) return CommandUsage(OperationSend, program);
     operation = OperationSend;
   } else if (strcmp(command, "list") == 0) {
     operation = OperationList;
+  } else if (strcmp(command, "take") == 0) {
+    operation = OperationTake;
   } else if (strcmp(command, "del") == 0) {
     if (argc == 4) return CommandUsage(OperationDeleteOne, program);
     // Read like atoi, "ALL" or "abc" would delete index 0, a real message on some modems.
@@ -306,8 +349,15 @@ int RunCommandLine(int argc, char** argv) {
                            program);
   }
   if (operation == OperationNone)  // a typo must not read as success
-    return WrongArgument("atsms: unknown command ", command, "; the commands are list, del and send\n", operation,
-                         program);
+    return WrongArgument("atsms: unknown command ", command, "; the commands are list, del, take and send\n",
+                         operation, program);
+  // An option that the command would ignore does not do what was asked of it.
+  if ((settings.id && operation != OperationDeleteOne) || (settings.to && operation != OperationTake)) {
+    fputs(settings.id && operation != OperationDeleteOne ? "atsms: option '--id' goes with del NUMBER only\n"
+                                                         : "atsms: option '--to' goes with take only\n",
+          stderr);
+    return CommandUsage(operation, program);
+  }
   // An argument the command would drop: "--join" after PORT, the second word of an unquoted TEXT.
   if (argc > ArgumentsRead[operation])
     return WrongArgument("atsms: unexpected argument ", argv[ArgumentsRead[operation]],

@@ -8,6 +8,7 @@ void BeginListing(Listing* listing) {
   listing->highest = -1;
   listing->zeroInUse = false;
   listing->empty = false;
+  listing->full = false;
   memset(listing->kind, NotListed, sizeof listing->kind);
   memset(listing->stat, -1, sizeof listing->stat);
   for (short& lowest : listing->group) lowest = -1;

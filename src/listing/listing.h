@@ -35,6 +35,7 @@ struct Listing {
   int highest;     // the highest index listed, or -1
   bool zeroInUse;  // index 0 holds a message
   bool empty;      // the modem said "OK" and listed nothing: an empty storage, not a failed listing
+  bool full;       // the storage command's answer showed it full: no more parts can arrive
   ListedKind kind[ListedIndexes];
   signed char stat[ListedIndexes];  // <stat> of its "+CMGL:" line: 0 received unread, 1 read, 2 stored
                                     // unsent, 3 stored sent; -1 when it gives none

@@ -287,24 +287,44 @@ TEST(DeleteMessage, PreparesUnlessStorageIsMinusOne) {
   EXPECT_EQ(Lines{"AT+CMGD=3\r"}, LinesSent());
 }
 
-// quick: with -q, where the first command after the listing deletes them all, unless refused.
+// Entries with their <stat>: {index, stat}, ... (0 received unread, 1 read, 2 and 3 stored outgoing).
+std::string CmglStat(const std::vector<std::pair<int, int>>& entries) {
+  std::string answer = "\r\n";
+  for (const auto& entry : entries)
+    answer += "+CMGL: " + std::to_string(entry.first) + "," + std::to_string(entry.second) + ",,23\r\n07919471...\r\n";
+  return answer + "\r\nOK\r\n";
+}
+
+// Only what the listing named is deleted. quick: with -q, where what the listing showed unread goes
+// first, one by one, then the rest with one command (allAnswer its answer), unless refused.
 struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; bool quick = false;
                        std::string allAnswer = Ok; };
 const DeleteAllCase DeleteAllCases[] = {
-    {"messages at 2 and 5", Cmgl({2, 5}), 5, Cmgd(1, 5)},
-    {"descending", Cmgl({4, 1}), 4, Cmgd(1, 4)},
-    {"index 0 with others", Cmgl({0, 3}), 3, Cmgd(0, 3)},
+    {"messages at 2 and 5", Cmgl({2, 5}), 5, {"AT+CMGD=2\r", "AT+CMGD=5\r"}},
+    {"descending", Cmgl({4, 1}), 4, {"AT+CMGD=1\r", "AT+CMGD=4\r"}},
+    {"index 0 with others", Cmgl({0, 3}), 3, {"AT+CMGD=0\r", "AT+CMGD=3\r"}},
     {"index 0 alone", Cmgl({0}), 0, Cmgd(0, 0)},
+    {"past the PDUs noted, unread and sent among them", CmglStat({{2, 0}, {300, 1}, {7, 3}}), 300,
+     {"AT+CMGD=2\r", "AT+CMGD=7\r", "AT+CMGD=300\r"}},
     {"empty storage", Ok, -1, {}},
-    {"quick: one command for all", Cmgl({2, 5}), 5, {"AT+CMGD=1,4\r"}, true},
-    {"quick: that refused, one per index", Cmgl({0, 3}), 3, Lines{"AT+CMGD=1,4\r"} + Cmgd(0, 3), true, Error},
+    {"quick: one command for the read ones", Cmgl({2, 5}), 5, {"AT+CMGD=1,3\r"}, true},
+    {"quick: that refused, one per index", Cmgl({0, 3}), 3, {"AT+CMGD=1,3\r", "AT+CMGD=0\r", "AT+CMGD=3\r"}, true,
+     Error},
+    {"quick: the unread first, then the read and the sent", CmglStat({{5, 1}, {2, 0}, {4, 3}, {9, 0}}), 9,
+     {"AT+CMGD=2\r", "AT+CMGD=9\r", "AT+CMGD=1,3\r"}, true},
+    {"quick: that refused, the rest one by one, the unread not twice", CmglStat({{5, 1}, {2, 0}}), 5,
+     {"AT+CMGD=2\r", "AT+CMGD=1,3\r", "AT+CMGD=5\r"}, true, CmsError},
+    {"quick: every one unread, nothing left for the flag", CmglStat({{1, 0}, {3, 0}}), 3,
+     {"AT+CMGD=1\r", "AT+CMGD=3\r"}, true},
     {"quick: empty storage", Ok, -1, {}, true},
 };
 
-TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
+TEST(DeleteAllMessages, DeletesWhatTheListingNamed) {
   for (const DeleteAllCase& c : DeleteAllCases) {
     SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + Lines{c.listing, c.allAnswer} + Repeat(Ok, 6));
+    AnswerEachLine([&c](const std::string& line) {
+      return line == "AT+CMGL=4\r" ? c.listing : line == "AT+CMGD=1,3\r" ? c.allAnswer : Ok;
+    });
     Captured run = Capture([&c] { return DeleteAllMessages(FakePort, 0, c.quick); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
