@@ -8,6 +8,7 @@
 #include "codec/codec_buffer.h"
 #include "codec/gsm7.h"
 #include "codec/utf8_to_ucs2.h"
+#include "listing/output_check.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
@@ -75,9 +76,22 @@ bool Confirmed(int port, const char* step) {
   return false;
 }
 
+// What a signal during the confirmation of part leaves unknown.
+char InterruptedNote[128];
+void NoteConfirming(const PartHeader& part) {
+  if (part.total > 1)
+    snprintf(InterruptedNote, sizeof InterruptedNote,
+             "atsms: interrupted while the modem confirmed part %d of %d; that part may have been sent\n",
+             part.sequence, part.total);
+  else
+    snprintf(InterruptedNote, sizeof InterruptedNote,
+             "atsms: interrupted while the modem confirmed the SMS; the SMS may have been sent\n");
+  SetSignalNote(InterruptedNote);
+}
+
 // Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once
 // confirmed, with *reference the TP-MR the confirmation gave (-1: none).
-bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
+bool SendPdu(int port, const char* pdu, int pduLength, const PartHeader& part, int* reference) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
   char command[CommandSize];
   const int length = snprintf(command, sizeof command, CmdSendFormat, (pduLength - 1) / 2);
@@ -88,12 +102,33 @@ bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
   }
   snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, pdu);
   SetPromptOpen(true);  // until the Ctrl-Z is out, a signal leaves the modem waiting for it
-  SetPromptOpen(SendCmd(port, ResponseBuffer) != 0);  // never written again: the modem may have sent it
+  const bool written = SendCmd(port, ResponseBuffer) == 0;
+  if (written) NoteConfirming(part);  // its Ctrl-Z is out: the modem may send it whatever comes
+  SetPromptOpen(!written);  // never written again: the modem may have sent it
   char step[CommandSize + 32];
   snprintf(step, sizeof step, "the PDU sent after %.*s", length - 1, command);  // without the CR
-  if (!Confirmed(port, step)) return false;
+  const bool confirmed = Confirmed(port, step);
+  SetSignalNote(nullptr);
+  if (!confirmed) return false;
   *reference = ReadSendReference(ResponseBuffer);  // "+CMGS: <mr>" comes with the OK
   return true;
+}
+
+// A sent SMS whose block could not be written: "atsms: the SMS was sent (references 17, 18) but the
+// result could not be written: ...", the references the modem gave, so that nobody sends it again.
+void SayWhenUnwritten(const int* references, int count) {
+  const int error = OutputError(stdout);
+  if (error == 0) return;
+  char done[32 + MaxParts * 6] = "the SMS was sent";
+  int length = (int)strlen(done);
+  const char* separator = count > 1 ? " (references " : " (reference ";
+  for (int i = 0; i < count && length < (int)sizeof done; ++i) {  // a reference is at most 3 digits: it fits
+    if (references[i] < 0) continue;
+    length += snprintf(done + length, sizeof done - (size_t)length, "%s%d", separator, references[i]);
+    separator = ", ";
+  }
+  if (separator[0] == ',' && length < (int)sizeof done) snprintf(done + length, sizeof done - (size_t)length, ")");
+  ReportOutputError(error, done);
 }
 
 // The result block; with report, the references of the parts that went out (count), in order,
@@ -101,6 +136,7 @@ bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
 int Result(bool ok, bool report, const int* references, int count) {
   if (!report) {
     fputs(ok ? ResultOk : ResultError, stdout);
+    if (ok) SayWhenUnwritten(references, count);
     return ok ? 0 : -1;
   }
   printf("\n{\n \"msg\":\"%s\",\n \"references\":[", ok ? "OK" : "ERROR");
@@ -112,6 +148,7 @@ int Result(bool ok, bool report, const int* references, int count) {
       printf("%d", references[i]);
   }
   fputs("]\n}\n", stdout);
+  if (ok) SayWhenUnwritten(references, count);
   return ok ? 0 : -1;
 }
 
@@ -178,7 +215,7 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     PartHeader part = {reference, total, i + 1};
     int pduLength = count >= 0 ? BuildGsm7SubmitPdu(message, phone, septets + from, partLength[i], part, report)
                                : BuildSubmitPdu(message, phone, CodecBuffer + 4 * from, partLength[i], part, report);
-    if (SendPdu(port, message, pduLength, &references[i])) continue;
+    if (SendPdu(port, message, pduLength, part, &references[i])) continue;
     if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
               i == 1 ? "part was sent" : "parts were sent");

@@ -20,6 +20,8 @@ termios SavedPortSettings;  // exactly as read at open; put back at close
 termios PortSettings;       // what the port runs with meanwhile
 volatile sig_atomic_t RestorePort = -1;  // descriptor the signal handler restores, or -1
 volatile sig_atomic_t PromptOpen = 0;    // the modem waits for a PDU that a signal would leave unfinished
+const char* volatile SignalNote = nullptr;  // a line for standard error should a signal end the run
+volatile sig_atomic_t SignalNoteLength = 0;
 int WasExclusive = 0;  // exclusive use is a flag of the device, not of our descriptor
 constexpr long RetryMicros = 10000;  // while another program holds the port: how often to look again
 
@@ -92,6 +94,9 @@ speed_t SpeedCode(int speed) {
 // and end at once, so nothing more reaches the modem.
 void RestoreAndExit(int sig) {
   if (RestorePort >= 0 && PromptOpen && write(RestorePort, "\x1b", 1) == 1) tcdrain(RestorePort);
+  if (SignalNote && write(STDERR_FILENO, SignalNote, (size_t)SignalNoteLength) < 0) {
+    // nobody reads standard error: the exit status still tells the signal
+  }
   if (RestorePort >= 0) Restore(RestorePort);
   DropLockFile();
   _exit(128 + sig);
@@ -102,9 +107,10 @@ void CatchSignals() {
   memset(&action, 0, sizeof action);
   action.sa_handler = RestoreAndExit;
   sigfillset(&action.sa_mask);
-  // Every signal whose default action ends the process (SIGPIPE: a reader of our output went away).
+  // Every signal whose default action ends the process, but SIGPIPE: the front end ignores it, so
+  // that a reader of our output that went away is a write error, said in its line.
   // A signal ignored at start (nohup, a background job) stays ignored, as whoever started us asked.
-  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
+  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
   for (int sig : signals) {
     struct sigaction old;
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
@@ -201,3 +207,9 @@ void ClosePort(int port) {
 }
 
 void SetPromptOpen(bool open) { PromptOpen = open; }
+
+void SetSignalNote(const char* line) {
+  SignalNote = nullptr;  // never a pointer with another line's length
+  SignalNoteLength = line ? (sig_atomic_t)strlen(line) : 0;
+  SignalNote = line;
+}

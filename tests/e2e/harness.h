@@ -31,6 +31,8 @@ enum class Streams {
   StdinClosed,   // the run starts with descriptor 0, 1 or 2 closed, as "atsms ... >&-" does
   StdoutClosed,
   StderrClosed,
+  StdoutFull,    // standard output is /dev/full: every write fails with ENOSPC
+  StdoutUnread,  // nobody reads standard output: a write there fails with EPIPE (or raises SIGPIPE)
 };
 
 // A program started without waiting for it, so a test can act on it mid-run (send it a signal,
