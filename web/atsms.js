@@ -289,9 +289,10 @@
     const area = $('text');
     let limited = false;
     if (!fits(area.value)) {
-      // The limit holds: typing past it is undone, and a paste is cut to what fits.
+      // The limit holds: what goes past it at the end (typed or pasted) is cut off; typed
+      // inside the text, it is undone.
       let value = area.value;
-      if (value.startsWith(lastFitting) || !fits(lastFitting)) {
+      if (area.selectionStart === value.length || !fits(lastFitting)) {
         const chars = Array.from(value);
         let low = 0, high = chars.length;
         while (low < high) {
