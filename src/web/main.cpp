@@ -14,7 +14,7 @@ namespace {
 
 constexpr size_t ConfigSize = 16384;
 constexpr size_t TailReserve = 2048;       // the answer's end after atsms's output
-constexpr size_t AnswerSize = 1024 * 1024;  // a phone memory of 255 long parts, as JSON, fits easily
+constexpr size_t AnswerSize = (size_t)1024 * 1024;  // a phone memory of 255 long parts, as JSON, fits easily
 
 char ConfigText[ConfigSize];
 char Body[MaxBodySize + 1];
@@ -95,7 +95,8 @@ bool ReadBody(size_t length) {
 int main() {
   signal(SIGPIPE, SIG_IGN);  // a client gone away: the writes fail, atsms's run is not cut
   CgiRequest request;
-  request.method = getenv("REQUEST_METHOD");
+  const char* method = getenv("REQUEST_METHOD");
+  request.method = method ? method : "";
   request.query = getenv("QUERY_STRING");
   request.contentType = getenv("CONTENT_TYPE");
   request.contentLength = getenv("CONTENT_LENGTH");
@@ -118,7 +119,7 @@ int main() {
   }
 
   Action action;
-  if (strcmp(request.method, "POST") == 0) {
+  if (strcmp(request.method, "POST") == 0) {  // CheckRequest let only GET and POST through
     if (!ReadBody(bodyLength)) {
       refusal.http = 400;
       refusal.message = "the body is shorter than its Content-Length";

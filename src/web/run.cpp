@@ -85,11 +85,14 @@ int RunAtsms(const char* const* argv, char* output, size_t outputSize, size_t* o
       }
       if (f.fd == out[0]) {
         const size_t room = outputSize - 1 - *outputLength;
-        const size_t take = (size_t)n < room ? (size_t)n : room;
+        size_t take = (size_t)n;
+        if (take > room) {  // the rest is read and dropped, so that atsms never blocks on a full pipe
+          take = room;
+          *truncated = true;
+        }
         memcpy(output + *outputLength, chunk, take);
         *outputLength += take;
         output[*outputLength] = '\0';
-        if (take < (size_t)n) *truncated = true;
       } else {
         ReadReason(reader, chunk, (size_t)n);
       }
