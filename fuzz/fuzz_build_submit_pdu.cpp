@@ -23,14 +23,11 @@ bool IsLow(uint16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
 
-// The text as the shell user meant it: one leading and one trailing quote dropped (only when longer
-// than two bytes), then backslash-r and backslash-n turned into CR and LF.
+// The text as the shell user meant it: a pair of the same quote around it taken off once, then
+// backslash-r and backslash-n turned into CR and LF.
 std::string Cleaned(const std::string& text, size_t* strippedLength) {
   std::string t = text;
-  if (t.size() > 2) {
-    if (IsQuote(t.back())) t.pop_back();
-    if (IsQuote(t.front())) t.erase(0, 1);
-  }
+  if (t.size() >= 2 && IsQuote(t.front()) && t.back() == t.front()) t = t.substr(1, t.size() - 2);
   *strippedLength = t.size();
   std::string out;
   for (size_t i = 0; i < t.size(); ++i) {

@@ -1,5 +1,5 @@
 // SMS-DELIVER PDUs of long-message parts recorded from real networks, as modems list them, and the
-// text of each part (7-bit, a concatenation header with IE 00).
+// text of each part (7-bit, a concatenation header with IE 00); SMS-STATUS-REPORTs real modems kept.
 #pragma once
 
 namespace captured {
@@ -25,5 +25,16 @@ inline constexpr char LowerCasePart[] =
     "07912160130300f4440b915155685703f900005240713104738a3e050003c40202da6f37881e969fcbf4b4fb0ccabfeb20f4fb0ea2"
     "87e5e7323ded3e83dae17519747fcbd96490b95c6683d273101d5d0601";
 inline constexpr char LowerCaseText[] = "mon targeting you how targeting make world feel is the ";
+
+// Status reports two modems kept with <stat> 3 ("+CMGR: 3,,29"). The first padded with FF to the end
+// of its SIM record (175 octets after the record's status octet): reference 0xAB to 604865888.
+inline constexpr char ReportPadded[] =
+    "079124602009999002AB098106845688F8907080517375809070805183018000"
+    "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
+    "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"
+    "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF";
+// Reference 6 to +61439012244, with TP-PI 06: TP-DCS and TP-UDL follow, both 00.
+inline constexpr char ReportWithPi[] =
+    "07911614786007F006060B911634092142F4019071011000040190710110450400060000";
 
 }  // namespace captured

@@ -34,11 +34,12 @@ struct Settings {
   int waitSeconds = 0;  // how long to wait while another program holds the port or the SIM is busy
   bool ussdText = false;
   bool report = false;  // send asks for delivery reports
+  bool gsm7 = false;    // send goes in the GSM 7-bit alphabet where the text allows
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
 int RunSend(int port, int storage, const Settings& settings, char** argv) {
-  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report);
+  return SendMessage(port, argv[4], argv[5], 1, storage, settings.report, settings.gsm7);
 }
 ListingStyle StyleOf(const Settings& settings) {
   ListingStyle style;
@@ -142,6 +143,10 @@ const Option Options[] = {
     {nullptr, "--report", &Settings::report,
      "with send: ask for a delivery report of every part, have\n"
      "                    the modem keep it, print the message references"},
+    {nullptr, "--gsm7", &Settings::gsm7,
+     "with send: the text in the GSM 7-bit alphabet when every\n"
+     "                    character has a place there (160 an SMS, 153 a part;\n"
+     "                    { } [ ] ~ \\ | ^ and the euro sign count 2), else UCS-2"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
@@ -207,8 +212,7 @@ int Help(const char* program) {
   fputs("Lists, deletes and sends SMS and sends USSD requests through the AT-command\n"
         "port of a GSM modem (PORT, for example /dev/ttyUSB1).\n"
         "modes:\n"
-        "  sim               the SIM storage (\"SM\"); so is any word but tel, report\n"
-        "                    and ussd\n"
+        "  sim               the SIM storage (\"SM\")\n"
         "  tel               the phone memory (\"ME\")\n"
         "  report            the status-report storage (\"SR\"): list and del show and\n"
         "                    delete the delivery reports that send --report asked for\n"
@@ -226,8 +230,8 @@ int Help(const char* program) {
         "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
         "                    (without it: a national number or a short code); \\n in\n"
         "                    TEXT is a line break; quote a TEXT with spaces\n"
-        "Any other command, or an argument beyond those the command takes, is a usage\n"
-        "error: nothing is sent, the port is not opened.\n"
+        "Any other mode or command, or an argument beyond those the command takes, is\n"
+        "a usage error: nothing is sent, the port is not opened.\n"
         "options (before PORT, one per argument; -- ends them):\n",
         stdout);
   for (const Option& option : Options) {
@@ -270,8 +274,11 @@ int RunCommandLine(int argc, char** argv) {
     operation = OperationUssd;
   else if (strcmp(mode, "report") == 0)
     storage = ReportStorage;
-  else
-    storage = strcmp(mode, "tel") == 0 ? 1 : 0;
+  else if (strcmp(mode, "tel") == 0)
+    storage = 1;
+  else if (strcmp(mode, "sim") != 0)  // a typo must not act on the SIM ("tle del all")
+    return WrongArgument("atsms: unknown mode ", mode, "; the modes are sim, tel, report and ussd\n", operation,
+                         program);
 
   // The commands come before the mode: "ussd list" lists the SIM.
   if (strcmp(command, "send") == 0 && storage == ReportStorage) {
@@ -302,9 +309,18 @@ int RunCommandLine(int argc, char** argv) {
                          " after the command; options go before PORT, and a TEXT with spaces needs quotes\n",
                          operation, program);
 
-  // The plain form alone cannot carry every string; say so before the port is touched.
+  // Texts that must not go out are refused before the port is touched: an empty SMS is billed all
+  // the same, and the plain form alone cannot carry every USSD string.
+  if (operation == OperationSend && IsEmptyText(argv[5])) {
+    fputs(EmptyTextRefused, stderr);
+    return 1;
+  }
   if (operation == OperationUssd && settings.ussdText && !IsPlainUssd(command)) {
     fputs(UssdNotPlain, stderr);
+    return 1;
+  }
+  if (operation == OperationUssd && HoldsControlCharacter(command)) {
+    fputs(UssdControlRefused, stderr);
     return 1;
   }
   SetQuickMode(settings.quick);

@@ -3,6 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "codec/ucs2_to_utf8.h"
+
 namespace {
 
 // TS 23.038 6.2.1, by septet value. 0x1B is the escape; it is never looked up here.
@@ -133,4 +135,51 @@ int PackSeptetsHex(char* hex, int size, const char* text) {
   if (shift != 0) putOctet();
   hex[digits] = '\0';
   return digits;
+}
+
+int Gsm7SeptetsOf(unsigned character, unsigned char* out) {
+  for (int septet = 0; septet < 128; ++septet)
+    if (septet != Gsm7Escape && DefaultAlphabet[septet] == character) {
+      out[0] = (unsigned char)septet;
+      return 1;
+    }
+  for (const Extension& e : ExtensionTable)
+    if (e.character == character && e.character != PageBreak) {
+      out[0] = Gsm7Escape;
+      out[1] = e.septet;
+      return 2;
+    }
+  return 0;
+}
+
+int Ucs2HexToGsm7(unsigned char* septets, int size, const char* ucs2Hex, int units) {
+  int count = 0;
+  for (int i = 0; i < units; ++i) {
+    unsigned char these[2];
+    const long unit = ReadUcs2Unit(ucs2Hex + 4 * (size_t)i);
+    const int n = unit < 0 ? 0 : Gsm7SeptetsOf((unsigned)unit, these);  // a surrogate has no place either
+    if (n == 0 || count + n > size) return -1;
+    memcpy(septets + count, these, (size_t)n);
+    count += n;
+  }
+  return count;
+}
+
+int PackSeptets(unsigned char* octets, int size, const unsigned char* septets, int count, int firstBit) {
+  if (count < 0 || firstBit < 0 || size < 0) return -1;
+  const long long bits = firstBit + 7LL * count;
+  const int used = (int)((bits + 7) / 8);
+  if (used > size) return -1;
+  const int at = firstBit / 8;
+  if (at < used) {
+    octets[at] &= (unsigned char)((1u << (firstBit % 8)) - 1);
+    memset(octets + at + 1, 0, (size_t)(used - at - 1));
+  }
+  for (int i = 0; i < count; ++i) {
+    const int bit = firstBit + 7 * i;
+    const unsigned septet = septets[i] & 0x7Fu;
+    octets[bit / 8] |= (unsigned char)(septet << (bit % 8));
+    if (bit % 8 > 1) octets[bit / 8 + 1] |= (unsigned char)(septet >> (8 - bit % 8));  // it straddles two octets
+  }
+  return used;
 }

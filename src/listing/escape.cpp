@@ -2,6 +2,12 @@
 
 #include "codec/utf8_to_ucs2.h"
 
+int ControlCharacterAt(const char* text) {
+  const unsigned char c = (unsigned char)text[0];
+  if ((c > 0 && c < 0x20) || c == 0x7F) return 1;
+  return c == 0xC2 && (unsigned char)text[1] >= 0x80 && (unsigned char)text[1] <= 0x9F ? 2 : 0;
+}
+
 void PrintEscaped(FILE* out, const char* text) {
   for (; *text; ++text) {
     switch (*text) {
@@ -9,7 +15,14 @@ void PrintEscaped(FILE* out, const char* text) {
       case '\t': fputs("\\t", out); break;
       case '\r': fputs("\\r", out); break;
       case '\n': fputs("\\n", out); break;
-      default: fputc(*text, out);
+      default:
+        // Other controls would reach the reader's terminal: ESC starts its escape sequences, and
+        // C1's CSI (U+009B) does on some.
+        switch (ControlCharacterAt(text)) {
+          case 1: fprintf(out, "\\x%02x", (unsigned char)*text); break;
+          case 2: fprintf(out, "\\u00%02x", (unsigned char)*++text); break;
+          default: fputc(*text, out);
+        }
     }
   }
 }

@@ -4,8 +4,13 @@
 
 #include <stdio.h>
 
+// Bytes of the control character text starts with: 1 for a C0 control or DEL, 2 for a C1 control
+// in UTF-8 (U+0080 to U+009F); 0 when it starts with none.
+int ControlCharacterAt(const char* text);
+
 // Writes text with backslash, tab, carriage return and line feed escaped, so that one message
-// stays on one line of the listing.
+// stays on one line of the listing, and every other control character too, so that none reaches
+// the reader's terminal: a C0 control or DEL as \xNN, a C1 control as \u00NN.
 void PrintEscaped(FILE* out, const char* text);
 
 // Writes text as a JSON string, quotes included: '"', '\\' and control characters escaped, and each

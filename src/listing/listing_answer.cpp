@@ -93,7 +93,9 @@ void NotePdu(ListingScan* scan) {
       if (stored) listing->kind[index] = ListedSubmit;
       return;
     case MtiStatusReport:
-      if (!stored && ReadStatusReport(scan->pdu, scan->pduOctets, &listing->report[index]) == 0)
+      // Stored as sent (<stat> 2 or 3), TP-MTI 10 would be an SMS-COMMAND; no modem keeps those, and
+      // real ones keep reports so: what parses as a report is one.
+      if (ReadStatusReport(scan->pdu, scan->pduOctets, &listing->report[index]) == 0)
         listing->kind[index] = ListedReport;
       return;
   }

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "codec/codec_buffer.h"
-#include "codec/ucs2_to_utf8.h"
+#include "codec/gsm7.h"
 #include "codec/utf8_to_ucs2.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
@@ -18,20 +18,21 @@
 
 namespace {
 
-constexpr int AddressDigitsSize = 20;
-constexpr int MaxPhoneDigits = 18;
 constexpr int AnswerTries = 10;
 constexpr long long ConfirmMicros = 60000000;  // a network may take that long to take an SMS
 constexpr int CommandSize = 32;  // "AT+CMGS=<octets>\r"
 
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
 
-// Shell users write 'TEXT': drop a trailing and a leading quote, each on its own.
+// Whether text is wrapped in a pair of the same quote ('TEXT' or "TEXT"), as some shells and
+// front ends pass it: only such a pair is taken off, once.
+bool IsWrapped(const char* text, size_t length) { return length >= 2 && IsQuote(text[0]) && text[length - 1] == text[0]; }
+
 char* StripQuotes(char* text) {
-  size_t length = strlen(text);
-  if (length <= 2) return text;
-  if (IsQuote(text[length - 1])) text[length - 1] = '\0';
-  return IsQuote(text[0]) ? text + 1 : text;
+  const size_t length = strlen(text);
+  if (!IsWrapped(text, length)) return text;
+  text[length - 1] = '\0';
+  return text + 1;
 }
 
 // Copies text with backslash-r and backslash-n turned into CR and LF; any other backslash stays.
@@ -45,24 +46,6 @@ void ExpandEscapes(char* out, const char* text) {
     }
   }
   *out = '\0';
-}
-
-// After one optional "+": 1 to 18 decimal digits, nothing else (a CR would end the PDU line early).
-const char* PhoneDigits(const char* phone) {
-  const char* digits = phone[0] == '+' ? phone + 1 : phone;
-  size_t n = strspn(digits, "0123456789");
-  if (n == 0 || n > MaxPhoneDigits || digits[n] != '\0') return nullptr;
-  return digits;
-}
-
-// TP-DA digits in semi-octet order: pairs swapped, "F" filling an odd count (TS 23.040 9.1.2.3).
-void SwapSemiOctets(char* out, const char* digits, int count) {
-  snprintf(out, AddressDigitsSize, count % 2 ? "%sF" : "%s", digits);
-  for (int i = 0; out[i] && out[i + 1]; i += 2) {
-    char c = out[i];
-    out[i] = out[i + 1];
-    out[i + 1] = c;
-  }
 }
 
 // Judges the answer to AT+CMGS in ResponseBuffer, then reads more until one holds the prompt: it
@@ -134,6 +117,11 @@ int Result(bool ok, bool report, const int* references, int count) {
 
 }  // namespace
 
+bool IsEmptyText(const char* text) {
+  const size_t length = strlen(text);
+  return length == 0 || (length == 2 && IsWrapped(text, length));
+}
+
 int EncodeSubmitText(char* message, const char* phone, char* text, const char** problem) {
   if (!PhoneDigits(phone)) {
     *problem = "the phone number must be 1 to 18 digits after an optional '+'";
@@ -155,58 +143,18 @@ int EncodeSubmitText(char* message, const char* phone, char* text, const char** 
   return (int)(hexDigits / 4);
 }
 
-int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) {
-  if (units <= SingleSmsUnits) {
-    if (maxParts < 1) return -1;
-    partUnits[0] = units;
-    return 1;
-  }
-  int parts = 0;
-  for (int from = 0; from < units; from += partUnits[parts++]) {
-    if (parts == maxParts) return -1;
-    int length = units - from;
-    if (length > PartUnits) {
-      length = PartUnits;
-      // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
-      if (IsHighSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length - 1))) &&
-          IsLowSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length))))
-        --length;
-    }
-    partUnits[parts] = length;
-  }
-  return parts;
-}
-
-int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
-                   bool report) {
-  const char* digits = PhoneDigits(phone);
-  if (!digits) return -1;
-  int count = (int)strlen(digits);
-  char address[AddressDigitsSize];
-  SwapSemiOctets(address, digits, count);
-  // Type of address (TS 23.040 9.1.2.5): international with "+"; without it, unknown, which the
-  // network reads by its national rules (a national number, a short code), ISDN numbering plan.
-  const unsigned type = digits == phone ? 0x81 : 0x91;
-  const unsigned srr = report ? 0x20 : 0;  // TP-SRR: the network reports the delivery (TS 23.040 9.2.3.5)
-  if (part.total <= 1) {
-    // SMSC from the modem, SMS-SUBMIT, MR 0, TP-DA, PID 0, DCS UCS-2, UDL, UD.
-    return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X%.*s", 0x01 | srr, (unsigned)count, type,
-                    address, (unsigned)(2 * units), 4 * units, ucs2Hex);
-  }
-  // The same with TP-UDHI set; the user data opens with the header: its length 5, IE 00 (concatenation,
-  // 8-bit reference) of length 3: reference, number of parts, this part's number.
-  return snprintf(message, MessageBufferSize, "00%.2X00%.2X%.2X%s0008%.2X050003%.2X%.2X%.2X%.*s", 0x41 | srr,
-                  (unsigned)count, type, address, (unsigned)(6 + 2 * units), (unsigned)part.reference & 0xFF,
-                  (unsigned)part.total, (unsigned)part.sequence, 4 * units, ucs2Hex);
-}
-
-int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report) {
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report, bool gsm7) {
   char message[MessageBufferSize];
   const char* problem = "";
-  int partUnits[MaxParts];
+  int partLength[MaxParts];  // units of UCS-2, or septets
   int references[MaxParts];
   int units = EncodeSubmitText(message, phone, text, &problem);
-  int total = units < 0 ? -1 : SplitUserData(CodecBuffer, units, partUnits, MaxParts);
+  unsigned char septets[SeptetsLimit];
+  // -1: the text goes as UCS-2, without --gsm7 or when a character has no place in the alphabet.
+  const int count = gsm7 && units >= 0 ? Ucs2HexToGsm7(septets, SeptetsLimit, CodecBuffer, units) : -1;
+  int total = units < 0    ? -1
+              : count >= 0 ? SplitSeptets(septets, count, partLength, MaxParts)
+                           : SplitUserData(CodecBuffer, units, partLength, MaxParts);
   if (units >= 0 && total < 0) problem = "the text would need more than 16 SMS";  // not within 1023 bytes
   if (total < 0) {  // refused before a byte reaches the modem
     fputs("atsms: ", stderr);
@@ -225,10 +173,11 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
 
   // Tells this message's parts from those of the previous long message to the same phone.
   int reference = (int)((time(nullptr) ^ getpid()) & 0xFF);
-  const char* userData = CodecBuffer;
-  for (int i = 0; i < total; userData += (size_t)partUnits[i++] * 4) {  // four hex digits per unit
+  size_t from = 0;  // the first unit or septet of the part
+  for (int i = 0; i < total; from += (size_t)partLength[i++]) {
     PartHeader part = {reference, total, i + 1};
-    int pduLength = BuildSubmitPdu(message, phone, userData, partUnits[i], part, report);
+    int pduLength = count >= 0 ? BuildGsm7SubmitPdu(message, phone, septets + from, partLength[i], part, report)
+                               : BuildSubmitPdu(message, phone, CodecBuffer + 4 * from, partLength[i], part, report);
     if (SendPdu(port, message, pduLength, &references[i])) continue;
     if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,

@@ -1,39 +1,24 @@
-// Sending one SMS as an SMS-SUBMIT PDU with UCS-2 text (TS 23.040, TS 27.005); a text longer than
-// one SMS goes out as a concatenated SMS, one PDU per part.
+// Sending one SMS as an SMS-SUBMIT PDU with UCS-2 text, or GSM 7-bit text on request (TS 23.040,
+// TS 27.005); a text longer than one SMS goes out as a concatenated SMS, one PDU per part.
 #pragma once
 
-constexpr int MessageBufferSize = 1024;
-constexpr int SingleSmsUnits = 70;  // 140 octets of UCS-2 user data
-constexpr int PartUnits = 67;       // 140 octets less the 6 of the concatenation header
-constexpr int MaxParts = 16;        // 1023 units at 66 or more per part
+#include "pdu/submit_pdu.h"
 
-// Checks phone and text, removes one pair of surrounding quotes (shortening text in place), turns
+// True when nothing is left of text once a pair of surrounding quotes is taken off: "", '' or "".
+bool IsEmptyText(const char* text);
+inline constexpr char EmptyTextRefused[] = "atsms: the text is empty; nothing sent\n";
+
+// Checks phone and text, removes one pair of surrounding quotes (the same quote character at
+// both ends, taken off once; shortening text in place), turns
 // backslash-r and backslash-n into CR and LF in message (MessageBufferSize bytes) and converts valid
 // UTF-8 into UCS-2 hex in CodecBuffer. Yields the number of UTF-16 units, or -1 with *problem set to
 // a one-line reason when the input cannot be sent as it is.
 int EncodeSubmitText(char* message, const char* phone, char* text, const char** problem);
 
-// Splits a text of units UTF-16 units (ucs2Hex, four hex digits each) into SMS parts: one part when
-// it has at most 70 units, else parts of 67 units (66 where the 67th would be the first half of a
-// surrogate pair) and the rest. Writes the units of each part into partUnits (room for maxParts) and
-// yields the number of parts, or -1 when more than maxParts would be needed.
-int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts);
-
-// Part sequence of a concatenated SMS (TS 23.040 9.2.3.24.1); total 0 or 1: a message of one SMS.
-struct PartHeader {
-  int reference;  // the same in every part of one message, 0-255
-  int total;      // number of parts
-  int sequence;   // this part's number, from 1
-};
-
-// Formats into message (MessageBufferSize bytes) the SMS-SUBMIT to phone carrying units UTF-16
-// units of ucs2Hex, with a concatenation header when part.total > 1 and TP-SRR set with report;
-// phone as an international number (type 91) after "+", else as given (type 81). Yields the PDU
-// length, or -1 when phone is not 1 to 18 digits after an optional "+".
-int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int units, const PartHeader& part,
-                   bool report = false);
-
 // Sends the text as one SMS or as the parts of a concatenated SMS and writes the OK or ERROR block
 // to standard output; 0 or -1. With report, each part asks for a delivery report, the modem is
-// told to keep them (KeepStatusReports), and the block lists the parts' message references.
-int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report = false);
+// told to keep them (KeepStatusReports), and the block lists the parts' message references. With
+// gsm7, a text whose every character has a place in the GSM 7-bit alphabet goes in it (160 septets
+// in one SMS, 153 a part); any other as UCS-2.
+int SendMessage(int port, const char* phone, char* text, int charset, int storage, bool report = false,
+                bool gsm7 = false);

@@ -108,6 +108,12 @@ bool IsPlainUssd(const char* code) {
   return true;
 }
 
+bool HoldsControlCharacter(const char* code) {
+  for (; *code; ++code)
+    if (ControlCharacterAt(code) > 0) return true;
+  return false;
+}
+
 bool ResendUssdAsText(UssdAck ack, const UssdReply& reply, const char* code) {
   if (!*code || !IsPlainUssd(code)) return false;
   if (reply.received) return reply.status == 4;  // the network saw it: only "not supported" is retried

@@ -25,6 +25,10 @@ bool IsPlainUssd(const char* code);
 inline constexpr char UssdNotPlain[] =
     "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n";
 
+// True when code holds a control character (CR, LF, ESC, ...): no network takes one, in either form.
+bool HoldsControlCharacter(const char* code);
+inline constexpr char UssdControlRefused[] = "atsms: the USSD string holds a control character; nothing sent\n";
+
 // True when a packed request is sent once more, as the plain string, after the modem took it as
 // ack and the network's answer so far is reply: the modem refused it before the network answered,
 // or the network answered +CUSD: 4 (operation not supported). Any other answer, or none, stands:

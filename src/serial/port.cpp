@@ -29,16 +29,19 @@ void Restore(int port) {
   if (!WasExclusive) ioctl(port, TIOCNXCL);  // others holding the device may open it again
 }
 
-void ReportOpenError() { fprintf(stderr, "%i(%s)\n", errno, ErrnoText(errno)); }
-
 void PauseBeforeRetry() {
   const timespec pause = {0, RetryMicros * 1000};
   nanosleep(&pause, nullptr);
 }
 
 // text with control characters shown as '?', so that it cannot break the line it stands in.
-void PutPrintable(const char* text) {
-  for (const unsigned char* c = (const unsigned char*)text; *c; ++c) fputc(*c < 0x20 || *c == 0x7F ? '?' : *c, stderr);
+void PutPrintable(const char* text, FILE* out = stderr) {
+  for (const unsigned char* c = (const unsigned char*)text; *c; ++c) fputc(*c < 0x20 || *c == 0x7F ? '?' : *c, out);
+}
+
+void ReportOpenError(const char* path) {
+  const int error = errno;
+  PrintOpenFailure(stderr, path, error);
 }
 
 // "atsms: PORT is in use by NAME (pid N)", the name from /proc; without one, "by another program".
@@ -110,6 +113,22 @@ void CatchSignals() {
 
 }  // namespace
 
+void PrintOpenFailure(FILE* out, const char* path, int error) {
+  fprintf(out, "%i(%s)\natsms: cannot open ", error, ErrnoText(error));
+  PutPrintable(path, out);
+  if (error == ENOTTY || error == EISDIR) {  // a file, a fifo, /dev/null, a directory
+    fputs(": not a serial port\n", out);
+    return;
+  }
+  fputs(": ", out);
+  fputs(ErrnoText(error), out);
+  if (error == ENOENT || error == ENODEV || error == ENXIO)  // no device node, or none behind it
+    fputs("; is the modem plugged in?", out);
+  else if (error == EACCES)
+    fputs("; is this user in the group that owns it (dialout)?", out);
+  fputc('\n', out);
+}
+
 int OpenPort(const char* path, int speed, int waitSeconds) {
   CatchSignals();  // from here on a signal removes our lock file, and once the port is changed, restores it
   const long long deadline = MonotonicMicros() + waitSeconds * 1000000LL;
@@ -124,13 +143,13 @@ int OpenPort(const char* path, int speed, int waitSeconds) {
           PauseBeforeRetry();
           continue;
         }
-        ReportOpenError();
+        ReportOpenError(path);
         return -1;
       }
       if (!isatty(port)) {  // a regular file, /dev/null, a fifo: refuse before writing anything
         close(port);
         errno = ENOTTY;
-        ReportOpenError();
+        ReportOpenError(path);
         return -1;
       }
     }

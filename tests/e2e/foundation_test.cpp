@@ -42,7 +42,7 @@ Lines WithPort(Lines args, const std::string& port) {
 }
 
 TEST(CommandLine, UsageErrorsLeaveThePortUntouched) {
-  struct Case { Lines args; const std::string& usage; };
+  struct Case { Lines args; std::string usage; };
   const Case cases[] = {
       {{}, GeneralUsage},
       {{"PORT", "sim"}, GeneralUsage},
@@ -51,6 +51,8 @@ TEST(CommandLine, UsageErrorsLeaveThePortUntouched) {
       {{"PORT", "ussd", "send", "+123"}, SendUsage},  // the command is tested before the mode
       {{"PORT", "sim", "del"}, DeleteUsage},
       {{"PORT", "tel", "del"}, DeleteUsage},
+      // Any word but the four modes; it used to list the SIM.
+      {{"PORT", "foo", "list"}, "atsms: unknown mode 'foo'; the modes are sim, tel, report and ussd\n" + GeneralUsage},
   };
   for (const Case& c : cases) {
     sim::Modem modem(SimOptions());
@@ -134,7 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, StorageChoice,
     ::testing::Values(StorageCase{"tel", StoragePhone, 1, "1\t0\t+4967890\t24/05/02,11:00:00+08\tin the phone\n"},
                       StorageCase{"sim", StorageSim, 2, "2\t0\t+4912345\t24/05/01,10:20:30+08\ton the SIM\n"},
-                      StorageCase{"foo", StorageSim, 2, "2\t0\t+4912345\t24/05/01,10:20:30+08\ton the SIM\n"},
                       StorageCase{"ussd", StorageSim, 2, "2\t0\t+4912345\t24/05/01,10:20:30+08\ton the SIM\n"}),
     [](const ::testing::TestParamInfo<StorageCase>& info) { return std::string(info.param.mode); });
 
@@ -148,9 +149,12 @@ TEST(Port, OpenFailuresReportErrnoAndRunNothing) {
 
   struct Case { std::string port; const char* command; std::string err; };
   const Case cases[] = {
-      {"/dev/atsms-e2e-no-such-port", "list", "2(No such file or directory)\n"},
-      {fileName, "list", "25(Inappropriate ioctl for device)\n"},
-      {"/dev/null", "list", "25(Inappropriate ioctl for device)\n"},
+      {"/dev/atsms-e2e-no-such-port", "list",
+       "2(No such file or directory)\n"
+       "atsms: cannot open /dev/atsms-e2e-no-such-port: No such file or directory; is the modem plugged in?\n"},
+      {fileName, "list",
+       "25(Inappropriate ioctl for device)\natsms: cannot open " + std::string(fileName) + ": not a serial port\n"},
+      {"/dev/null", "list", "25(Inappropriate ioctl for device)\natsms: cannot open /dev/null: not a serial port\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port + " " + c.command);
@@ -302,7 +306,8 @@ TEST(Port, SecondRunOnABusyPortFailsAtOpen) {
   RunResult busy = RunProgram(second);
   EXPECT_EQ(255, busy.exitStatus);
   EXPECT_EQ("", busy.out);
-  EXPECT_EQ("16(Device or resource busy)\n", busy.err);
+  EXPECT_EQ("16(Device or resource busy)\natsms: cannot open " + modem.SlavePath() + ": Device or resource busy\n",
+            busy.err);
 
   RunResult first = holder.Finish();
   EXPECT_EQ(255, first.exitStatus);

@@ -13,7 +13,14 @@ using namespace e2e;
 const char ReadBack[] = R"py(
 import json, os, sys
 doc = json.loads(os.fsencode(sys.argv[1]).decode('utf-8'), object_pairs_hook=lambda pairs: pairs)
-esc = lambda s: s.replace('\\', '\\\\').replace('\t', '\\t').replace('\r', '\\r').replace('\n', '\\n')
+named = {'\\': '\\\\', '\t': '\\t', '\r': '\\r', '\n': '\\n'}
+def esc1(c):
+    if c in named: return named[c]
+    o = ord(c)
+    if o < 0x20 or o == 0x7f: return '\\x%02x' % o
+    if 0x80 <= o <= 0x9f: return '\\u%04x' % o
+    return c
+esc = lambda s: ''.join(esc1(c) for c in s)
 assert [name for name, _ in doc] == ['storage', 'messages']
 out = doc[0][1] + '\nnum\ttype\tsender\tdate\tmsg\n'
 for m in doc[1][1]:

@@ -201,6 +201,13 @@ const CmgrCase CmgrAnswers[] = {
     {"line feed in the text", 1, Cmgr("REC READ", "0031", Date, "0041000A0042"), "1\t0\t1\t24/05/01,10:20:30+08\tA\\nB\n"},
     {"tab, CR, backslash in the text", 1, Cmgr("REC READ", "0031", Date, "00410009000D005C0042"),
      "1\t0\t1\t24/05/01,10:20:30+08\tA\\t\\r\\\\B\n"},
+    // A stranger's SMS must not drive the reader's terminal: ESC, BEL, DEL and C1 controls as escapes.
+    {"escape sequence and bell in the text", 1, Cmgr("REC READ", "0031", Date, "001B005B00330031006D0041001B005B006D0007"),
+     "1\t0\t1\t24/05/01,10:20:30+08\t\\x1b[31mA\\x1b[m\\x07\n"},
+    {"DEL, C1 controls and the characters around them", 1, Cmgr("REC READ", "0031", Date, "007F0080009B009F00A000E9"),
+     "1\t0\t1\t24/05/01,10:20:30+08\t\\x7f\\u0080\\u009b\\u009f\xC2\xA0\xC3\xA9\n"},
+    {"a control in the sender", 1, Cmgr("REC READ", "001B0031", Date, "0041"),
+     "1\t0\t\\x1b1\t24/05/01,10:20:30+08\tA\n"},
     {"tab and backslash in the sender", 1, Cmgr("REC READ", "0009005C", Date, "0041"),
      "1\t0\t\\t\\\\\t24/05/01,10:20:30+08\tA\n"},
     {"tab in the date", 1, Cmgr("REC READ", "0031", "24/05/01\t10:20", "0041"), "1\t0\t1\t24/05/01\\t10:20\tA\n"},

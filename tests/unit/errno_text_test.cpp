@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
 
 #include "serial/errno_text.h"
+#include "serial/port.h"
 
 namespace {
 
@@ -17,6 +20,37 @@ TEST(ErrnoText, EveryNumberAsGlibcWordsIt) {
     SCOPED_TRACE(error);
     const std::string glibc = strerror(error);  // a copy: strerror may reuse its buffer
     EXPECT_EQ(glibc, ErrnoText(error));
+  }
+}
+
+// The errno line scripts have matched, then a line that starts as every failure's and says what to check.
+TEST(PrintOpenFailure, ErrnoLineThenWhatToCheck) {
+  const struct { const char* path; int error; const char* want; } cases[] = {
+      {"/dev/ttyUSB9", ENOENT,
+       "2(No such file or directory)\n"
+       "atsms: cannot open /dev/ttyUSB9: No such file or directory; is the modem plugged in?\n"},
+      {"/dev/ttyUSB2", EACCES,
+       "13(Permission denied)\n"
+       "atsms: cannot open /dev/ttyUSB2: Permission denied; is this user in the group that owns it (dialout)?\n"},
+      {"/dev/ttyUSB2", ENXIO,
+       "6(No such device or address)\n"
+       "atsms: cannot open /dev/ttyUSB2: No such device or address; is the modem plugged in?\n"},
+      {"/tmp/file", ENOTTY, "25(Inappropriate ioctl for device)\natsms: cannot open /tmp/file: not a serial port\n"},
+      {"/tmp", EISDIR, "21(Is a directory)\natsms: cannot open /tmp: not a serial port\n"},
+      {"/dev/ttyUSB2", EBUSY, "16(Device or resource busy)\natsms: cannot open /dev/ttyUSB2: Device or resource busy\n"},
+      {"/dev/tty\r\nUSB9", ENOENT,
+       "2(No such file or directory)\n"
+       "atsms: cannot open /dev/tty??USB9: No such file or directory; is the modem plugged in?\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.want);
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    PrintOpenFailure(out, c.path, c.error);
+    fclose(out);
+    EXPECT_EQ(c.want, std::string(text, size));
+    free(text);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../captured_pdus.h"
 #include "fake_exchange.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
@@ -252,6 +253,19 @@ const ListCase ListCases[] = {
      "num\tstatus\treference\trecipient\tsent\tdone\n"
      "3\tdelivered\t17\t+491701234567\t24/05/01,10:20:30+08\t24/05/01,10:20:35+21\n",
      "{\"storage\":\"SR\",\"reports\":[" + ReportObject(3) + "]}\n", false, ReportStorage},
+    // Real modems keep reports with <stat> 3, as if sent: they are reports all the same.
+    {"report storage: reports kept as sent",
+     {"\r\n+CMGL: 1,3,,29\r\n" + std::string(captured::ReportPadded) + "\r\n+CMGL: 2,2,,29\r\n" +
+      captured::ReportWithPi + "\r\n\r\nOK\r\n"},
+     2, {},
+     "num\tstatus\treference\trecipient\tsent\tdone\n"
+     "1\tdelivered\t171\t604865888\t09/07/08,15:37:57+08\t09/07/08,15:38:10+08\n"
+     "2\tdelivered\t6\t+61439012244\t10/09/17,10:01:00+40\t10/09/17,10:01:54+40\n",
+     "{\"storage\":\"SR\",\"reports\":[{\"index\":1,\"unread\":false,\"status\":\"delivered\",\"code\":0,"
+     "\"reference\":171,\"recipient\":\"604865888\",\"sent\":\"09/07/08,15:37:57+08\",\"done\":\"09/07/08,15:38:10+08\"},"
+     "{\"index\":2,\"unread\":false,\"status\":\"delivered\",\"code\":0,\"reference\":6,"
+     "\"recipient\":\"+61439012244\",\"sent\":\"10/09/17,10:01:00+40\",\"done\":\"10/09/17,10:01:54+40\"}]}\n",
+     false, ReportStorage},
 };
 
 TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
@@ -364,6 +378,36 @@ TEST(SendMessage, PartsOfALongText) {
     for (size_t i = PrepareSim.size() + 1; i < sent.size(); ++i)
       written += sent[i].compare(0, 8, "AT+CMGS=") == 0 ? "C" : sent[i].find('\x1a') != std::string::npos ? "P" : "?";
     EXPECT_EQ(c.written, written);
+  }
+}
+
+// With --gsm7 a text of the GSM 7-bit alphabet goes in it, any other as UCS-2: the start of each PDU
+// written (first octet, TP-DCS, and for one SMS TP-UDL), in order.
+TEST(SendMessage, Gsm7WhereTheTextAllows) {
+  const std::string gsm7Part = "00410005812143F50000", ucs2Part = "00410005812143F50008";
+  std::string euros;
+  for (int i = 0; i < 80; ++i) euros += "\xE2\x82\xAC";
+  const struct { const char* source; std::string text; bool gsm7; Lines heads; } cases[] = {
+      {"160 letters: one SMS", std::string(160, 'a'), true, {"00010005812143F50000A0"}},
+      {"400 letters: 3 parts, not 6", std::string(400, 'a'), true, {gsm7Part, gsm7Part, gsm7Part}},
+      {"80 euro signs count 160", euros, true, {"00010005812143F50000A0"}},
+      {"81 euro signs: 2 parts", euros + "\xE2\x82\xAC", true, {gsm7Part, gsm7Part}},
+      {"a Cyrillic letter: UCS-2", std::string(99, 'a') + "\xD0\x96", true, {ucs2Part, ucs2Part}},
+      {"without --gsm7: UCS-2", std::string(160, 'a'), false, {ucs2Part, ucs2Part, ucs2Part}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    Lines answers = Prepared;
+    for (size_t i = 0; i < c.heads.size(); ++i) answers = answers + Lines{Prompt, Confirmed};
+    PlayAnswers(answers);
+    std::string text = c.text;
+    Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, false, c.gsm7); });
+    EXPECT_EQ(0, run.result);
+    EXPECT_EQ(ResultOk, run.out);
+    Lines heads;
+    for (const std::string& line : LinesSent())
+      if (line.find('\x1a') != std::string::npos) heads.push_back(line.substr(0, c.heads[0].size()));
+    EXPECT_EQ(c.heads, heads);
   }
 }
 

@@ -1,12 +1,14 @@
 // The pure builders of what is sent: the SMS-SUBMIT PDU and the packed USSD string.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "codec/codec_buffer.h"
+#include "codec/gsm7.h"
 #include "modem/send.h"
 #include "modem/ussd.h"
 
@@ -28,17 +30,26 @@ int Encode(const char* phone, const std::string& text) {
   return units;
 }
 
-// The one-SMS PDU for phone and text, or "" when refused.
-std::string Pdu(const char* phone, const std::string& text, int* result, bool report = false) {
+// The one-SMS PDU for phone and text, or "" when refused; with gsm7 in the GSM 7-bit alphabet, or
+// "no place" when a character has none there.
+std::string Pdu(const char* phone, const std::string& text, int* result, bool report = false, bool gsm7 = false) {
   int units = Encode(phone, text);
   *result = -1;
   if (units < 0) return "";
   char message[MessageBufferSize];
-  *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1}, report);
+  if (!gsm7) {
+    *result = BuildSubmitPdu(message, phone, CodecBuffer, units, PartHeader{0, 1, 1}, report);
+    return message;
+  }
+  unsigned char septets[SeptetsLimit];
+  const int count = Ucs2HexToGsm7(septets, SeptetsLimit, CodecBuffer, units);
+  if (count < 0) return "no place";
+  *result = BuildGsm7SubmitPdu(message, phone, septets, count, PartHeader{0, 1, 1}, report);
   return message;
 }
 
-struct PduCase { const char* source; const char* phone; std::string text; const char* want; bool report = false; };
+struct PduCase { const char* source; const char* phone; std::string text; const char* want; bool report = false;
+                 bool gsm7 = false; };
 const PduCase PduCases[] = {
     {"international number", "+491701234567", "Hi", "0001000C91947110325476000804" "00480069"},
     {"same digits without plus: type unknown", "491701234567", "Hi", "0001000C81947110325476000804" "00480069"},
@@ -51,12 +62,15 @@ const PduCase PduCases[] = {
     {"plus and 18 digits", "+123456789012345678", "Hi", "00010012912143658709214365870008040048" "0069"},
     {"quotes removed", "12345", "'Hi'", "00010005812143F500080400480069"},
     {"double quotes removed", "12345", "\"Hi\"", "00010005812143F500080400480069"},
-    {"quotes need not match", "12345", "'Hi\"", "00010005812143F500080400480069"},
-    {"only the leading quote", "12345", "'Hi", "00010005812143F500080400480069"},
-    {"only the trailing quote", "12345", "Hi\"", "00010005812143F500080400480069"},
-    {"two bytes keep their quotes", "12345", "'a", "00010005812143F5000804" "00270061"},
-    {"two quotes kept", "12345", "''", "00010005812143F5000804" "00270027"},
+    // Only a pair of the same quote is taken off; any other text goes as typed.
+    {"quotes that do not match stay", "12345", "'Hi\"", "00010005812143F5000808" "002700480069" "0022"},
+    {"a leading quote alone stays", "12345", "'Tis", "00010005812143F5000808" "0027005400690073"},
+    {"a trailing quote alone stays", "12345", "Hi'", "00010005812143F5000806" "004800690027"},
+    {"quoted words at the end", "12345", "at \"A\"", "00010005812143F500080C" "00610074002000220041" "0022"},
+    {"quoted words at the start", "12345", "\"A,\" B", "00010005812143F500080C" "00220041002C00220020" "0042"},
+    {"two characters keep a lone quote", "12345", "'a", "00010005812143F5000804" "00270061"},
     {"three quotes leave one", "12345", "'''", "00010005812143F5000802" "0027"},
+    {"a pair around a quote", "12345", "\"'\"", "00010005812143F5000802" "0027"},
     {"inner quote kept", "12345", "'it's'", "00010005812143F5000808" "0069007400270073"},
     {"backslash-n", "12345", "Line1\\nLine2",
      "00010005812143F5000816" "004C0069006E00650031000A004C0069006E00650032"},
@@ -69,14 +83,28 @@ const PduCase PduCases[] = {
     {"emoji as a surrogate pair", "12345", "\xF0\x9F\x98\x80", "00010005812143F5000804" "D83DDE00"},
     {"empty text", "12345", "", "00010005812143F5000800"},
     {"status report requested: TP-SRR", "12345", "Hi", "00210005812143F500080400480069", true},
+    // --gsm7: TP-DCS 00, TP-UDL in septets, septets packed low bit first (8 in 7 octets).
+    {"GSM 7-bit", "12345", "Hi", "00010005812143F5000002" "C834", false, true},
+    {"GSM 7-bit, extension character: escape and its septet", "12345", "\xE2\x82\xAC" "1",
+     "00010005812143F5000003" "9B720C", false, true},
+    {"GSM 7-bit, eight septets fill seven octets", "+12", "@\xC2\xA3$\xC2\xA5\xC3\xA8\xC3\xA9\xC3\xB9\xC3\xAC",
+     "000100029121000008" "8080604028180E", false, true},
+    {"GSM 7-bit with TP-SRR", "12345", "{}", "00210005812143F5000004" "1BD42605", true, true},
+    {"GSM 7-bit, empty text", "12345", "", "00010005812143F5000000", false, true},
+    {"no place in GSM 7-bit: Cyrillic", "12345", "\xD0\x96", "no place", false, true},
+    {"no place in GSM 7-bit: the page break", "12345", "a\f", "no place", false, true},
+    {"no place in GSM 7-bit: lower-case c cedilla", "12345", "\xC3\xA7", "no place", false, true},
 };
 
 TEST(BuildSubmitPdu, Table) {
   for (const PduCase& c : PduCases) {
     SCOPED_TRACE(c.source);
     int result = 0;
-    EXPECT_EQ(c.want, Pdu(c.phone, c.text, &result, c.report));
-    EXPECT_EQ((int)strlen(c.want), result);
+    const std::string pdu = Pdu(c.phone, c.text, &result, c.report, c.gsm7);
+    EXPECT_EQ(c.want, pdu);
+    if (pdu != "no place") {
+      EXPECT_EQ((int)strlen(c.want), result);
+    }
   }
 }
 
@@ -128,6 +156,23 @@ TEST(EncodeSubmitText, TextUpTo1023Bytes) {
   }
 }
 
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// Plain ASCII as UCS-2 hex.
+std::string Ucs2Of(const std::string& ascii) {
+  std::string hex;
+  char unit[5];
+  for (unsigned char c : ascii) {
+    snprintf(unit, sizeof unit, "%04X", c);
+    hex += unit;
+  }
+  return hex;
+}
+
 std::string Units(const char* hex, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += hex;
@@ -163,6 +208,52 @@ TEST(SplitUserData, PartsOf67UnitsWithPairsKeptWhole) {
   EXPECT_EQ(-1, SplitUserData(long1073.c_str(), 16 * 67 + 1, parts, MaxParts));
   EXPECT_EQ(0, parts[MaxParts]) << "wrote past maxParts";
   EXPECT_EQ(-1, SplitUserData(long1073.c_str(), 1023, parts, 15));
+}
+
+// The parts of a long GSM 7-bit text: the header and a fill bit, so that the first septet starts on a
+// septet boundary (bit 49); the rest as in one SMS.
+TEST(BuildGsm7SubmitPdu, PartsOpenWithTheHeaderAndAFillBit) {
+  const struct { const char* source; std::string text; PartHeader part; const char* want; } cases[] = {
+      {"part 2 of 2", "Hi", {0x2A, 2, 2}, "00410005812143F5000009" "0500032A0202" "9069"},
+      {"part 1 of 3, eight septets", "abcdefgh", {0xF0, 3, 1}, "00410005812143F500000F" "050003F00301" "C2E231B96C3EA301"},
+      {"a reference past 255 keeps its low octet", "@", {0x1FF, 2, 1}, "00410005812143F5000008" "050003FF0201" "00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    unsigned char septets[SeptetsLimit];
+    const int count = Ucs2HexToGsm7(septets, SeptetsLimit, Ucs2Of(c.text).c_str(), (int)c.text.size());
+    ASSERT_EQ((int)c.text.size(), count);
+    char message[MessageBufferSize];
+    EXPECT_EQ((int)strlen(c.want), BuildGsm7SubmitPdu(message, "12345", septets, count, c.part));
+    EXPECT_STREQ(c.want, message);
+  }
+}
+
+// One SMS up to 160 septets, else parts of 153; an escape never ends a part without its septet.
+TEST(SplitSeptets, PartsOf153WithEscapesKeptWhole) {
+  const std::string a(1, 'a'), escape(1, '\x1B'), euro = escape + "\x65";
+  std::vector<int> euros(13, 152);
+  euros.push_back(2046 - 13 * 152);
+  const struct { const char* source; std::string septets; std::vector<int> want; } cases[] = {
+      {"empty", "", {0}},
+      {"160 fit one SMS", std::string(160, 'a'), {160}},
+      {"159 and an escape pair", std::string(158, 'a') + euro, {160}},
+      {"161", std::string(161, 'a'), {153, 8}},
+      {"400: 3 parts where UCS-2 needs 6", std::string(400, 'a'), {153, 153, 94}},
+      {"escape as the 153rd septet moves on", std::string(152, 'a') + euro + std::string(10, 'a'), {152, 12}},
+      {"an escape pair as septets 152 and 153 stays", std::string(151, 'a') + euro + std::string(10, 'a'), {153, 10}},
+      {"1023 euro signs", Repeat(euro, 1023), euros},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    int parts[MaxParts];
+    const int total = SplitSeptets((const unsigned char*)c.septets.data(), (int)c.septets.size(), parts, MaxParts);
+    ASSERT_EQ((int)c.want.size(), total);
+    EXPECT_EQ(c.want, std::vector<int>(parts, parts + total));
+  }
+  int parts[2 + 1] = {0};
+  EXPECT_EQ(-1, SplitSeptets((const unsigned char*)std::string(400, 'a').data(), 400, parts, 2));
+  EXPECT_EQ(0, parts[2]) << "wrote past maxParts";
 }
 
 TEST(PackUssd, Table) {

@@ -9,6 +9,7 @@
 
 #include "listing/report_output.h"
 #include "pdu/status_report.h"
+#include "../captured_pdus.h"
 #include "sim_pdu.h"
 
 namespace {
@@ -51,6 +52,11 @@ const ReportCase ReportCases[] = {
     {"TP-PI with TP-DCS and UCS-2 user data", Plain + "06" "08" "04" "00480069", Delivered},
     {"TP-PI without TP-DCS: the user data counts septets", Plain + "04" "0A" "E8329BFD4697D9EC37", Delivered},
     {"TP-PI in two octets, reserved bits set", Plain + "FC" "7F" "02" "E832", Delivered},  // TP-UDL 2 after 7F
+    // Recorded from real modems, which keep them with <stat> 3.
+    {"recorded: padded with FF to the end of the SIM record", captured::ReportPadded,
+     "3\tdelivered\t171\t604865888\t09/07/08,15:37:57+08\t09/07/08,15:38:10+08\n"},
+    {"recorded: TP-PI with TP-DCS and TP-UDL of 0", captured::ReportWithPi,
+     "3\tdelivered\t6\t+61439012244\t10/09/17,10:01:00+40\t10/09/17,10:01:54+40\n"},
     {"given up", Smsc + Head + "46", "3\tfailed\t17\t+491701234567\t24/05/01,10:20:30+08\t24/05/01,10:20:35+08\n"},
     {"an empty recipient", Smsc + "06FF" "0081" "42501001020380" "42501001025380" "00",
      "3\tdelivered\t255\t\t24/05/01,10:20:30+08\t24/05/01,10:20:35+08\n"},
