@@ -181,6 +181,9 @@ class PageInBrowser(unittest.TestCase):
         self.send("+491701234567", "x" * 69 + "😀")
         log = self.bed.modem_log()
         self.assertIn("message to +491701234567 complete in 2 parts: " + "x" * 69 + "😀", log)
+        # A text in quotes arrives with its quotes.
+        self.send("+491701234567", "'quoted'")
+        self.assertIn("SMS to +491701234567 dcs=08: 'quoted'\n", self.bed.modem_log())
 
     def test_5b_send_in_gsm7_when_the_box_says_so(self):
         if not tool_has("--gsm7"):
