@@ -381,8 +381,10 @@
       for (const r of s.references) {
         const st = s.reports[r];
         if (r === null || (st && st.status !== 'pending')) continue;
-        const found = reports.find((x) => x.reference === r &&
-          (digits(x.recipient).endsWith(digits(s.number)) || digits(s.number).endsWith(digits(x.recipient))));
+        // The recipient as the network wrote it may lack or add a country code.
+        const to = digits(s.number);
+        const found = reports.find((x) => x.reference === r && digits(x.recipient) !== '' &&
+          (digits(x.recipient).endsWith(to) || to.endsWith(digits(x.recipient))));
         if (found && (!st || st.status !== found.status)) {
           s.reports[r] = { status: found.status, done: found.done };
           changed = true;
