@@ -45,8 +45,9 @@ def free_port():
 class TestBed:
     """modem-sim with store_text as its storage (and sim_options), the configuration file, and
     lighttpd. open_page: the configuration says open '1' and nothing asks for a password;
-    otherwise /atsms/ and /cgi-bin/ ask for Basic authentication (USER, PASSWORD), and
-    /plain/atsms-web is the same bridge where the server authenticates nobody."""
+    otherwise lighttpd runs with the lighttpd example the Debian package ships (Basic
+    authentication on /atsms/ and /cgi-bin/atsms-web, USER and PASSWORD), and /plain/atsms-web
+    is the same bridge where the server authenticates nobody."""
 
     def __init__(self, store_text="", sim_options=(), open_page=True, quick=True):
         self.dir = tempfile.mkdtemp(prefix="atsms-web-")
@@ -90,26 +91,31 @@ class TestBed:
         with open(users, "w") as f:
             f.write(f"{USER}:{PASSWORD}\n")
         self.http_port = free_port()
-        auth = "" if open_page else (
-            '$HTTP["url"] =~ "^/(atsms|cgi-bin)/" {\n'
-            '  auth.require = ("" => ("method" => "basic", "realm" => "atsms", "require" => "valid-user"))\n'
-            "}\n")
+        modules = ""  # as Debian's lighttpd.conf loads them; the example adds its own
+        if open_page:
+            modules = ', "mod_cgi"'
+            site = 'cgi.assign = ("/atsms-web" => "")\n'
+        else:
+            # The shipped example, its paths pointed at this bed.
+            with open(os.path.join(source, "packaging", "web", "lighttpd-atsms-web.conf")) as f:
+                example = f.read().replace("/usr/share/atsms/www", root).replace("/etc/lighttpd/atsms.user", users)
+            with open(os.path.join(self.dir, "example.conf"), "w") as f:
+                f.write(example)
+            site = (f'include "{self.dir}/example.conf"\n'
+                    '$HTTP["url"] =~ "^/plain/" { cgi.assign = ("" => "") }\n')
         conf = os.path.join(self.dir, "lighttpd.conf")
         with open(conf, "w") as f:
             f.write(f"""server.document-root = "{root}"
 server.bind = "127.0.0.1"
 server.port = {self.http_port}
-server.modules = ("mod_access", "mod_auth", "mod_authn_file", "mod_setenv", "mod_cgi")
+server.modules = ("mod_indexfile", "mod_access", "mod_alias", "mod_redirect", "mod_setenv"{modules})
 server.errorlog = "{self.dir}/lighttpd.log"
 server.pid-file = "{self.dir}/lighttpd.pid"
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html; charset=utf-8", ".js" => "text/javascript; charset=utf-8",
                    ".css" => "text/css; charset=utf-8")
-cgi.assign = ("/atsms-web" => "")
 setenv.add-environment = ("ATSMS_CONFIG" => "{self.config}")
-auth.backend = "plain"
-auth.backend.plain.userfile = "{users}"
-{auth}""")
+{site}""")
         lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
         self.server = subprocess.Popen([lighttpd, "-D", "-f", conf], stdout=subprocess.DEVNULL,
                                        stderr=subprocess.PIPE)

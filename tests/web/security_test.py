@@ -1,6 +1,6 @@
 """Requests a hostile page or user could make, without a browser, through a real web server
-(lighttpd, Basic authentication on /atsms/ and /cgi-bin/; /plain/ is the same bridge where the
-server authenticates nobody). Each one gets its refusal, and the simulated modem's log shows
+(lighttpd with the example configuration the Debian package ships: Basic authentication on
+/atsms/ and /cgi-bin/atsms-web; /plain/ is the same bridge where the server authenticates nobody). Each one gets its refusal, and the simulated modem's log shows
 that none of them reached the modem."""
 
 import json
@@ -88,6 +88,7 @@ class Refusals(unittest.TestCase):
         self.assertIn('AT+CUSD=1,"AA180C3602",15\\r', self.bed.commands())
         # The server itself keeps the page behind its password.
         self.assertEqual(401, self.bed.request("/atsms/", auth=False)[0])
+        self.assertEqual(401, self.bed.request(BRIDGE + "?op=list&storage=sim", auth=False)[0])
 
 
 if __name__ == "__main__":
