@@ -47,17 +47,21 @@ def swapped(digits):
     return "".join(digits[i + 1] + digits[i] for i in range(0, len(digits), 2))
 
 
+def chromium():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1280,900", "--lang=en-US"):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
 class PageInBrowser(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.bed = harness.TestBed(STORE, ["--ussd-menu", "--ussd-delay", "50", "--report-delay", "200"])
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                         "--window-size=1280,900", "--lang=en-US"):
-            options.add_argument(argument)
         try:
-            cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+            cls.driver = chromium()
         except BaseException:
             cls.bed.stop()
             raise
@@ -259,6 +263,28 @@ class PageInBrowser(unittest.TestCase):
         self.wait_state("#messages", "empty")
         self.assertEqual("No messages in the phone memory.",
                          self.driver.find_element(By.ID, "inbox-note").text)
+
+
+class FailedRun(unittest.TestCase):
+    """A SIM that waits for its PIN: the page shows atsms's one line, not an empty inbox."""
+
+    def test_the_reason_shows(self):
+        bed = harness.TestBed(STORE, ["--sim-pin"])
+        try:
+            driver = chromium()
+            try:
+                driver.get(bed.page)
+                WebDriverWait(driver, 30).until(
+                    lambda d: d.find_element(By.ID, "messages").get_attribute("data-state") == "failed",
+                    message="the inbox to fail")
+                note = driver.find_element(By.ID, "inbox-note")
+                self.assertIn("SIM PIN required", note.text)
+                self.assertIn("error", note.get_attribute("class").split())
+                self.assertEqual([], driver.find_elements(By.CSS_SELECTOR, "#messages li"))
+            finally:
+                driver.quit()
+        finally:
+            bed.stop()
 
 
 if __name__ == "__main__":
