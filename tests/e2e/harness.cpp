@@ -167,6 +167,15 @@ bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs) {
   return true;
 }
 
+bool WaitForArrivals(const sim::Modem& modem, int count, int timeoutMs) {
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (modem.Arrived() < count) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 termios PortSettings(const sim::Modem& modem) {
   termios settings;
   memset(&settings, 0, sizeof settings);

@@ -75,6 +75,8 @@ sim::Options SimOptions();
 
 // Waits until the modem has received at least count command lines; false after timeoutMs.
 bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs);
+// Waits until at least count messages have come from the network (Modem::Arrive, arriveAfterCmgl).
+bool WaitForArrivals(const sim::Modem& modem, int count, int timeoutMs);
 
 // The pty's settings as any program on it sees them (termios belongs to the terminal, not the descriptor).
 termios PortSettings(const sim::Modem& modem);
