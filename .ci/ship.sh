@@ -52,8 +52,14 @@ usr/local/bin/atsms-modem-sim
 usr/local/bin/atsms-service
 usr/local/share/atsms/examples/append-to-file
 usr/local/share/atsms/examples/post-json
+usr/local/share/atsms/www/atsms/atsms.css
+usr/local/share/atsms/www/atsms/atsms.js
+usr/local/share/atsms/www/atsms/index.html
+usr/local/share/atsms/www/cgi-bin/atsms-web
 usr/local/share/bash-completion/completions/atsms
 usr/local/share/doc/atsms-modem-sim/copyright
+usr/local/share/doc/atsms-web/copyright
+usr/local/share/doc/atsms-web/examples/lighttpd-atsms-web.conf
 usr/local/share/doc/atsms/copyright
 usr/local/share/doc/atsms/service.md
 usr/local/share/man/man1/atsms-modem-sim.1.gz
@@ -89,6 +95,13 @@ done
 [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/atsms/atsms.conf ] || fail "atsms.deb: conffiles"
 grep -q './usr/share/doc/atsms-modem-sim/copyright$' <<<"$(dpkg-deb -c "$simdeb")" ||
   fail "atsms-modem-sim.deb has no copyright file"
+webdeb=$(ls "$out"/atsms-web_*.deb)
+webcontents=$(dpkg-deb -c "$webdeb")
+for f in atsms/www/atsms/index.html atsms/www/atsms/atsms.js atsms/www/atsms/atsms.css atsms/www/cgi-bin/atsms-web \
+  doc/atsms-web/examples/lighttpd-atsms-web.conf; do
+  grep -q "./usr/share/$f\$" <<<"$webcontents" || fail "atsms-web.deb has no /usr/share/$f"
+done
+[[ $(dpkg-deb -f "$webdeb" Depends) == atsms,* ]] || fail "atsms-web depends on: $(dpkg-deb -f "$webdeb" Depends)"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(atsms --version)" = "atsms ${version%-*}" ] || fail "atsms --version: $(atsms --version), package $version"
