@@ -81,6 +81,7 @@ int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
 int RunTake(int port, int storage, const Settings& settings, char**) {
   ListingStyle style = StyleOf(settings);
   style.holdIncomplete = true;
+  style.namedOnly = true;
   return TakeMessages(port, storage, style, settings.to);
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
