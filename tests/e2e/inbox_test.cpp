@@ -186,6 +186,22 @@ INSTANTIATE_TEST_SUITE_P(Inbox, TakeToKilled,
                                            KilledCase{"BetweenRenameAndDelete", KillAt::BetweenRenameAndDelete}),
                          [](const ::testing::TestParamInfo<KilledCase>& info) { return std::string(info.param.name); });
 
+// A spool that cannot be made fails the run before the modem is asked anything.
+TEST(TakeTo, UnwritableDirDeletesNothing) {
+  sim::Modem modem(SimOptions());
+  AddThree(modem);
+  START_MODEM(modem);
+  TempDir spool;
+  const std::string file = spool.path + "/file";
+  ASSERT_TRUE(std::ofstream(file) << "not a directory\n");
+  const RunResult run = RunAtsms({"-q", "--to", file + "/spool", modem.SlavePath(), "sim", "take"});
+  EXPECT_EQ(255, run.exitStatus);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("atsms: cannot write " + file + "/spool: Not a directory\n", run.err);
+  EXPECT_EQ((std::vector<int>{1, 3, 5}), Indexes(modem));
+  EXPECT_TRUE(modem.Commands().empty());
+}
+
 // A message arrives right after the listing's answer, at the free index 3 among ten stored ones:
 // del all, take and take --to, with and without -q, never delete it, and the next run takes it.
 struct ArrivalCase { const char* name; std::vector<std::string> options; std::vector<std::string> args; bool spool; };
