@@ -114,7 +114,7 @@ int Usage(const char* first, const char* second, const char* program) {
 int CommandUsage(Operation operation, const char* program) {
   if (operation == OperationSend)
     return Usage("usage: %s PORT tel|sim send PHONE 'TEXT'\n",
-                 "examples:\t%s /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n", program);
+                 "examples:\t%s /dev/ttyUSB1 tel|sim send +123456789012 'Hello!\nThis is sample SMS\n'\n", program);
   if (operation == OperationDeleteOne || operation == OperationDeleteAll)
     return Usage("usage: %s PORT sim|tel del all|NUMBER\n", "examples:\t%s /dev/ttyUSB1 sim|tel del all|5\n", program);
   return Usage("usage: %s PORT tel|sim|ussd COMMAND [DATA...]\n", "examples:\t%s /dev/ttyUSB1 sim list\n", program);
@@ -233,7 +233,7 @@ int ReadOptions(int argc, char** argv, Settings* settings, int* wrong) {
   return i;
 }
 
-constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n";
+constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|report|ussd COMMAND [DATA...]\n";
 
 // An unknown option, or one without its value: one line naming it, then the usage.
 int WrongOption(const char* option, const char* program) {

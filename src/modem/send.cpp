@@ -76,9 +76,22 @@ bool Confirmed(int port, const char* step) {
   return false;
 }
 
+// What a signal during the confirmation of part leaves unknown.
+char InterruptedNote[128];
+void NoteConfirming(const PartHeader& part) {
+  if (part.total > 1)
+    snprintf(InterruptedNote, sizeof InterruptedNote,
+             "atsms: interrupted while the modem confirmed part %d of %d; that part may have been sent\n",
+             part.sequence, part.total);
+  else
+    snprintf(InterruptedNote, sizeof InterruptedNote,
+             "atsms: interrupted while the modem confirmed the SMS; the SMS may have been sent\n");
+  SetSignalNote(InterruptedNote);
+}
+
 // Hands one PDU to the modem: AT+CMGS, the prompt, the PDU line, the confirmation. True once
 // confirmed, with *reference the TP-MR the confirmation gave (-1: none).
-bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
+bool SendPdu(int port, const char* pdu, int pduLength, const PartHeader& part, int* reference) {
   // AT+CMGS counts the TPDU octets, without the one SMSC length octet "00".
   char command[CommandSize];
   const int length = snprintf(command, sizeof command, CmdSendFormat, (pduLength - 1) / 2);
@@ -89,10 +102,14 @@ bool SendPdu(int port, const char* pdu, int pduLength, int* reference) {
   }
   snprintf(ResponseBuffer, ResponseBufferSize, CmdPduLineFormat, pdu);
   SetPromptOpen(true);  // until the Ctrl-Z is out, a signal leaves the modem waiting for it
-  SetPromptOpen(SendCmd(port, ResponseBuffer) != 0);  // never written again: the modem may have sent it
+  const bool written = SendCmd(port, ResponseBuffer) == 0;
+  if (written) NoteConfirming(part);  // its Ctrl-Z is out: the modem may send it whatever comes
+  SetPromptOpen(!written);  // never written again: the modem may have sent it
   char step[CommandSize + 32];
   snprintf(step, sizeof step, "the PDU sent after %.*s", length - 1, command);  // without the CR
-  if (!Confirmed(port, step)) return false;
+  const bool confirmed = Confirmed(port, step);
+  SetSignalNote(nullptr);
+  if (!confirmed) return false;
   *reference = ReadSendReference(ResponseBuffer);  // "+CMGS: <mr>" comes with the OK
   return true;
 }
@@ -198,7 +215,7 @@ int SendMessage(int port, const char* phone, char* text, int charset, int storag
     PartHeader part = {reference, total, i + 1};
     int pduLength = count >= 0 ? BuildGsm7SubmitPdu(message, phone, septets + from, partLength[i], part, report)
                                : BuildSubmitPdu(message, phone, CodecBuffer + 4 * from, partLength[i], part, report);
-    if (SendPdu(port, message, pduLength, &references[i])) continue;
+    if (SendPdu(port, message, pduLength, part, &references[i])) continue;
     if (total > 1 && !PortLost()) {  // the parts sent already wait on the phone for the rest
       fprintf(stderr, "atsms: part %d of %d was not accepted; %d %s\n", i + 1, total, i,
               i == 1 ? "part was sent" : "parts were sent");

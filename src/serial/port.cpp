@@ -20,6 +20,8 @@ termios SavedPortSettings;  // exactly as read at open; put back at close
 termios PortSettings;       // what the port runs with meanwhile
 volatile sig_atomic_t RestorePort = -1;  // descriptor the signal handler restores, or -1
 volatile sig_atomic_t PromptOpen = 0;    // the modem waits for a PDU that a signal would leave unfinished
+const char* volatile SignalNote = nullptr;  // a line for standard error should a signal end the run
+volatile sig_atomic_t SignalNoteLength = 0;
 int WasExclusive = 0;  // exclusive use is a flag of the device, not of our descriptor
 constexpr long RetryMicros = 10000;  // while another program holds the port: how often to look again
 
@@ -92,6 +94,9 @@ speed_t SpeedCode(int speed) {
 // and end at once, so nothing more reaches the modem.
 void RestoreAndExit(int sig) {
   if (RestorePort >= 0 && PromptOpen && write(RestorePort, "\x1b", 1) == 1) tcdrain(RestorePort);
+  if (SignalNote && write(STDERR_FILENO, SignalNote, (size_t)SignalNoteLength) < 0) {
+    // nobody reads standard error: the exit status still tells the signal
+  }
   if (RestorePort >= 0) Restore(RestorePort);
   DropLockFile();
   _exit(128 + sig);
@@ -202,3 +207,9 @@ void ClosePort(int port) {
 }
 
 void SetPromptOpen(bool open) { PromptOpen = open; }
+
+void SetSignalNote(const char* line) {
+  SignalNote = nullptr;  // never a pointer with another line's length
+  SignalNoteLength = line ? (sig_atomic_t)strlen(line) : 0;
+  SignalNote = line;
+}

@@ -24,3 +24,8 @@ void ClosePort(int port);
 // Between the prompt of AT+CMGS and the write of its PDU's Ctrl-Z the modem takes every byte as the
 // PDU: a signal that ends the run in between first writes ESC, which ends the PDU's entry unsent.
 void SetPromptOpen(bool open);
+
+// A line (ending in a line feed) that a signal ending the run writes to standard error before the
+// port is restored, or nullptr for none: what the run leaves unknown, such as whether an SMS went.
+// line must stay valid until the next call.
+void SetSignalNote(const char* line);

@@ -31,7 +31,7 @@ std::string Usage(const char* first, const char* second) {
 const std::string GeneralUsage =
     Usage("usage: %s PORT tel|sim|ussd COMMAND [DATA...]\n", "examples:\t%s /dev/ttyUSB1 sim list\n");
 const std::string SendUsage = Usage("usage: %s PORT tel|sim send PHONE 'TEXT'\n",
-                                    "examples:\t%s /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n");
+                                    "examples:\t%s /dev/ttyUSB1 tel|sim send +123456789012 'Hello!\nThis is sample SMS\n'\n");
 const std::string DeleteUsage =
     Usage("usage: %s PORT sim|tel del all|NUMBER\n", "examples:\t%s /dev/ttyUSB1 sim|tel del all|5\n");
 
@@ -73,10 +73,10 @@ TEST(CommandLine, UsageErrorsLeaveThePortUntouched) {
 // Options stand before PORT; --help, --version and an unknown one leave the port alone.
 TEST(CommandLine, HelpVersionAndUnknownOptions) {
   const std::string version = std::string("atsms ") + ATSMS_VERSION + "\n";
-  const std::string help = std::string("usage: ") + AtsmsPath() + " [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n";
+  const std::string help = std::string("usage: ") + AtsmsPath() + " [OPTION...] PORT tel|sim|report|ussd COMMAND [DATA...]\n";
   auto unknown = [](const std::string& option) {
     return "atsms: unknown option '" + option + "'\n" +
-           Usage("usage: %s [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\n", "more:\t%s --help\n");
+           Usage("usage: %s [OPTION...] PORT tel|sim|report|ussd COMMAND [DATA...]\n", "more:\t%s --help\n");
   };
   struct Case { Lines args; int status; std::string outStart; std::string err; };
   const Case cases[] = {
@@ -102,7 +102,7 @@ TEST(CommandLine, HelpVersionAndUnknownOptions) {
     EXPECT_EQ(c.status, run.exitStatus);
     EXPECT_EQ(c.outStart, run.out.substr(0, c.outStart.size()));
     if (c.outStart == help) {
-      for (const char* word : {"-q, --quick", "-j, --json", "--help", "--version", "del all", "send PHONE TEXT", "ussd"})
+      for (const char* word : {"-q, --quick", "-j, --json", "--gsm7", "--help", "--version", "del all", "send PHONE TEXT", "ussd"})
         EXPECT_NE(std::string::npos, run.out.find(word)) << word;
     } else {
       EXPECT_EQ(c.outStart, run.out);

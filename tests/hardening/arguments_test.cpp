@@ -63,7 +63,7 @@ std::string UssdTrace(const std::string& packed) {
 // What an unknown option prints after naming it.
 std::string OptionsUsage() {
   const std::string program = AtsmsPath();
-  return "usage: " + program + " [OPTION...] PORT tel|sim|ussd COMMAND [DATA...]\nmore:\t" + program + " --help\n";
+  return "usage: " + program + " [OPTION...] PORT tel|sim|report|ussd COMMAND [DATA...]\nmore:\t" + program + " --help\n";
 }
 
 std::string WrongWait(const std::string& option) {
@@ -73,7 +73,7 @@ std::string WrongWait(const std::string& option) {
 // The usage that follows a refused command line: the general one, that of send or that of del.
 struct UsageText { const char* usage; const char* example; };
 const UsageText General = {" PORT tel|sim|ussd COMMAND [DATA...]\n", " /dev/ttyUSB1 sim list\n"};
-const UsageText Send = {" PORT tel|sim send PHONE 'TEXT'\n", " /dev/ttyUSB1 tel|sim +123456789012 'Hello!\nThis is sample SMS\n'\n"};
+const UsageText Send = {" PORT tel|sim send PHONE 'TEXT'\n", " /dev/ttyUSB1 tel|sim send +123456789012 'Hello!\nThis is sample SMS\n'\n"};
 const UsageText Delete = {" PORT sim|tel del all|NUMBER\n", " /dev/ttyUSB1 sim|tel del all|5\n"};
 
 // A command line refused for one argument, before the port is opened: its line, then the usage.

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,7 +25,15 @@ struct SignalCase {
   bool silent;             // a modem that never answers: the run is in the probe wait
   size_t commandsBefore;   // signal once this many command lines have arrived
   const char* lastCommand; // the line the run is waiting on when the signal comes
+  const char* text = "'Hi'";  // the SMS the run sends
+  const char* err = "";    // standard error
+  int confirmDelayMs = -1; // >= 0: the modem gives its prompt, and confirms each PDU this much later
 };
+
+// The PDU of "Hi", after AT+CMGS and the prompt.
+const char HiPdu[] = "00010005812143F500080400480069\x1a";
+// The PDU of the second of three parts of 150 letters, as far as it is the same in every run.
+const char SecondPart[] = "00410005812143F500088C050003";
 
 // The prompt cases stop at AT+CMGS: AT, ATE0, AT+CSCS, AT+CPMS, AT+CMGF=0, AT+CMGS.
 const SignalCase SignalCases[] = {
@@ -41,6 +50,11 @@ const SignalCase SignalCases[] = {
     {"SigalrmDuringProbe", SIGALRM, true, 1, "AT\r"},
     {"Sigusr1DuringProbe", SIGUSR1, true, 1, "AT\r"},
     {"Sigusr2DuringProbe", SIGUSR2, true, 1, "AT\r"},
+    // After the Ctrl-Z the modem may send the SMS whatever comes: a script that retries must know.
+    {"SigtermWhileConfirming", SIGTERM, false, 7, HiPdu, "'Hi'",
+     "atsms: interrupted while the modem confirmed the SMS; the SMS may have been sent\n", 20000},
+    {"SigintWhileConfirmingPart2", SIGINT, false, 9, SecondPart, nullptr,
+     "atsms: interrupted while the modem confirmed part 2 of 3; that part may have been sent\n", 3000},
 };
 
 // Whether a process without CAP_SYS_ADMIN can open path: TIOCEXCL stops only such opens.
@@ -67,16 +81,17 @@ TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
   const SignalCase& c = GetParam();
   sim::Options options = SimOptions();
   options.silent = c.silent;
-  options.noPrompt = true;
+  options.noPrompt = c.confirmDelayMs < 0;
+  options.confirmDelayMs = c.confirmDelayMs < 0 ? 0 : c.confirmDelayMs;
   sim::Modem modem(options);
   ASSERT_TRUE(modem.Start()) << "openpty failed";
   const termios before = PortSettings(modem);
   ASSERT_NE(0u, before.c_lflag & ICANON) << "the pty must start cooked, or a restore could not be told from none";
 
-  Child run(AtsmsArgv({modem.SlavePath(), "sim", "send", "12345", "'Hi'"}));
+  Child run(AtsmsArgv({modem.SlavePath(), "sim", "send", "12345", c.text ? c.text : std::string(150, 'a')}));
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(WaitForCommands(modem, c.commandsBefore, 20000)) << "the run never reached " << c.lastCommand;
-  ASSERT_EQ(c.lastCommand, modem.Commands().back());
+  ASSERT_EQ(c.lastCommand, modem.Commands().back().substr(0, strlen(c.lastCommand)));
   const termios during = PortSettings(modem);
   EXPECT_EQ(0u, during.c_lflag);  // raw while it runs
   EXPECT_EQ(static_cast<speed_t>(B9600), cfgetospeed(&during));
@@ -92,6 +107,7 @@ TEST_P(Signals, RestoreThePortAndEndWith128PlusTheSignal) {
   EXPECT_TRUE(SameSettings(before, PortSettings(modem))) << "the port's settings were not put back";
   EXPECT_EQ(commandsAtSignal, modem.Commands().size()) << "written after the signal: " << modem.Commands().back();
   EXPECT_EQ("", outcome.out);
+  EXPECT_EQ(c.err, outcome.err);
   EXPECT_FALSE(Exists(LockFileOf(modem.SlavePath()))) << "the lock file outlived the run";
 }
 

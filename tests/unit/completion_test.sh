@@ -21,13 +21,14 @@ expect() {
     fi
 }
 
-expect "-q --quick -j --json --join -w --wait --ussd-text --report --id --to --help --version --" -
+expect "-q --quick -j --json --join -w --wait --ussd-text --report --gsm7 --id --to --help --version --" -
 expect "--quick" --q
-expect "--quick --json --join --wait --ussd-text --report --id --to --help --version --" -q --
+expect "--quick --json --join --wait --ussd-text --report --gsm7 --id --to --help --version --" -q --
 expect "--json --join" -q --j
 expect "--join" -q --jo
 expect "--ussd-text" --u
 expect "--report" -q --r
+expect "--gsm7" --report --g
 expect "/dev/null" --ussd-text /dev/nul
 expect "/dev/null" --join -j /dev/nul
 expect "/dev/null" /dev/nul
