@@ -83,7 +83,7 @@ cmake -S . -B "$out/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DATSMS_FUZZ=ON -DATSMS_T
 cmake --build "$out/fuzz" -j"$jobs" --target fuzzers fuzz_coverage >"$out/fuzz-build.log" 2>&1 ||
   { tail -50 "$out/fuzz-build.log"; exit 1; }
 targets=(fuzz_find_highest_index fuzz_print_message fuzz_utf8_to_ucs2 fuzz_ucs2_to_utf8 fuzz_build_submit_pdu fuzz_pack_ussd
-  fuzz_read_decimal fuzz_ussd_reply fuzz_status_report)
+  fuzz_read_decimal fuzz_ussd_reply fuzz_status_report fuzz_bridge_request)
 # What each target is there to exercise: source files, and the functions in them (all when empty).
 declare -A underTest=(
   [fuzz_find_highest_index]="src/listing/listing_answer.cpp: src/listing/listing.cpp: src/pdu/deliver_pdu.cpp: src/listing/joined_parts.cpp:FindPartGroups|GroupOf|JoinablePart|SameMessage"
@@ -95,6 +95,7 @@ declare -A underTest=(
   [fuzz_read_decimal]="src/codec/decimal.cpp:"
   [fuzz_ussd_reply]="src/modem/ussd_reply.cpp: src/codec/gsm7.cpp:"
   [fuzz_status_report]="src/pdu/status_report.cpp: src/listing/report_output.cpp:"
+  [fuzz_bridge_request]="src/web/request.cpp: src/web/fields.cpp: src/web/config.cpp: src/web/arguments.cpp: src/web/json.cpp:"
 )
 # Line and branch coverage of those functions over the final corpus, from the coverage build.
 Coverage() {

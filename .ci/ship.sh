@@ -31,12 +31,12 @@ expect_listing() {
 }
 
 step "manual pages"
-for page in doc/atsms.1 doc/atsms-modem-sim.1; do
+for page in doc/atsms.1 doc/atsms-modem-sim.1 doc/atsms-service.1; do
   mandoc -T lint -W all "$page" || fail "mandoc -T lint $page"
   [ -z "$(groff -ww -z -man "$page" 2>&1)" ] || fail "groff warnings in $page"
   [ -z "$(MANWIDTH=80 man -l "$page" 2>&1 >/dev/null)" ] || fail "man -l $page complains"
 done
-echo "both pages pass mandoc -T lint, groff -ww and man -l"
+echo "the pages pass mandoc -T lint, groff -ww and man -l"
 
 step "host build"
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DATSMS_WERROR=ON >/dev/null
@@ -45,12 +45,25 @@ cmake --build "$out" -j"$(nproc)" >/dev/null
 step "cmake --install into a DESTDIR"
 stage=$work/stage
 DESTDIR=$stage cmake --install "$out" --prefix /usr/local >/dev/null
-expected="usr/local/bin/atsms
+expected="etc/atsms/atsms.conf
+lib/systemd/system/atsms.service
+usr/local/bin/atsms
 usr/local/bin/atsms-modem-sim
+usr/local/bin/atsms-service
+usr/local/share/atsms/examples/append-to-file
+usr/local/share/atsms/examples/post-json
+usr/local/share/atsms/www/atsms/atsms.css
+usr/local/share/atsms/www/atsms/atsms.js
+usr/local/share/atsms/www/atsms/index.html
+usr/local/share/atsms/www/cgi-bin/atsms-web
 usr/local/share/bash-completion/completions/atsms
 usr/local/share/doc/atsms-modem-sim/copyright
+usr/local/share/doc/atsms-web/copyright
+usr/local/share/doc/atsms-web/examples/lighttpd-atsms-web.conf
 usr/local/share/doc/atsms/copyright
+usr/local/share/doc/atsms/service.md
 usr/local/share/man/man1/atsms-modem-sim.1.gz
+usr/local/share/man/man1/atsms-service.1.gz
 usr/local/share/man/man1/atsms.1.gz"
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "install layout:
@@ -75,8 +88,20 @@ contents=$(dpkg-deb -c "$deb")
 grep -q './usr/share/man/man1/atsms.1.gz$' <<<"$contents" || fail "atsms.deb has no manual page"
 grep -q './usr/share/bash-completion/completions/atsms$' <<<"$contents" || fail "atsms.deb has no completion"
 grep -q './usr/share/doc/atsms/copyright$' <<<"$contents" || fail "atsms.deb has no copyright file"
+for f in ./usr/bin/atsms-service ./usr/share/man/man1/atsms-service.1.gz ./etc/atsms/atsms.conf \
+  ./lib/systemd/system/atsms.service; do
+  grep -q "$f\$" <<<"$contents" || fail "atsms.deb has no $f"
+done
+[ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/atsms/atsms.conf ] || fail "atsms.deb: conffiles"
 grep -q './usr/share/doc/atsms-modem-sim/copyright$' <<<"$(dpkg-deb -c "$simdeb")" ||
   fail "atsms-modem-sim.deb has no copyright file"
+webdeb=$(ls "$out"/atsms-web_*.deb)
+webcontents=$(dpkg-deb -c "$webdeb")
+for f in atsms/www/atsms/index.html atsms/www/atsms/atsms.js atsms/www/atsms/atsms.css atsms/www/cgi-bin/atsms-web \
+  doc/atsms-web/examples/lighttpd-atsms-web.conf; do
+  grep -q "./usr/share/$f\$" <<<"$webcontents" || fail "atsms-web.deb has no /usr/share/$f"
+done
+[[ $(dpkg-deb -f "$webdeb" Depends) == atsms,* ]] || fail "atsms-web depends on: $(dpkg-deb -f "$webdeb" Depends)"
 dpkg -i "$deb" "$simdeb" </dev/null >/dev/null
 version=$(dpkg-deb -f "$deb" Version)
 [ "$(atsms --version)" = "atsms ${version%-*}" ] || fail "atsms --version: $(atsms --version), package $version"

@@ -81,7 +81,9 @@ EOF
 : >"$openwrt/include/cmake.mk"
 make -s -f "$recipe" TOPDIR="$openwrt" -n install-atsms PACKAGE_DIR=/nowhere >"$work/recipe.out" 2>&1 ||
   { cat "$work/recipe.out"; fail "make cannot read the recipe"; }
-declared=$(grep -E '^[A-Z_]+=' "$work/recipe.out")
+# The recipe declares two packages, atsms first, then atsms-web (the web page).
+declared=$(grep -E '^[A-Z_]+=' "$work/recipe.out" | awk '/^PACKAGE=/ {n++} n == 1')
+webDeclared=$(grep -E '^[A-Z_]+=' "$work/recipe.out" | awk '/^PACKAGE=/ {n++} n == 2')
 echo "$declared" | sed 's/^/  /'
 field() { sed -n "s/^$1=//p" <<<"$declared"; }
 [ "$(field PACKAGE)" = atsms ] || fail "recipe: the package is not called atsms"
@@ -115,14 +117,34 @@ cmake -S "$source" -B "$work/openwrt-build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_
 cmake --build "$work/openwrt-build" -j"$(nproc)" >>"$work/openwrt-build.log" 2>&1 ||
   { tail -30 "$work/openwrt-build.log"; fail "recipe: building the archive"; }
 DESTDIR=$work/ipkg-install cmake --install "$work/openwrt-build" >/dev/null
-make -s -f "$recipe" TOPDIR="$openwrt" PKG_INSTALL_DIR="$work/ipkg-install" PACKAGE_DIR="$work/ipkg" install-atsms \
-  >/dev/null || fail "recipe: its install section failed on the project's install tree"
+make -s -f "$recipe" TOPDIR="$openwrt" PKG_BUILD_DIR="$source" PKG_INSTALL_DIR="$work/ipkg-install" \
+  PACKAGE_DIR="$work/ipkg" install-atsms >/dev/null || fail "recipe: its install section failed on the project's install tree"
 packaged=$(cd "$work/ipkg" && find . -type f | sed 's|^\./||' | sort)
-[ "$packaged" = "usr/bin/atsms" ] || fail "recipe: the package holds:
+[ "$packaged" = "etc/config/atsms
+etc/init.d/atsms
+usr/bin/atsms
+usr/bin/atsms-service
+usr/share/atsms/examples/append-to-file
+usr/share/atsms/examples/post-json" ] || fail "recipe: the package holds:
 $packaged"
+[ -x "$work/ipkg/etc/init.d/atsms" ] && [ -x "$work/ipkg/usr/bin/atsms-service" ] || fail "recipe: the service is not executable"
 [ -x "$work/ipkg/usr/bin/atsms" ] || fail "recipe: /usr/bin/atsms is not executable"
 [ "$("$work/ipkg/usr/bin/atsms" --version)" = "atsms $version" ] || fail "recipe: the packaged atsms is not $version"
-echo "recipe: version $version, source atsms-$version.tar.gz, installs usr/bin/atsms (atsms --version agrees)"
+echo "recipe: version $version, source atsms-$version.tar.gz, installs usr/bin/atsms (atsms --version agrees) and its service"
+[ "$(sed -n 's/^PACKAGE=//p' <<<"$webDeclared")" = atsms-web ] || fail "recipe: the second package is not atsms-web"
+make -s -f "$recipe" TOPDIR="$openwrt" PKG_INSTALL_DIR="$work/ipkg-install" PKG_BUILD_DIR="$source" \
+  PACKAGE_DIR="$work/ipkg-web" install-atsms-web >/dev/null || fail "recipe: atsms-web's install section failed"
+packaged=$(cd "$work/ipkg-web" && find . -type f | sed 's|^\./||' | sort)
+[ "$packaged" = "etc/uci-defaults/90-atsms-web
+www/atsms/atsms.css
+www/atsms/atsms.js
+www/atsms/index.html
+www/cgi-bin/atsms-web" ] || fail "recipe: atsms-web holds:
+$packaged"
+for f in etc/uci-defaults/90-atsms-web www/cgi-bin/atsms-web; do
+  [ -x "$work/ipkg-web/$f" ] || fail "recipe: atsms-web's $f is not executable"
+done
+echo "recipe: atsms-web installs the page under www/atsms, the bridge as www/cgi-bin/atsms-web, its uci-defaults"
 took
 
 step "static musl builds (scripts/static)"
@@ -140,6 +162,12 @@ for target in "${targets[@]}"; do
   ! grep -q '\.symtab' <<<"$(readelf -SW "$path")" || fail "$target: the binary is not stripped"
   size=$(stat -c %s "$path")
   [ "$size" -le 98304 ] || fail "$target: $size bytes, more than 96 KiB"
+  # The web page's bridge beside it: static, stripped, small.
+  bridge=$(dirname "$path")/atsms-web
+  grep -q 'no dynamic section' <<<"$(readelf -d "$bridge")" || fail "$target: atsms-web is linked dynamically"
+  ! grep -q '\.symtab' <<<"$(readelf -SW "$bridge")" || fail "$target: atsms-web is not stripped"
+  [ "$(stat -c %s "$bridge")" -le 98304 ] || fail "$target: atsms-web has $(stat -c %s "$bridge") bytes, more than 96 KiB"
+  echo "$target atsms-web: $(stat -c %s "$bridge") bytes"
   printf '%-8s %6d bytes (%2d KiB)  %s  (%d s)\n' "$target" "$size" $(((size + 1023) / 1024)) \
     "$(readelf -h "$path" | sed -n 's/^ *Machine: *//p')" $((SECONDS - t0))
 done

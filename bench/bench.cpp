@@ -16,7 +16,8 @@
 // for the SIM. Then 20 runs started at once on one port (-q
 // -w 60: list, send, USSD), which take turns: the total wall time beside the sum of the runs' own
 // times, and the hand-over gaps between them. Then, for every build directory given (cross builds
-// too), the stripped size of atsms and its NEEDED libraries.
+// too), the stripped size of atsms and its NEEDED libraries. One round of the service
+// (atsms-service --once) on an empty SIM: its exchanges, against the target of 6.
 // It prints figures; it fails only when it cannot run at all.
 #include <fcntl.h>
 #include <poll.h>
@@ -539,6 +540,31 @@ Sharing MeasureSharing(const std::string& atsms, const std::string& sim, const s
 }
 
 // "10 (as expected)" or "10 (expected 5)": the first status, and whether every run gave the wanted one.
+// One round of the service (packaging/common/atsms-service --once, run from the source tree) on an
+// empty SIM whose modem takes 20 ms for each answer: the exchanges it cost, its wall time; -1
+// exchanges when this atsms has no take.
+struct ServiceRound { int exchanges = -1; double wallMs = 0; };
+ServiceRound MeasureServiceRound(const std::string& atsms, const std::string& sim, const std::string& work,
+                                 const std::string& log) {
+  ServiceRound round;
+  if (Capture(Quote(atsms) + " --help 2>&1").find(" take ") == std::string::npos)
+    return round;
+  std::string port;
+  pid_t simPid = StartSimulator(sim, {"--log", log, "--answer-delay", std::to_string(SlowAnswerMs)}, &port);
+  const std::string config = work + "/atsms.conf";
+  std::ofstream(config) << "config modem 'bench'\n\toption enabled '1'\n\toption port '" << port
+                        << "'\n\toption spool '" << work << "/spool'\n\toption command 'true'\n";
+  setenv("ATSMS_CONFIG", config.c_str(), 1);
+  setenv("ATSMS", atsms.c_str(), 1);
+  Run run = Measure("/bin/sh", {"packaging/common/atsms-service", "--once"});
+  StopSimulator(simPid);
+  round.exchanges = CountCommandLines(log);
+  round.wallMs = run.wallMs;
+  Capture("rm -rf " + Quote(work + "/spool"));
+  unlink(config.c_str());
+  return round;
+}
+
 std::string StatusNote(const std::vector<int>& statuses, int want) {
   bool ok = true;
   for (int s : statuses)
@@ -732,6 +758,13 @@ int main(int argc, char** argv) {
   unlink(unreadStore.c_str());
   printf("\n");
 
+  const ServiceRound service = MeasureServiceRound(atsms, sim, work, log);
+  if (service.exchanges < 0)
+    printf("the service, one round of an empty SIM: not measured (this atsms has no take)\n\n");
+  else
+    printf("the service, one round of an empty SIM (atsms-service --once, the modem answering after %d ms): "
+           "%d exchanges, %.1f ms wall\n\n", SlowAnswerMs, service.exchanges, service.wallMs);
+
   const Sharing shared = MeasureSharing(atsms, sim, store, log);
   printf("one port, %d runs started at once (-q -w 60: list, send and ussd in turn), taking turns\n", shared.runs);
   if (shared.matched) {
@@ -785,6 +818,9 @@ int main(int argc, char** argv) {
          quickWorst.empty() ? "" : (" (over: " + quickWorst + ")").c_str());
   if (sizeSeen)
     printf("  stripped x86-64 atsms < 64 KiB, only libc     %-3s (%ld bytes)\n", Mark(sizeOk), x86Stripped);
+  if (service.exchanges >= 0)
+    printf("  the service's empty round <= 6 exchanges        %-3s (%d)\n", Mark(service.exchanges <= 6),
+           service.exchanges);
   printf("  one port shared: median hand-over <= 50 ms     %-3s (%.1f ms)\n",
          Mark(shared.matched && shared.medianGapMs <= 50), shared.medianGapMs);
 

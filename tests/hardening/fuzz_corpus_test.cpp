@@ -19,6 +19,7 @@ extern "C" int FuzzPackUssd(const uint8_t* data, size_t size);
 extern "C" int FuzzReadDecimal(const uint8_t* data, size_t size);
 extern "C" int FuzzUssdReply(const uint8_t* data, size_t size);
 extern "C" int FuzzStatusReport(const uint8_t* data, size_t size);
+extern "C" int FuzzBridgeRequest(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -32,7 +33,7 @@ const Target Targets[] = {
     {"fuzz_utf8_to_ucs2", FuzzUtf8ToUcs2},             {"fuzz_ucs2_to_utf8", FuzzUcs2ToUtf8},
     {"fuzz_build_submit_pdu", FuzzBuildSubmitPdu},     {"fuzz_pack_ussd", FuzzPackUssd},
     {"fuzz_read_decimal", FuzzReadDecimal},           {"fuzz_ussd_reply", FuzzUssdReply},
-    {"fuzz_status_report", FuzzStatusReport},
+    {"fuzz_status_report", FuzzStatusReport},         {"fuzz_bridge_request", FuzzBridgeRequest},
 };
 
 std::vector<std::string> Files(const std::string& dir) {
