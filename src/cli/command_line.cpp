@@ -81,6 +81,7 @@ int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
 int RunTake(int port, int storage, const Settings& settings, char**) {
   ListingStyle style = StyleOf(settings);
   style.holdIncomplete = true;
+  style.namedOnly = true;
   return TakeMessages(port, storage, style, settings.to);
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
@@ -268,7 +269,8 @@ int Help(const char* program) {
         "commands:\n"
         "  list              print the received messages, one tab-separated line each\n"
         "  del NUMBER        delete message NUMBER (digits only), then print the rest\n"
-        "  del all           delete every message\n"
+        "  del all           delete every message the listing shows (one that comes\n"
+        "                    meanwhile stays)\n"
         "  take              print what list prints, then delete exactly that\n"
         "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
         "                    (without it: a national number or a short code); \\n in\n"

@@ -109,6 +109,7 @@ void ShowJoined(int port, const Listing& listing, const ListingStyle& style, Lis
 // The listing's visit of one index: a part of a joined message shows with its message, at the
 // lowest of its indexes.
 void ShowIndex(int port, const Listing& listing, const ListingStyle& style, ListingPrinter* printer, int index) {
+  if (style.namedOnly && !WasNamed(&listing, index)) return;
   const int lowest = style.join ? GroupOf(&listing, index) : -1;
   if (lowest >= 0) {
     if (lowest == index) ShowJoined(port, listing, style, printer, index);

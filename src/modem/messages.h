@@ -15,6 +15,8 @@ struct ListingStyle {
                        // it cannot show
   bool holdIncomplete = false;  // with join: a message whose parts are not all stored is left out
                                 // (unless the storage is full: then its parts can never all come)
+  bool namedOnly = false;       // only the indexes the listing named are read: a message that came
+                                // after it is not shown (take: so it is not deleted either)
 };
 
 // Prepares the modem and lists the storage in PDU mode into listing. Yields the highest index, or

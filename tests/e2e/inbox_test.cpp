@@ -186,4 +186,75 @@ INSTANTIATE_TEST_SUITE_P(Inbox, TakeToKilled,
                                            KilledCase{"BetweenRenameAndDelete", KillAt::BetweenRenameAndDelete}),
                          [](const ::testing::TestParamInfo<KilledCase>& info) { return std::string(info.param.name); });
 
+// A spool that cannot be made fails the run before the modem is asked anything.
+TEST(TakeTo, UnwritableDirDeletesNothing) {
+  sim::Modem modem(SimOptions());
+  AddThree(modem);
+  START_MODEM(modem);
+  TempDir spool;
+  const std::string file = spool.path + "/file";
+  ASSERT_TRUE(std::ofstream(file) << "not a directory\n");
+  const RunResult run = RunAtsms({"-q", "--to", file + "/spool", modem.SlavePath(), "sim", "take"});
+  EXPECT_EQ(255, run.exitStatus);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("atsms: cannot write " + file + "/spool: Not a directory\n", run.err);
+  EXPECT_EQ((std::vector<int>{1, 3, 5}), Indexes(modem));
+  EXPECT_TRUE(modem.Commands().empty());
+}
+
+// A message arrives right after the listing's answer, at the free index 3 among ten stored ones:
+// del all, take and take --to, with and without -q, never delete it, and the next run takes it.
+struct ArrivalCase { const char* name; std::vector<std::string> options; std::vector<std::string> args; bool spool; };
+void PrintTo(const ArrivalCase& c, std::ostream* os) { *os << c.name; }
+class ArrivalRace : public ::testing::TestWithParam<ArrivalCase> {};
+
+TEST_P(ArrivalRace, TheNewMessageStays) {
+  const ArrivalCase& c = GetParam();
+  sim::Options options = SimOptions();
+  options.arriveAfterCmgl = {1};
+  sim::Modem modem(options);
+  for (int index : {1, 2, 4, 5, 6, 7, 8, 9, 10, 11})
+    modem.AddMessage("SM", {index, index % 3 ? "REC READ" : "REC UNREAD", "+4917012345",
+                            "24/05/01,10:20:3" + std::to_string(index % 10) + "+08", "stored " + std::to_string(index)});
+  START_MODEM(modem);
+  TempDir spool;
+  std::vector<std::string> first = c.options;
+  if (c.spool) first.insert(first.end(), {"--to", spool.path});
+  first.push_back(modem.SlavePath());
+  first.insert(first.end(), c.args.begin(), c.args.end());
+  const RunResult run = RunAtsms(first);
+  EXPECT_EQ(11, run.exitStatus) << run.err;
+  EXPECT_EQ(1, modem.Arrived());
+  EXPECT_EQ(std::vector<int>{3}, Indexes(modem)) << "only the new message is left";
+  EXPECT_EQ(std::string::npos, run.out.find("New message")) << "shown, though the listing did not name it";
+  if (c.spool) {
+    EXPECT_EQ(10u, Files(spool.path, "new").size());
+  }
+
+  std::vector<std::string> next = {"-q"};
+  if (c.spool) next.insert(next.end(), {"--to", spool.path});
+  next.insert(next.end(), {modem.SlavePath(), "sim", "take"});
+  const RunResult again = RunAtsms(next);
+  EXPECT_EQ(3, again.exitStatus) << again.err;
+  EXPECT_TRUE(Indexes(modem).empty());
+  std::string taken = again.out;
+  if (c.spool) {
+    const std::map<std::string, std::string> files = Files(spool.path, "new");
+    EXPECT_EQ(11u, files.size());
+    taken.clear();
+    for (const auto& file : files) taken += file.second;
+  }
+  EXPECT_NE(std::string::npos, taken.find("New message 1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inbox, ArrivalRace,
+    ::testing::Values(ArrivalCase{"DeleteAll", {}, {"sim", "del", "all"}, false},
+                      ArrivalCase{"DeleteAllQuick", {"-q"}, {"sim", "del", "all"}, false},
+                      ArrivalCase{"Take", {}, {"sim", "take"}, false},
+                      ArrivalCase{"TakeQuick", {"-q"}, {"sim", "take"}, false},
+                      ArrivalCase{"TakeTo", {}, {"sim", "take"}, true},
+                      ArrivalCase{"TakeToQuick", {"-q"}, {"sim", "take"}, true}),
+    [](const ::testing::TestParamInfo<ArrivalCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

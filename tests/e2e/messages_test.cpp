@@ -71,7 +71,8 @@ TEST(Delete, OneMessageThenTheListing) {
   EXPECT_EQ((std::vector<int>{1, 2, 4}), Indexes(modem, "SM"));
 }
 
-TEST(Delete, AllVisitsEveryIndexUpToTheLast) {
+// Only the indexes the listing named: a message that came to a free index meanwhile would stay.
+TEST(Delete, AllDeletesWhatTheListingNamed) {
   sim::Modem modem(SimOptions());
   modem.AddMessage("SM", {1, "REC READ", "+4912345", "24/05/01,12:00:00+08", "one"});
   modem.AddMessage("SM", {2, "REC UNREAD", "+4912345", "24/05/02,12:00:00+08", "two"});
@@ -82,7 +83,8 @@ TEST(Delete, AllVisitsEveryIndexUpToTheLast) {
   EXPECT_EQ(5, run.exitStatus);
   EXPECT_EQ("", run.out);
   EXPECT_EQ("", run.err);
-  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll}, DeleteCmds(1, 5)}), modem.Commands());
+  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll}, {DeleteCmd(1), DeleteCmd(2), DeleteCmd(5)}}),
+            modem.Commands());
   EXPECT_TRUE(modem.Messages("SM").empty());
   EXPECT_EQ((std::vector<int>{1}), Indexes(modem, "ME"));
 }
@@ -122,7 +124,7 @@ TEST(IndexZero, ListedFirstAndDeleted) {
 
   RunResult del = RunAtsms({modem.SlavePath(), "sim", "del", "all"});
   EXPECT_EQ(2, del.exitStatus);
-  EXPECT_EQ(Cat({listed, Prepared(StorageSim), {PduMode, ListAll}, DeleteCmds(0, 2)}), modem.Commands());
+  EXPECT_EQ(Cat({listed, Prepared(StorageSim), {PduMode, ListAll}, {DeleteCmd(0), DeleteCmd(2)}}), modem.Commands());
   EXPECT_TRUE(modem.Messages("SM").empty());
 }
 
@@ -166,7 +168,7 @@ TEST(Descending, EveryMessageListedAndDeleted) {
   EXPECT_EQ(5, del.exitStatus);
   Lines commands = modem.Commands();
   Lines deleting(commands.begin() + static_cast<long>(std::min(listedCount, commands.size())), commands.end());
-  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll}, DeleteCmds(1, 5)}), deleting);
+  EXPECT_EQ(Cat({Prepared(StorageSim), {PduMode, ListAll}, {DeleteCmd(2), DeleteCmd(3), DeleteCmd(5)}}), deleting);
   EXPECT_TRUE(modem.Messages("SM").empty());
 }
 

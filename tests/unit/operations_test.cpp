@@ -378,11 +378,13 @@ ListingStyle Style(bool quick, bool join = false) {
   style.quick = quick;
   style.join = join;
   style.holdIncomplete = true;
+  style.namedOnly = true;
   return style;
 }
 const TakeCase TakeCases[] = {
-    {"read in text mode, only the listed indexes deleted", Cmgl({1, 3}), Style(false), 3,
-     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3) + Lines{"AT+CMGD=1\r", "AT+CMGD=3\r"}, Header + Line(1, "A") + Line(3, "A")},
+    {"read in text mode, only the listed indexes read and deleted", Cmgl({1, 3}), Style(false), 3,
+     Lines{"AT+CMGF=1\r", "AT+CMGR=1\r", "AT+CMGR=3\r", "AT+CMGD=1\r", "AT+CMGD=3\r"},
+     Header + Line(1, "A") + Line(3, "A")},
     {"quick: the unread first, then the read ones at once",
      "\r\n" + Entry(1, 1, "A") + Entry(2, 0, "B") + "\r\nOK\r\n", Style(true), 2, {"AT+CMGD=2\r", "AT+CMGD=1,3\r"},
      Header + Line(1, "A") + "2\t1\t+1\t24/05/01,10:20:30+08\tB\n"},
@@ -397,8 +399,8 @@ const TakeCase TakeCases[] = {
     {"quick, joined: a whole long message", "\r\n" + PartEntry(1, 1, 2) + PartEntry(3, 1, 1) + "\r\nOK\r\n",
      Style(true, true), 3, {"AT+CMGD=1,3\r"}, Header + Line(1, "Long end")},
     {"a refused deletion fails the run; the others are deleted all the same", Cmgl({1, 3}), Style(false), -1,
-     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3) + Lines{"AT+CMGD=1\r", "AT+CMGD=3\r"}, Header + Line(1, "A") + Line(3, "A"),
-     Roomy, Error},
+     Lines{"AT+CMGF=1\r", "AT+CMGR=1\r", "AT+CMGR=3\r", "AT+CMGD=1\r", "AT+CMGD=3\r"},
+     Header + Line(1, "A") + Line(3, "A"), Roomy, Error},
     {"output that cannot be written: nothing deleted", "\r\n" + Entry(1, 1, "A") + "\r\nOK\r\n", Style(true), -1, {},
      "", Roomy, Ok, true},
 };
@@ -409,7 +411,7 @@ TEST(TakeMessages, DeletesExactlyWhatWasPrinted) {
     AnswerEachLine([&c](const std::string& line) {
       if (line == "AT+CMGL=4\r") return c.listing;
       if (line == "AT+CPMS=\"SM\",\"SM\",\"SM\"\r") return c.storage;
-      if (line.compare(0, 8, "AT+CMGR=") == 0) return line == "AT+CMGR=2\r" ? CmsError : Cmgr("0041");
+      if (line.compare(0, 8, "AT+CMGR=") == 0) return Cmgr("0041");  // 2 too: a message came after the listing
       return line.compare(0, 8, "AT+CMGD=") == 0 ? c.deleteAnswer : Ok;
     });
     Captured run = Capture([&c] { return TakeMessages(FakePort, 0, c.style); }, c.outputFull);
