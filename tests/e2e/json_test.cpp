@@ -9,11 +9,14 @@ namespace {
 using namespace e2e;
 
 // Python's json module reads the document strictly (UTF-8, escapes, no bare control characters,
-// the names in this order) and writes back the storage, then the TSV listing of its messages.
+// the names in this order) and writes back the storage, then the TSV listing of its messages, with
+// the TSV's escapes.
 const char ReadBack[] = R"py(
 import json, os, sys
 doc = json.loads(os.fsencode(sys.argv[1]).decode('utf-8'), object_pairs_hook=lambda pairs: pairs)
-esc = lambda s: s.replace('\\', '\\\\').replace('\t', '\\t').replace('\r', '\\r').replace('\n', '\\n')
+named = {'\\': '\\\\', '\t': '\\t', '\r': '\\r', '\n': '\\n'}
+control = lambda c: '\\x%02x' % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else '\\u%04x' % ord(c) if 0x80 <= ord(c) <= 0x9F else c
+esc = lambda s: ''.join(named.get(c) or control(c) for c in s)
 assert [name for name, _ in doc] == ['storage', 'messages']
 out = doc[0][1] + '\nnum\ttype\tsender\tdate\tmsg\n'
 for m in doc[1][1]:
