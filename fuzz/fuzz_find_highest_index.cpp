@@ -90,11 +90,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(EndListingScan(&bytes, &bytesZero) == index && bytesZero == zeroInUse);
   FUZZ_CHECK(halvesListing.highest == index && halvesListing.zeroInUse == zeroInUse);
   FUZZ_CHECK(!halvesListing.empty || (index == -1 && ok != std::string::npos));
-  // Both note the same of every index, and every received message noted can be shown.
+  // Both note the same of every index (and which ones the answer named), and every received message
+  // noted can be shown.
+  FUZZ_CHECK(std::memcmp(halvesListing.named, bytesListing.named, sizeof halvesListing.named) == 0);
+  FUZZ_CHECK(std::memcmp(halvesListing.unread, bytesListing.unread, sizeof halvesListing.unread) == 0);
   for (int i = 0; i < ListedIndexes; ++i) {
     const ListedKind kind = halvesListing.kind[i];
     FUZZ_CHECK(kind == bytesListing.kind[i] && halvesListing.stat[i] == bytesListing.stat[i]);
     FUZZ_CHECK(halvesListing.stat[i] >= -1 && halvesListing.stat[i] <= 3);
+    // The id does not depend on how the answer was cut, and a received message always has one.
+    MessageId halvesId = 0, bytesId = 0;
+    const int identified = IdAt(&halvesListing, i, &halvesId);
+    FUZZ_CHECK(identified == IdAt(&bytesListing, i, &bytesId) && halvesId == bytesId);
+    if (kind == ListedDeliver || kind == ListedReport) FUZZ_CHECK(identified == 0);
     if (kind != NotListed) FUZZ_CHECK(original.find("+CMGL:") != std::string::npos);
     if (const ListedMessage* part = PartAt(&halvesListing, i))  // a part stands within its message
       FUZZ_CHECK(part->concatenation.total >= 2 && part->concatenation.sequence >= 1 &&

@@ -1,13 +1,16 @@
 // modem_sim_test.cpp: the simulated modem seen from the port side, over a real pseudo-terminal.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -588,6 +591,103 @@ TEST(ModemSim, PlaysRealModemsWays) {
       EXPECT_EQ(step.want, port->ReadUntil(step.want)) << sim::Escape(step.write);
     }
   }
+}
+
+// A message from the network at the lowest free index, behind the answer that let it in, as +CNMI
+// says: announced, stored quietly, written to the port, or held back while the storage is full.
+bool WaitForArrivals(const sim::Modem& modem, int count) {
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3); modem.Arrived() < count;)
+    if (std::chrono::steady_clock::now() > end)
+      return false;
+  return true;
+}
+
+TEST(ModemSim, MessagesArriveDuringARun) {
+  struct ArrivalCase {
+    const char* name;
+    const char* cnmi;    // set before the arrival
+    int capacity;        // of SM, which holds 1, 2 and 4
+    bool afterListing;   // right after the second AT+CMGL, else on request
+    std::string shown;   // what the port gets unasked
+    const char* stored;  // index and <stat> of what SM holds then
+  };
+  const std::string pdu = "07919471227003F3040D91947110325476F8000042501001020380" "05C8329BFD06";  // "Hello"
+  const ArrivalCase cases[] = {
+      {"after the second listing, into the hole", "AT+CNMI=2,1,0,0,0\r", 30, true, "\r\n+CMTI: \"SM\",3\r\n",
+       "1 1,2 1,3 0,4 1"},
+      {"on request, <mt> 1", "AT+CNMI=2,1,0,0,0\r", 30, false, "\r\n+CMTI: \"SM\",3\r\n", "1 1,2 1,3 0,4 1"},
+      {"<mode> 0 keeps the announcement", "AT+CNMI=0,1,0,0,0\r", 30, false, "", "1 1,2 1,3 0,4 1"},
+      {"<mt> 2 writes it to the port", "AT+CNMI=2,2,0,0,0\r", 30, false, "\r\n+CMT: ,25\r\n" + pdu + "\r\n",
+       "1 1,2 1,4 1"},
+      {"a full storage holds it back until a place is free", "AT+CNMI=2,1,0,0,0\r", 3, false,
+       "\r\nOK\r\n\r\n+CMTI: \"SM\",2\r\n", "1 1,2 0,4 1"},
+  };
+  for (const ArrivalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Options options;
+    options.capacitySm = c.capacity;
+    options.arriving = {sim::Message{}};
+    options.arriving[0].pdu = pdu;
+    if (c.afterListing) options.arriveAfterCmgl = {2};
+    sim::Modem modem(options);
+    for (int index : {1, 2, 4}) modem.AddMessage("SM", {index, "REC READ", "+1", "24/05/01,10:20:30+08", "old"});
+    auto port = Connect(modem);
+    port->Exchange("AT+CMGF=0\r");
+    port->Exchange(c.cnmi);
+    if (c.afterListing) {
+      port->Exchange("AT+CMGL=4\r");
+      EXPECT_EQ("", port->ReadQuiet(100));  // the first listing brings nothing
+      const std::string second = port->Exchange("AT+CMGL=4\r", c.shown);
+      EXPECT_TRUE(sim::EndsWith(second, "\r\nOK\r\n" + c.shown)) << second;
+      EXPECT_EQ(std::string::npos, second.find("+CMGL: 3,"));
+    } else if (c.capacity == 3) {
+      modem.Arrive();
+      EXPECT_EQ("", port->ReadQuiet(100));
+      EXPECT_EQ(0, modem.Arrived());
+      EXPECT_EQ(c.shown, port->Exchange("AT+CMGD=2\r", c.shown));
+    } else {
+      modem.Arrive();
+      ASSERT_TRUE(WaitForArrivals(modem, 1));
+      EXPECT_EQ(c.shown, c.shown.empty() ? port->ReadQuiet(100) : port->ReadUntil(c.shown));
+    }
+    std::string stored;
+    for (const sim::Message& m : modem.Messages("SM"))
+      stored += (stored.empty() ? "" : ",") + std::to_string(m.index) + " " + std::to_string(sim::StatusCode(m.status));
+    EXPECT_EQ(c.stored, stored);
+  }
+}
+
+// The program's ways to the same: a hole left by --hole, --arriving, SIGUSR1, --arrive-after-cmgl.
+TEST(ModemSim, ProgramBringsMessagesOnRequest) {
+  int out[2];
+  ASSERT_EQ(0, pipe(out));
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    execl(MODEM_SIM_PATH, MODEM_SIM_PATH, "--log", "/dev/null", "--fill", "SM:3", "--hole", "SM:2", "--arriving",
+          "Hi", "--arrive-after-cmgl", "1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char path[256] = "";
+  FILE* printed = fdopen(out[0], "r");
+  ASSERT_NE(nullptr, fgets(path, sizeof path, printed));
+  path[strcspn(path, "\n")] = '\0';
+  {
+    Port port(path);
+    EXPECT_EQ("ATE0\r\r\nOK\r\n", port.Exchange("ATE0\r"));
+    port.Exchange("AT+CMGF=0\r");
+    kill(pid, SIGUSR1);
+    EXPECT_EQ("\r\n+CMTI: \"SM\",2\r\n", port.ReadUntil("+CMTI: \"SM\",2\r\n"));
+    const std::string listing = port.Exchange("AT+CMGL=4\r", "+CMTI: \"SM\",4\r\n");
+    EXPECT_NE(std::string::npos, listing.find("+CMGL: 2,0,,"));
+    EXPECT_TRUE(sim::EndsWith(listing, "\r\nOK\r\n\r\n+CMTI: \"SM\",4\r\n")) << sim::Escape(listing);
+  }
+  kill(pid, SIGTERM);
+  int status = -1;
+  EXPECT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  fclose(printed);
 }
 
 std::string StorePath() { return testing::TempDir() + "modem_sim_store." + std::to_string(getpid()); }

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
 #include "codec/decimal.h"
+#include "pdu/message_id.h"
 #include "listing/escape.h"
+#include "listing/output_check.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"
@@ -19,7 +22,8 @@
 
 namespace {
 
-enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll, OperationDeleteOne, OperationUssd };
+enum Operation { OperationNone, OperationSend, OperationList, OperationDeleteAll, OperationDeleteOne, OperationUssd,
+                 OperationTake };
 
 constexpr int LineSpeed = 9600;
 constexpr int MaxWaitSeconds = 3600;
@@ -35,6 +39,8 @@ struct Settings {
   bool ussdText = false;
   bool report = false;  // send asks for delivery reports
   bool gsm7 = false;    // send goes in the GSM 7-bit alphabet where the text allows
+  const char* id = nullptr;  // del NUMBER deletes only the message with this id (16 hex digits)
+  const char* to = nullptr;  // take writes each message into this spool directory
 };
 
 // Arguments by position: 1 PORT, 2 mode, 3 COMMAND, 4 PHONE or NUMBER, 5 TEXT.
@@ -57,13 +63,25 @@ int RunDeleteAll(int port, int storage, const Settings& settings, char**) {
 }
 int RunDeleteOne(int port, int storage, const Settings& settings, char** argv) {
   const int index = ReadDecimal(argv[4]);
-  bool listed = true;  // with --join, the deletion lists first, to know which indexes are one message
-  const int deleted =
-      settings.join ? DeleteWholeMessage(port, index, storage, &listed) : DeleteMessage(port, index, storage);
+  bool listed = true;  // with --join or --id, the deletion lists first, to know what stands at index
+  MessageId id = 0;
+  const int deleted = settings.id && ReadId(settings.id, &id) == 0
+                          ? DeleteCheckedMessage(port, index, storage, settings.join, id, &listed)
+                      : settings.join ? DeleteWholeMessage(port, index, storage, &listed)
+                                      : DeleteMessage(port, index, storage);
   if (!listed) return -1;  // nothing deleted
-  // The listing that follows shows the outcome; a refusal is said before it.
-  if (deleted < 0) ReportFailure(argv[1]);
-  return ListMessages(port, storage, StyleOf(settings));
+  // The listing that follows shows the outcome; a refusal is said before it, and in the document.
+  if (deleted >= 0) return ListMessages(port, storage, StyleOf(settings));
+  ReportFailure(argv[1]);
+  char error[256];
+  FailureText(error, sizeof error, argv[1]);
+  ListMessages(port, storage, StyleOf(settings), error);
+  return -1;
+}
+int RunTake(int port, int storage, const Settings& settings, char**) {
+  ListingStyle style = StyleOf(settings);
+  style.holdIncomplete = true;
+  return TakeMessages(port, storage, style, settings.to);
 }
 int RunUssd(int port, int, const Settings& settings, char** argv) {
   return SendUssd(port, argv[3], settings.json, settings.ussdText ? UssdText : UssdPacked);
@@ -71,7 +89,7 @@ int RunUssd(int port, int, const Settings& settings, char** argv) {
 
 // Indexed by the operation minus one; none never runs.
 int (*const Operations[])(int port, int storage, const Settings& settings, char** argv) = {
-    RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd};
+    RunSend, RunList, RunDeleteAll, RunDeleteOne, RunUssd, RunTake};
 
 // Started with descriptor 0, 1 or 2 closed, the port would take its place, and the listing or the
 // diagnostics would be written to the modem: fill such gaps with /dev/null first.
@@ -102,8 +120,8 @@ int CommandUsage(Operation operation, const char* program) {
 }
 
 // The arguments each operation reads, counted as argc counts them (PORT is argument 1): send
-// PHONE TEXT, list, del NUMBER|all, the USSD string. Indexed by the operation.
-const int ArgumentsRead[] = {0, 6, 4, 5, 5, 4};
+// PHONE TEXT, list, del NUMBER|all, the USSD string, take. Indexed by the operation.
+const int ArgumentsRead[] = {0, 6, 4, 5, 5, 4, 4};
 
 // A command line refused for one argument: a line naming it, then the usage of the command.
 int WrongArgument(const char* before, const char* arg, const char* after, Operation operation, const char* program) {
@@ -120,6 +138,8 @@ struct Option {
   const char* longName;   // with the name of its value, if it takes one
   bool Settings::*flag;   // nullptr: it takes the seconds in the next argument
   const char* help;       // its lines in --help
+  const char* Settings::*text = nullptr;  // it takes the next argument as it is
+  const char* needs = nullptr;            // what that argument must be, for the line that refuses it
 };
 
 const Option Options[] = {
@@ -147,6 +167,14 @@ const Option Options[] = {
      "with send: the text in the GSM 7-bit alphabet when every\n"
      "                    character has a place there (160 an SMS, 153 a part;\n"
      "                    { } [ ] ~ \\ | ^ and the euro sign count 2), else UCS-2"},
+    {nullptr, "--id ID", nullptr,
+     "with del NUMBER: delete only when NUMBER still holds the\n"
+     "                    message with this id (16 hex digits, as list -j shows it)",
+     &Settings::id, "ID, the 16 hex digits of a message's id"},
+    {nullptr, "--to DIR", nullptr,
+     "with take: each message into a file of its own in\n"
+     "                    DIR/new (DIR/tmp first), instead of standard output",
+     &Settings::to, "DIR"},
     {nullptr, "--help", &Settings::help, "show this text and exit"},
     {nullptr, "--version", &Settings::version, "show the version and exit"},
 };
@@ -189,6 +217,14 @@ int ReadOptions(int argc, char** argv, Settings* settings, int* wrong) {
       settings->*(option->flag) = true;
       continue;
     }
+    if (option->text) {
+      const char* const value = i + 1 < argc ? argv[i + 1] : nullptr;
+      MessageId id;
+      if (!value || (option->text == &Settings::id && ReadId(value, &id) < 0)) return -1;
+      settings->*(option->text) = value;
+      ++i;
+      continue;
+    }
     settings->waitSeconds = ReadWholeNumber(i + 1 < argc ? argv[i + 1] : nullptr, MaxWaitSeconds);
     if (settings->waitSeconds < 0) return -1;
     ++i;
@@ -200,10 +236,16 @@ constexpr char OptionsUsage[] = "usage: %s [OPTION...] PORT tel|sim|report|ussd 
 
 // An unknown option, or one without its value: one line naming it, then the usage.
 int WrongOption(const char* option, const char* program) {
-  const bool known = FindOption(option) != nullptr;
+  const Option* const known = FindOption(option);
   fputs(known ? "atsms: option '" : "atsms: unknown option '", stderr);
   fputs(option, stderr);
-  fputs(known ? "' needs SECONDS, a whole number from 0 to 3600\n" : "'\n", stderr);
+  if (known && known->needs) {
+    fputs("' needs ", stderr);
+    fputs(known->needs, stderr);
+    fputc('\n', stderr);
+  } else {
+    fputs(known ? "' needs SECONDS, a whole number from 0 to 3600\n" : "'\n", stderr);
+  }
   return Usage(OptionsUsage, "more:\t%s --help\n", program);
 }
 
@@ -227,6 +269,7 @@ int Help(const char* program) {
         "  list              print the received messages, one tab-separated line each\n"
         "  del NUMBER        delete message NUMBER (digits only), then print the rest\n"
         "  del all           delete every message\n"
+        "  take              print what list prints, then delete exactly that\n"
         "  send PHONE TEXT   send one SMS; PHONE is 1 to 18 digits after an optional +\n"
         "                    (without it: a national number or a short code); \\n in\n"
         "                    TEXT is a line break; quote a TEXT with spaces\n"
@@ -247,19 +290,29 @@ int Help(const char* program) {
   return 0;
 }
 
+// What a run printed must have reached standard output: else one line, and status 255.
+int Printed(int result) {
+  const int error = OutputError(stdout);
+  if (error == 0) return result;
+  ReportOutputError(error);
+  return -1;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   ReserveStandardStreams();
+  // A reader that went away makes the write fail (EPIPE) instead of ending the run unseen.
+  signal(SIGPIPE, SIG_IGN);
   const char* program = argv[0] ? argv[0] : "atsms";
   Settings settings;
   int wrong = 0;
   int first = ReadOptions(argc, argv, &settings, &wrong);
   if (first < 0) return WrongOption(argv[wrong], program);
-  if (settings.help) return Help(program);
+  if (settings.help) return Printed(Help(program));
   if (settings.version) {
     fputs("atsms " ATSMS_VERSION "\n", stdout);
-    return 0;
+    return Printed(0);
   }
   // From PORT on the arguments are positional, counted as if no option had been given.
   argv += first - 1;
@@ -282,13 +335,15 @@ int RunCommandLine(int argc, char** argv) {
 
   // The commands come before the mode: "ussd list" lists the SIM.
   if (strcmp(command, "send") == 0 && storage == ReportStorage) {
-    return WrongArgument("atsms: unknown command ", command, " for reports; their commands are list and del\n",
+    return WrongArgument("atsms: unknown command ", command, " for reports; their commands are list, del and take\n",
                          operation, program);
   } else if (strcmp(command, "send") == 0) {
     if (argc <= 5) return CommandUsage(OperationSend, program);
     operation = OperationSend;
   } else if (strcmp(command, "list") == 0) {
     operation = OperationList;
+  } else if (strcmp(command, "take") == 0) {
+    operation = OperationTake;
   } else if (strcmp(command, "del") == 0) {
     if (argc == 4) return CommandUsage(OperationDeleteOne, program);
     // Read like atoi, "ALL" or "abc" would delete index 0, a real message on some modems.
@@ -301,8 +356,15 @@ int RunCommandLine(int argc, char** argv) {
                            program);
   }
   if (operation == OperationNone)  // a typo must not read as success
-    return WrongArgument("atsms: unknown command ", command, "; the commands are list, del and send\n", operation,
-                         program);
+    return WrongArgument("atsms: unknown command ", command, "; the commands are list, del, take and send\n",
+                         operation, program);
+  // An option that the command would ignore does not do what was asked of it.
+  if ((settings.id && operation != OperationDeleteOne) || (settings.to && operation != OperationTake)) {
+    fputs(settings.id && operation != OperationDeleteOne ? "atsms: option '--id' goes with del NUMBER only\n"
+                                                         : "atsms: option '--to' goes with take only\n",
+          stderr);
+    return CommandUsage(operation, program);
+  }
   // An argument the command would drop: "--join" after PORT, the second word of an unquoted TEXT.
   if (argc > ArgumentsRead[operation])
     return WrongArgument("atsms: unexpected argument ", argv[ArgumentsRead[operation]],
@@ -330,6 +392,11 @@ int RunCommandLine(int argc, char** argv) {
   if (port < 0) return -1;  // nothing may run on a port that did not open
   int result = Operations[operation - 1](port, storage, settings, argv);
   if (result == -1) ReportFailure(argv[1]);  // nothing for an empty storage: nothing was recorded
+  // A send or USSD request has done its work whatever its block: its status stays, so that no caller
+  // repeats it, and its line says what was done.
+  const bool sent = operation == OperationSend || operation == OperationUssd;
+  const int printed = Printed(result);
+  if (!sent) result = printed;
   ClosePort(port);
   return result;
 }

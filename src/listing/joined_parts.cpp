@@ -44,6 +44,20 @@ int GroupOf(const Listing* listing, int index) {
   return index >= 0 && index < ListedIndexes ? listing->group[index] : -1;
 }
 
+int GroupId(const Listing* listing, int lowest, MessageId* id) {
+  if (GroupOf(listing, lowest) != lowest) return -1;
+  short indexOf[PartsLimit + 1];
+  for (short& index : indexOf) index = -1;
+  for (int index = lowest; index < ListedIndexes; ++index)
+    if (GroupOf(listing, index) == lowest) indexOf[PartAt(listing, index)->concatenation.sequence] = (short)index;
+  MessageId parts[PartsLimit];
+  int count = 0;
+  for (int sequence = 1; sequence <= PartsLimit; ++sequence)
+    if (indexOf[sequence] >= 0 && IdAt(listing, indexOf[sequence], &parts[count++]) < 0) return -1;
+  *id = JoinedId(parts, count);
+  return 0;
+}
+
 void BeginJoinedMessage(JoinedMessage* joined, int lowest, int total) {
   memset(&joined->fields, 0, sizeof joined->fields);
   joined->fields.index = lowest;

@@ -14,6 +14,9 @@ void FindPartGroups(Listing* listing);
 
 // The lowest index of the group that index is joined in, or -1 (also outside the indexes noted).
 int GroupOf(const Listing* listing, int index);
+// The id of the group whose lowest index is lowest: JoinedId of its parts' ids in sequence-number
+// order. 0 with *id filled, or -1 when lowest heads no group or a part has no id.
+int GroupId(const Listing* listing, int lowest, MessageId* id);
 
 // A joined message as its parts are read.
 struct JoinedMessage {

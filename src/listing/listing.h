@@ -3,12 +3,14 @@
 #pragma once
 
 #include "pdu/deliver_pdu.h"
+#include "pdu/message_id.h"
 #include "pdu/status_report.h"
 
 // The storage a listing comes from: 0 SIM ("SM"), 1 phone memory ("ME"), or the status reports ("SR").
 constexpr int ReportStorage = 2;
 
 constexpr int ListedIndexes = 256;  // indexes 0 to 255 are noted; higher ones are read as given
+constexpr int NotedIndexes = 4096;  // up to here the listing notes which indexes it named, and unread
 
 // What the listing says of one index.
 enum ListedKind : unsigned char {
@@ -33,12 +35,18 @@ struct Listing {
   int highest;     // the highest index listed, or -1
   bool zeroInUse;  // index 0 holds a message
   bool empty;      // the modem said "OK" and listed nothing: an empty storage, not a failed listing
+  bool full;       // the storage command's answer showed it full: no more parts can arrive
   ListedKind kind[ListedIndexes];
   signed char stat[ListedIndexes];  // <stat> of its "+CMGL:" line: 0 received unread, 1 read, 2 stored
                                     // unsent, 3 stored sent; -1 when it gives none
   ListedMessage message[ListedIndexes];  // with ListedDeliver
   StatusReport report[ListedIndexes];    // with ListedReport
   short group[ListedIndexes];  // under --join: the lowest index of the parts joined with it, or -1
+  MessageId id[ListedIndexes];     // with identified: the fingerprint of its PDU
+  bool identified[ListedIndexes];  // its PDU line was whole hex octets
+  unsigned char named[NotedIndexes / 8];   // bit per index: a "+CMGL:" line named it
+  unsigned char unread[NotedIndexes / 8];  // bit per index: one of them with <stat> 0
+  bool pastNoted;                          // a "+CMGL:" line named an index from NotedIndexes on
 };
 
 // Every index not listed, no index, no group.
@@ -54,11 +62,21 @@ const StatusReport* ReportAt(const Listing* listing, int index);
 // Whether the listing showed index as received unread (AT+CMGL turns it read on most modems).
 bool ListedUnread(const Listing* listing, int index);
 
+// Notes that a "+CMGL:" line named index, unread or not (nothing past the indexes noted).
+void NoteNamed(Listing* listing, int index, bool unread);
+// Whether a "+CMGL:" line named index, and whether one of them as received unread (up to NotedIndexes).
+bool WasNamed(const Listing* listing, int index);
+bool WasNamedUnread(const Listing* listing, int index);
+// 0 with *id filled when index holds one PDU whose id is known, else -1 (also when it was listed twice).
+int IdAt(const Listing* listing, int index, MessageId* id);
+
 constexpr int MessageFieldSize = 128;  // sender and date: 127 characters and a NUL
 
 // One received message as the listing prints it.
 struct MessageFields {
   int index;
+  bool identified;                // id holds its id (the listing's PDU, or its parts' for a joined one)
+  MessageId id;
   bool unread;                    // "REC UNREAD"
   char sender[MessageFieldSize];  // UTF-8 (as given when it is no UCS-2 hex)
   char date[MessageFieldSize];    // as given

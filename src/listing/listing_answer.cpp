@@ -41,8 +41,10 @@ void NoteListed(ListingScan* scan) {
   scan->pduIndex = scan->entryIndex;
   Listing* const listing = scan->listing;
   const int index = scan->entryIndex;
-  if (!listing || index < 0 || index >= ListedIndexes) return;
+  if (!listing || index < 0) return;
   const int stat = LineStat(scan);
+  NoteNamed(listing, index, stat == 0);
+  if (index >= ListedIndexes) return;
   if (listing->kind[index] == NotListed) {
     listing->kind[index] = ListedOther;  // until its PDU says more
     listing->stat[index] = (signed char)stat;
@@ -80,6 +82,8 @@ void NotePdu(ListingScan* scan) {
   const int index = scan->pduIndex;
   if (!listing || index < 0 || index >= ListedIndexes || listing->kind[index] != ListedOther) return;
   if (scan->pduBroken || scan->pduNibble >= 0) return;
+  listing->id[index] = PduId(scan->pdu, scan->pduOctets);  // whatever the PDU turns out to be
+  listing->identified[index] = true;
   const bool stored = listing->stat[index] == 2 || listing->stat[index] == 3;
   switch (MessageTypeOf(scan->pdu, scan->pduOctets)) {
     case MtiDeliver: {

@@ -27,18 +27,66 @@ void PrintLineStart(FILE* out, const MessageFields* fields) {
   fputc('\t', out);
 }
 
-// {"index":1,"unread":false,"sender":"...","date":"...","text":
+// {"index":1,"id":"0123456789abcdef","unread":false,"sender":"...","date":"...","text":
 void PrintObjectStart(FILE* out, const MessageFields* fields) {
-  fprintf(out, "{\"index\":%d,\"unread\":%s,\"sender\":", fields->index, fields->unread ? "true" : "false");
+  fprintf(out, "{\"index\":%d,", fields->index);
+  PrintIdMember(out, fields->identified ? &fields->id : nullptr);
+  fprintf(out, "\"unread\":%s,\"sender\":", fields->unread ? "true" : "false");
   PrintJsonString(out, fields->sender);
   fputs(",\"date\":", out);
   PrintJsonString(out, fields->date);
   fputs(",\"text\":", out);
 }
 
-// The separator before every object but the first.
-void StartObject(ListingPrinter* printer) {
-  if (printer->objects++ > 0) fputc(',', printer->out);
+enum ObjectStart { ObjectLeftOut, ObjectSpooledAlready, ObjectPrinted };
+
+// Before each message's line or object: the separator before every JSON object but the first; with a
+// spool, its file in place of the output, unless it has one already (or no id to name it by).
+ObjectStart StartObject(ListingPrinter* printer, const MessageId* id) {
+  if (Spool* const spool = printer->spool) {
+    if (!id || spool->error != 0) return ObjectLeftOut;
+    if (Spooled(spool, *id)) return ObjectSpooledAlready;
+    return BeginSpoolFile(spool, *id) == 0 ? ObjectPrinted : ObjectLeftOut;
+  }
+  if (printer->json && printer->objects++ > 0) fputc(',', printer->out);
+  return ObjectPrinted;
+}
+
+// After it: a spooled object is one line, its file then put in place. Whether the message counts as
+// taken.
+bool EndObject(ListingPrinter* printer) {
+  if (!printer->spool) return true;
+  fputc('\n', printer->out);
+  return EndSpoolFile(printer->spool) == 0;
+}
+
+void NoteTaken(ListingPrinter* printer, int index) {
+  if (printer->taken && index >= 0 && index < NotedIndexes)
+    printer->taken[index / 8] |= (unsigned char)(1u << (index % 8));
+}
+
+// ,"error":"..." before the document's closing brace.
+void PrintErrorMember(const ListingPrinter* printer) {
+  if (!printer->error) return;
+  fputs(",\"error\":", printer->out);
+  PrintJsonString(printer->out, printer->error);
+}
+
+// A status report of a listing of messages, in its "reports" array (or its file).
+void PrintReportOfMessages(ListingPrinter* printer, const Listing* listing, int index, bool* any) {
+  MessageId id;
+  const bool identified = IdAt(listing, index, &id) == 0;
+  // The array has separators of its own: the messages' count only in the messages' array.
+  const ObjectStart start = printer->spool ? StartObject(printer, identified ? &id : nullptr) : ObjectPrinted;
+  if (start == ObjectLeftOut) return;
+  if (start == ObjectPrinted) {
+    if (!printer->spool) fputs(*any ? "," : ",\"reports\":[", printer->out);
+    *any = true;
+    PrintReportObject(printer->out, index, ListedUnread(listing, index), ReportAt(listing, index),
+                      identified ? &id : nullptr);
+    if (!EndObject(printer)) return;
+  }
+  NoteTaken(printer, index);
 }
 
 // The parts' texts one after the other, each decoded from its user data and written by print.
@@ -52,61 +100,8 @@ void PrintJoinedText(FILE* out, const JoinedMessage* joined, const Listing* list
   }
 }
 
-}  // namespace
-
-void BeginListingOutput(ListingPrinter* printer, int storage) {
-  printer->objects = 0;
-  printer->reports = storage == ReportStorage;
-  if (printer->json)
-    fputs(JsonListingOf(storage), printer->out);
-  else
-    fputs(printer->reports ? ReportHeader : Header, printer->out);
-}
-
-void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
-  if (!printer->json) return;
-  FILE* const out = printer->out;
-  fputc(']', out);
-  if (printer->reports) {
-    fputs("}\n", out);
-    return;
-  }
-  bool any = false;
-  for (int index = 0; index < ListedIndexes; ++index) {
-    const StatusReport* const report = ReportAt(listing, index);
-    if (!report) continue;
-    fputs(any ? "," : ",\"reports\":[", out);
-    PrintReportObject(out, index, ListedUnread(listing, index), report);
-    any = true;
-  }
-  fputs(any ? "]}\n" : "}\n", out);
-}
-
-void PrintEmptyListing(ListingPrinter* printer, int storage) {
-  if (!printer->json) return;
-  fputs(JsonListingOf(storage), printer->out);
-  fputs("]}\n", printer->out);
-}
-
-void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part) {
-  if (!printer->json) {
-    PrintMessageLine(printer->out, fields);
-    return;
-  }
-  StartObject(printer);
-  PrintMessageObject(printer->out, fields, part);
-}
-
-void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report) {
-  if (!printer->json) {
-    PrintReportLine(printer->out, index, report);
-    return;
-  }
-  StartObject(printer);
-  PrintReportObject(printer->out, index, unread, report);
-}
-
-void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing) {
+// The joined message's TSV line or JSON object.
+void PrintJoinedMessage(const ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing) {
   FILE* const out = printer->out;
   if (!printer->json) {
     PrintLineStart(out, &joined->fields);
@@ -114,7 +109,6 @@ void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Lis
     fputc('\n', out);
     return;
   }
-  StartObject(printer);
   PrintObjectStart(out, &joined->fields);
   fputc('"', out);
   PrintJoinedText(out, joined, listing, PrintJsonText);
@@ -126,6 +120,80 @@ void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Lis
     separator = ",";
   }
   fprintf(out, "],\"complete\":%s}", JoinedComplete(joined) ? "true" : "false");
+}
+
+}  // namespace
+
+bool PrinterFailed(const ListingPrinter* printer) {
+  return ferror(printer->out) || (printer->spool && printer->spool->error != 0);
+}
+
+void BeginListingOutput(ListingPrinter* printer, int storage) {
+  printer->objects = 0;
+  printer->reports = storage == ReportStorage;
+  if (printer->spool) return;
+  if (printer->json)
+    fputs(JsonListingOf(storage), printer->out);
+  else
+    fputs(printer->reports ? ReportHeader : Header, printer->out);
+}
+
+void EndListingOutput(ListingPrinter* printer, const Listing* listing) {
+  if (!printer->json) return;
+  FILE* const out = printer->out;
+  if (!printer->spool) fputc(']', out);
+  bool any = false;
+  for (int index = 0; index < ListedIndexes && !printer->reports && !PrinterFailed(printer); ++index)
+    if (ReportAt(listing, index)) PrintReportOfMessages(printer, listing, index, &any);
+  if (printer->spool) return;
+  if (any) fputc(']', out);
+  PrintErrorMember(printer);
+  fputs("}\n", out);
+}
+
+void PrintEmptyListing(ListingPrinter* printer, int storage) {
+  if (!printer->json || printer->spool) return;
+  fputs(JsonListingOf(storage), printer->out);
+  fputc(']', printer->out);
+  PrintErrorMember(printer);
+  fputs("}\n", printer->out);
+}
+
+void PrintListed(ListingPrinter* printer, const MessageFields* fields, const ListedMessage* part) {
+  const ObjectStart start = StartObject(printer, fields->identified ? &fields->id : nullptr);
+  if (start == ObjectLeftOut) return;
+  if (start == ObjectPrinted) {
+    if (printer->json)
+      PrintMessageObject(printer->out, fields, part);
+    else
+      PrintMessageLine(printer->out, fields);
+    if (!EndObject(printer)) return;
+  }
+  NoteTaken(printer, fields->index);
+}
+
+void PrintListedReport(ListingPrinter* printer, int index, bool unread, const StatusReport* report,
+                       const MessageId* id) {
+  const ObjectStart start = StartObject(printer, id);
+  if (start == ObjectLeftOut) return;
+  if (start == ObjectPrinted) {
+    if (printer->json)
+      PrintReportObject(printer->out, index, unread, report, id);
+    else
+      PrintReportLine(printer->out, index, report);
+    if (!EndObject(printer)) return;
+  }
+  NoteTaken(printer, index);
+}
+
+void PrintJoined(ListingPrinter* printer, const JoinedMessage* joined, const Listing* listing) {
+  const ObjectStart start = StartObject(printer, joined->fields.identified ? &joined->fields.id : nullptr);
+  if (start == ObjectLeftOut) return;
+  if (start == ObjectPrinted) {
+    PrintJoinedMessage(printer, joined, listing);
+    if (!EndObject(printer)) return;
+  }
+  for (int sequence = 1; sequence <= joined->total; ++sequence) NoteTaken(printer, joined->indexOf[sequence]);
 }
 
 void PrintMessageLine(FILE* out, const MessageFields* fields) {

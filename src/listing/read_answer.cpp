@@ -77,6 +77,7 @@ int ParseMessage(char* answer, int index, MessageFields* fields, bool decodeText
     return -1;  // "STO SENT", "STO UNSENT" and unknown states are no received message
   }
   fields->index = index;
+  fields->identified = false;  // a read alone has no PDU to take it from
 
   char* const sender = fields->sender;
   memset(sender, 0, MessageFieldSize);
@@ -119,6 +120,7 @@ int ParseListedMessage(char* answer, int index, const Listing* listing, MessageF
   const bool ownText = userData && userData->header && !givenHex;
   if (ParseMessage(answer, index, fields, text && !givenHex && !ownText) < 0) return -1;
   fields->unread = fields->unread || ListedUnread(listing, index);  // the listing may have marked it read
+  fields->identified = IdAt(listing, index, &fields->id) == 0;
   if (!text || !ownText) return 0;
   if (UserDataText(CodecBuffer, CodecBufferSize, userData) >= 0 || Ucs2HexToUtf8(CodecBuffer, fields->given) >= 0)
     fields->text = CodecBuffer;

@@ -26,10 +26,19 @@ void PrintReportLine(FILE* out, int index, const StatusReport* report) {
   fprintf(out, "\t%s\t%s\n", texts.sent, texts.done);
 }
 
-void PrintReportObject(FILE* out, int index, bool unread, const StatusReport* report) {
+void PrintIdMember(FILE* out, const MessageId* id) {
+  if (!id) return;
+  char text[IdTextSize];
+  IdText(text, *id);
+  fprintf(out, "\"id\":\"%s\",", text);
+}
+
+void PrintReportObject(FILE* out, int index, bool unread, const StatusReport* report, const MessageId* id) {
   ReportTexts texts;
   RenderTexts(report, &texts);
-  fprintf(out, "{\"index\":%d,\"unread\":%s,\"status\":\"%s\",\"code\":%d,\"reference\":%d,\"recipient\":", index,
+  fprintf(out, "{\"index\":%d,", index);
+  PrintIdMember(out, id);
+  fprintf(out, "\"unread\":%s,\"status\":\"%s\",\"code\":%d,\"reference\":%d,\"recipient\":",
           unread ? "true" : "false", StatusWord(report->status), report->status, report->reference);
   PrintJsonString(out, texts.recipient);
   fputs(",\"sent\":", out);

@@ -18,7 +18,8 @@ inline constexpr char CmdTextMode[] = "AT+CMGF=1\r";
 inline constexpr char CmdListAll[] = "AT+CMGL=4\r";          // 4: every status, PDU mode
 inline constexpr char CmdReadFormat[] = "AT+CMGR=%d\r";      // index
 inline constexpr char CmdDeleteFormat[] = "AT+CMGD=%d\r";    // index
-inline constexpr char CmdDeleteAll[] = "AT+CMGD=1,4\r";     // <delflag> 4: every message; the index is ignored
+inline constexpr char CmdDeleteRead[] = "AT+CMGD=1,3\r";    // <delflag> 3: read, sent and unsent messages,
+                                                             // not the unread ones; the index is ignored
 inline constexpr char CmdSendFormat[] = "AT+CMGS=%d\r";      // TPDU octets after the SMSC part
 inline constexpr char CmdPduLineFormat[] = "%s\x1a\r";       // the PDU, then Ctrl-Z
 inline constexpr char CmdUssdFormat[] = "AT+CUSD=1,\"%s\",15\r";  // packed or plain string, DCS 15
@@ -32,6 +33,7 @@ inline constexpr char AnsError[] = "ERROR";
 inline constexpr char AnsNotSupported[] = "COMMAND NOT SUPPORT";  // one maker's ERROR to AT+CUSD
 inline constexpr char AnsPrompt[] = ">";            // AT+CMGS waits for the PDU
 inline constexpr char AnsListLine[] = "+CMGL:";     // one per stored message, index first
+inline constexpr char AnsStorage[] = "+CPMS:";      // <used>,<total> of each storage chosen
 inline constexpr char AnsReadLine[] = "+CMGR:";
 inline constexpr char AnsUnread[] = "UNREAD\",\"";  // the sender follows
 inline constexpr char AnsRead[] = "READ\",\"";

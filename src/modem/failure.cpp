@@ -175,6 +175,17 @@ void ReportFailure(const char* port) {
   fputc('\n', stderr);
 }
 
+void FailureText(char* dest, int size, const char* port) {
+  if (Recorded == Silence)
+    snprintf(dest, (size_t)size, "the modem does not answer on %s; is it the AT-command port?", port);
+  else if (Recorded == Refusal)
+    snprintf(dest, (size_t)size, "%s: %s%s", Step, Answer, BusyHint ? "; wait for it with -w SECONDS" : "");
+  else if (Recorded == Fixed)
+    snprintf(dest, (size_t)size, "%s", Step);
+  else
+    dest[0] = '\0';
+}
+
 void ForgetFailure() {
   Recorded = NoRecord;
   Explained = false;

@@ -34,5 +34,9 @@ void NoteExplained();
 // port is the path given on the command line.
 void ReportFailure(const char* port);
 
+// The text of that line after "atsms: ", not escaped, into dest (size bytes, cut to fit); "" when
+// nothing was recorded. For the "error" member of a JSON document.
+void FailureText(char* dest, int size, const char* port);
+
 // Forgets the record, for a new run in the same process (the unit tests run many).
 void ForgetFailure();

@@ -8,6 +8,7 @@
 #include "codec/codec_buffer.h"
 #include "codec/gsm7.h"
 #include "codec/utf8_to_ucs2.h"
+#include "listing/output_check.h"
 #include "modem/commands.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
@@ -113,11 +114,29 @@ bool SendPdu(int port, const char* pdu, int pduLength, const PartHeader& part, i
   return true;
 }
 
+// A sent SMS whose block could not be written: "atsms: the SMS was sent (references 17, 18) but the
+// result could not be written: ...", the references the modem gave, so that nobody sends it again.
+void SayWhenUnwritten(const int* references, int count) {
+  const int error = OutputError(stdout);
+  if (error == 0) return;
+  char done[32 + MaxParts * 6] = "the SMS was sent";
+  int length = (int)strlen(done);
+  const char* separator = count > 1 ? " (references " : " (reference ";
+  for (int i = 0; i < count && length < (int)sizeof done; ++i) {  // a reference is at most 3 digits: it fits
+    if (references[i] < 0) continue;
+    length += snprintf(done + length, sizeof done - (size_t)length, "%s%d", separator, references[i]);
+    separator = ", ";
+  }
+  if (separator[0] == ',' && length < (int)sizeof done) snprintf(done + length, sizeof done - (size_t)length, ")");
+  ReportOutputError(error, done);
+}
+
 // The result block; with report, the references of the parts that went out (count), in order,
 // null for one the modem did not give.
 int Result(bool ok, bool report, const int* references, int count) {
   if (!report) {
     fputs(ok ? ResultOk : ResultError, stdout);
+    if (ok) SayWhenUnwritten(references, count);
     return ok ? 0 : -1;
   }
   printf("\n{\n \"msg\":\"%s\",\n \"references\":[", ok ? "OK" : "ERROR");
@@ -129,6 +148,7 @@ int Result(bool ok, bool report, const int* references, int count) {
       printf("%d", references[i]);
   }
   fputs("]\n}\n", stdout);
+  if (ok) SayWhenUnwritten(references, count);
   return ok ? 0 : -1;
 }
 

@@ -6,6 +6,7 @@
 #include "codec/gsm7.h"
 #include "modem/commands.h"
 #include "listing/escape.h"
+#include "listing/output_check.h"
 #include "modem/failure.h"
 #include "modem/prepare.h"
 #include "modem/step.h"
@@ -162,5 +163,7 @@ int SendUssd(int port, const char* code, bool json, UssdForm form) {
                                   : "the network answered %s with +CUSD: 5 (network time-out)",
                 command);
   PrintBlock(!failed, json, form);
+  const int error = failed ? 0 : OutputError(stdout);
+  if (error != 0) ReportOutputError(error, "the USSD request was sent");  // its reply line says what came back
   return failed ? -1 : 0;
 }

@@ -107,9 +107,10 @@ void CatchSignals() {
   memset(&action, 0, sizeof action);
   action.sa_handler = RestoreAndExit;
   sigfillset(&action.sa_mask);
-  // Every signal whose default action ends the process (SIGPIPE: a reader of our output went away).
+  // Every signal whose default action ends the process, but SIGPIPE: the front end ignores it, so
+  // that a reader of our output that went away is a write error, said in its line.
   // A signal ignored at start (nohup, a background job) stays ignored, as whoever started us asked.
-  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
+  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2};
   for (int sig : signals) {
     struct sigaction old;
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);

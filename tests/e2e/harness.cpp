@@ -64,6 +64,11 @@ Child::Child(const std::vector<std::string>& argv, Streams streams, int ignoredS
     if (streams == Streams::StdinClosed) close(0);
     if (streams == Streams::StdoutClosed) close(1);
     if (streams == Streams::StderrClosed) close(2);
+    if (streams == Streams::StdoutFull) {
+      const int full = open("/dev/full", O_WRONLY);
+      dup2(full, 1);
+      close(full);
+    }
     // The test's own signal dispositions must not leak into the run.
     struct sigaction defaults;
     memset(&defaults, 0, sizeof defaults);
@@ -86,6 +91,10 @@ Child::Child(const std::vector<std::string>& argv, Streams streams, int ignoredS
   if (streams == Streams::StderrUnread || pid_ < 0) {
     close(err_);
     err_ = -1;
+  }
+  if (streams == Streams::StdoutUnread) {
+    close(out_);
+    out_ = -1;
   }
   if (pid_ < 0) {
     close(out_);
@@ -161,6 +170,15 @@ sim::Options SimOptions() {
 bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs) {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (modem.Commands().size() < count) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool WaitForArrivals(const sim::Modem& modem, int count, int timeoutMs) {
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (modem.Arrived() < count) {
     if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -31,6 +31,8 @@ enum class Streams {
   StdinClosed,   // the run starts with descriptor 0, 1 or 2 closed, as "atsms ... >&-" does
   StdoutClosed,
   StderrClosed,
+  StdoutFull,    // standard output is /dev/full: every write fails with ENOSPC
+  StdoutUnread,  // nobody reads standard output: a write there fails with EPIPE (or raises SIGPIPE)
 };
 
 // A program started without waiting for it, so a test can act on it mid-run (send it a signal,
@@ -75,6 +77,8 @@ sim::Options SimOptions();
 
 // Waits until the modem has received at least count command lines; false after timeoutMs.
 bool WaitForCommands(const sim::Modem& modem, size_t count, int timeoutMs);
+// Waits until at least count messages have come from the network (Modem::Arrive, arriveAfterCmgl).
+bool WaitForArrivals(const sim::Modem& modem, int count, int timeoutMs);
 
 // The pty's settings as any program on it sees them (termios belongs to the terminal, not the descriptor).
 termios PortSettings(const sim::Modem& modem);

@@ -9,21 +9,31 @@ namespace {
 using namespace e2e;
 
 // Python's json module reads the document strictly (UTF-8, escapes, no bare control characters,
-// the names in this order) and writes back the storage, then the TSV listing of its messages, with
-// the TSV's escapes.
+// the names in this order, an id of 16 hex digits for each message, no two alike) and writes back
+// the storage, then the TSV listing of its messages, then the "error" member when there is one.
 const char ReadBack[] = R"py(
 import json, os, sys
 doc = json.loads(os.fsencode(sys.argv[1]).decode('utf-8'), object_pairs_hook=lambda pairs: pairs)
 named = {'\\': '\\\\', '\t': '\\t', '\r': '\\r', '\n': '\\n'}
-control = lambda c: '\\x%02x' % ord(c) if ord(c) < 0x20 or ord(c) == 0x7F else '\\u%04x' % ord(c) if 0x80 <= ord(c) <= 0x9F else c
-esc = lambda s: ''.join(named.get(c) or control(c) for c in s)
-assert [name for name, _ in doc] == ['storage', 'messages']
+def esc1(c):
+    if c in named: return named[c]
+    o = ord(c)
+    if o < 0x20 or o == 0x7f: return '\\x%02x' % o
+    if 0x80 <= o <= 0x9f: return '\\u%04x' % o
+    return c
+esc = lambda s: ''.join(esc1(c) for c in s)
+assert [name for name, _ in doc] in (['storage', 'messages'], ['storage', 'messages', 'error'])
 out = doc[0][1] + '\nnum\ttype\tsender\tdate\tmsg\n'
+ids = set()
 for m in doc[1][1]:
-    assert [name for name, _ in m] == ['index', 'unread', 'sender', 'date', 'text']
-    index, unread, sender, date, text = (value for _, value in m)
+    assert [name for name, _ in m] == ['index', 'id', 'unread', 'sender', 'date', 'text']
+    index, id, unread, sender, date, text = (value for _, value in m)
     assert type(index) is int and type(unread) is bool
+    assert len(id) == 16 and set(id) <= set('0123456789abcdef') and id not in ids
+    ids.add(id)
     out += '%d\t%d\t%s\t%s\t%s\n' % (index, unread, esc(sender), esc(date), esc(text))
+if len(doc) == 3:
+    out += 'error: ' + doc[2][1] + '\n'
 sys.stdout.buffer.write(out.encode('utf-8'))
 )py";
 
@@ -46,6 +56,7 @@ struct JsonCase {
   int status;
   const char* want;
   bool textMode = false;  // the case needs the reads in text mode, which -q leaves out
+  const char* error = nullptr;  // the document's "error" member, when the case has one
 };
 void PrintTo(const JsonCase& c, std::ostream* os) { *os << c.name; }
 
@@ -89,12 +100,14 @@ TEST_P(JsonOutput, SameRunAsTheTsv) {
   EXPECT_EQ(json.out.size() - 1, json.out.find('\n'));
   const RunResult read = RunProgram({"/usr/bin/env", "python3", "-c", ReadBack, json.out});
   EXPECT_EQ(0, read.exitStatus) << read.err;
-  EXPECT_EQ((c.args[0] == "tel" ? "ME\n" : "SM\n") + plain.out, read.out);
+  EXPECT_EQ((c.args[0] == "tel" ? "ME\n" : "SM\n") + plain.out + (c.error ? "error: " + std::string(c.error) + "\n" : ""),
+            read.out);
 }
 
 void ModemGoneAfterSecondRead(sim::Options& o) { o.hangupAfter = 9; }  // after "AT+CMGR=2"
 void ListingRefused(sim::Options& o) { o.errorOn = "AT+CMGL"; }
 void TextModeRefused(sim::Options& o) { o.errorOn = "AT+CMGF=1"; }
+void DeletionRefused(sim::Options& o) { o.errorOn = "AT+CMGD"; }
 void UssdMenu(sim::Options& o) {
   o.ussdReply = "1. \"Top\" up\r\n2. \\Exit \xF0\x9F\x98\x80";
   o.ussdStatus = 1;
@@ -107,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"List", {"sim", "list"}, true, nullptr, 7, nullptr},
         JsonCase{"ListPhone", {"tel", "list"}, true, nullptr, 7, nullptr},
         JsonCase{"DeleteOne", {"sim", "del", "2"}, true, nullptr, 7, nullptr},
+        JsonCase{"DeleteRefused", {"sim", "del", "2"}, true, DeletionRefused, 255, nullptr, false,
+                 "the modem refused AT+CMGD=2: ERROR"},
         JsonCase{"ModemGone", {"sim", "list"}, true, ModemGoneAfterSecondRead, 255, nullptr, true},  // still closed
         JsonCase{"Empty", {"sim", "list"}, false, nullptr, 255, "{\"storage\":\"SM\",\"messages\":[]}\n"},
         JsonCase{"EmptyPhone", {"tel", "list"}, false, nullptr, 255, "{\"storage\":\"ME\",\"messages\":[]}\n"},

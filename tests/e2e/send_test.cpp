@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "../fnv_id.h"
 #include "harness.h"
 #include "sim_pdu.h"
 
@@ -161,8 +162,8 @@ TEST(SendReport, PrintsTheReferenceAndTheModemKeepsTheReport) {
   EXPECT_EQ("num\tstatus\treference\trecipient\tsent\tdone\n1\tdelivered\t1\t" + Destination + times + "\n", list.out);
   RunResult json = RunAtsms({"-q", "-j", modem.SlavePath(), "report", "list"});
   EXPECT_EQ(1, json.exitStatus);
-  EXPECT_EQ("{\"storage\":\"SR\",\"reports\":[{\"index\":1,\"unread\":false,\"status\":\"delivered\",\"code\":0,"
-            "\"reference\":1,\"recipient\":\"" + Destination + "\",\"sent\":\"" + report.sent + "\",\"done\":\"" +
+  EXPECT_EQ("{\"storage\":\"SR\",\"reports\":[{\"index\":1," + fnv::Member(fnv::OfPdu(reports[0].pdu)) +
+                "\"unread\":false,\"status\":\"delivered\",\"code\":0,\"reference\":1,\"recipient\":\"" + Destination + "\",\"sent\":\"" + report.sent + "\",\"done\":\"" +
                 report.done + "\"}]}\n",
             json.out);
 }

@@ -82,7 +82,7 @@ std::string Refused(const std::string& line, const UsageText& usage) {
   return line + "usage: " + program + usage.usage + "examples:\t" + program + usage.example;
 }
 std::string UnknownCommand(const std::string& word) {
-  return Refused("atsms: unknown command '" + word + "'; the commands are list, del and send\n", General);
+  return Refused("atsms: unknown command '" + word + "'; the commands are list, del, take and send\n", General);
 }
 std::string UnknownMode(const std::string& word) {
   return Refused("atsms: unknown mode '" + word + "'; the modes are sim, tel, report and ussd\n", General);
@@ -127,6 +127,14 @@ std::vector<ArgumentCase> Cases() {
       {"WaitPastAnHour", Port::Path, "--wait", {"3601", "/dev/null", "sim", "list"}, 1, "", WrongWait("--wait")},
       {"WaitGlued", Port::Path, "-w5", {"/dev/null", "sim", "list"}, 1, "", "atsms: unknown option '-w5'\n" + OptionsUsage()},
       {"WaitAnHour", Port::Path, "--wait", {"3600", "/dev/null", "ussd", "*100#"}, 255, "", OpenError(ENOTTY, "/dev/null")},
+      // --id takes 16 hex digits and goes with del NUMBER alone, --to with take alone.
+      {"IdShort", Port::Path, "--id", {"0123456789abcde", "/dev/null", "sim", "del", "3"}, 1, "",
+       "atsms: option '--id' needs ID, the 16 hex digits of a message's id\n" + OptionsUsage()},
+      {"IdWithDeleteAll", Port::Path, "--id", {"0123456789ABCDEF", "/dev/null", "sim", "del", "all"}, 1, "",
+       "atsms: option '--id' goes with del NUMBER only\n" + Refused("", Delete)},
+      {"ToWithoutDir", Port::Path, "--to", {}, 1, "", "atsms: option '--to' needs DIR\n" + OptionsUsage()},
+      {"ToWithList", Port::Path, "--to", {"/tmp", "/dev/null", "sim", "list"}, 1, "",
+       "atsms: option '--to' goes with take only\n" + Refused("", General)},
       // What the plain USSD form cannot carry is refused before the port is opened.
       {"UssdTextNotPlain", Port::Path, "--ussd-text", {"/dev/null", "ussd", "*100#\r\nATD112;"}, 1, "",
        "atsms: with --ussd-text the USSD string must be printable ASCII without '\"'\n"},
@@ -168,7 +176,7 @@ std::vector<ArgumentCase> Cases() {
       {"UnknownCommand", Port::Modem, "", {"sim", "lsit"}, 1, "", UnknownCommand("lsit"), 0},
       {"UpperCaseCommand", Port::Modem, "", {"tel", "LIST"}, 1, "", UnknownCommand("LIST"), 0},
       {"SendToTheReports", Port::Modem, "", {"report", "send", "12345", "Hi"}, 1, "",
-       Refused("atsms: unknown command 'send' for reports; their commands are list and del\n", General), 0},
+       Refused("atsms: unknown command 'send' for reports; their commands are list, del and take\n", General), 0},
       // An argument beyond those the command reads would have been dropped.
       {"OptionAfterDelete", Port::Modem, "", {"sim", "del", "3", "--join"}, 1, "", Unexpected("--join", Delete), 0},
       {"UnquotedText", Port::Modem, "", {"sim", "send", "+491701234567", "Hello", "world"}, 1, "",

@@ -1,6 +1,7 @@
 // A run started with standard input, output or error closed ("atsms ... >&-", a daemon that closed
 // them): the port must not take over descriptor 0, 1 or 2, or the listing, the USSD trace and the
-// diagnostics (message texts from strangers among them) would be written to the modem.
+// diagnostics (message texts from strangers among them) would be written to the modem. A standard
+// output that takes no bytes (a full disk, a reader gone) fails the run, and take then deletes nothing.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,13 +23,19 @@ struct StreamsCase {
   int status;
   size_t commands;                // command lines the modem must receive
   bool silent = false;            // a modem that answers nothing, so text can be flushed to it after the run
+  std::string err = "";           // standard error, when the case says
 };
 
+const char NoSpace[] = "atsms: cannot write the output: No space left on device\n";
 const StreamsCase StreamsCases[] = {
     {"StdinClosedList", Streams::StdinClosed, {"sim", "list"}, 2, 9},
     {"StdoutClosedList", Streams::StdoutClosed, {"sim", "list"}, 2, 9},
     {"StderrClosedUssd", Streams::StderrClosed, {"ussd", "*100#"}, 0, 4},
     {"StderrClosedRefusedNumber", Streams::StderrClosed, {"sim", "send", "+49\r170", "Hi"}, 255, 0, true},
+    {"StdoutFullList", Streams::StdoutFull, {"sim", "list"}, 255, 9, false, NoSpace},
+    {"StdoutFullTake", Streams::StdoutFull, {"sim", "take"}, 255, 9, false, NoSpace},
+    {"StdoutUnreadTake", Streams::StdoutUnread, {"sim", "take"}, 255, 9, false,
+     "atsms: cannot write the output: Broken pipe\n"},
 };
 
 void PrintTo(const StreamsCase& c, std::ostream* os) { *os << c.name; }
@@ -67,6 +74,9 @@ TEST_P(ClosedStreams, NothingButCommandsReachTheModem) {
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal;
   EXPECT_EQ(c.status, outcome.exitStatus);
+  if (!c.err.empty()) {
+    EXPECT_EQ(c.err, outcome.err);
+  }
   if (c.silent) {
     // A carriage return from our side ends whatever text without one the run left at the modem.
     // (Only to a silent modem: the port is cooked again, and its answers would echo back.)

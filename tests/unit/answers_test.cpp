@@ -16,6 +16,7 @@
 #include "listing/listing_output.h"
 #include "listing/read_answer.h"
 #include "../captured_pdus.h"
+#include "../fnv_id.h"
 #include "serial/exchange.h"
 
 namespace {
@@ -162,6 +163,43 @@ TEST(ListingScan, SplitAtEveryByteGivesTheWholeAnswersResult) {
       if (split != c.want) ADD_FAILURE() << "cut at " << cut << ": " << split;
     }
     EXPECT_EQ(c.want, ScanInPieces(c.answer, everyByte));
+  }
+}
+
+// The id the listing gives index: the PDU's whatever the case of its hex digits and the <stat>
+// before it; none for a line that is no whole octets, and none for an index listed twice.
+std::string Upper(std::string hex) {
+  for (char& c : hex) c = (char)toupper((unsigned char)c);
+  return hex;
+}
+struct IdCase { const char* source; std::string answer; int index; std::string pdu; };
+const IdCase IdAnswers[] = {
+    {"lower-case hex", "\r\n+CMGL: 3,0,,61\r\n" + std::string(LowerCasePart) + "\r\n\r\nOK\r\n", 3, Upper(LowerCasePart)},
+    {"the same upper-case, read", "\r\n+CMGL: 3,1,,61\r\n" + Upper(LowerCasePart) + "\r\n\r\nOK\r\n", 3,
+     Upper(LowerCasePart)},
+    {"8-bit data, unsent", "\r\n+CMGL: 4,2,,21\r\n" + std::string(EightBit) + "\r\n\r\nOK\r\n", 4, EightBit},
+    {"full length, after an unasked line", "\r\n+CMGL: 5,1,,159\r\n+CMTI: \"SM\",6\r\n" +
+     std::string(FullPdu) + "\r\n\r\nOK\r\n", 5, FullPdu},
+    {"odd number of digits", "\r\n+CMGL: 1,1,,1\r\n07919\r\n\r\nOK\r\n", 1, ""},
+    {"not hex", "\r\n+CMGL: 1,1,,1\r\n0791 94\r\n\r\nOK\r\n", 1, ""},
+    {"listed twice", PartsListing, 0, ""},
+    {"past the indexes noted", PartsListing, 300, ""},
+};
+
+TEST(ListingScan, IdOfEachListedPdu) {
+  for (const IdCase& c : IdAnswers) {
+    SCOPED_TRACE(c.source);
+    ListingScan scan;
+    auto listing = std::make_unique<Listing>();
+    BeginListingScan(&scan, listing.get());
+    ScanListingPiece(&scan, c.answer.data(), c.answer.size());
+    EndListingScan(&scan, nullptr);
+    MessageId id = 0;
+    const int found = IdAt(listing.get(), c.index, &id);
+    EXPECT_EQ(c.pdu.empty() ? -1 : 0, found);
+    if (found == 0) {
+      EXPECT_EQ(fnv::Text(fnv::OfPdu(c.pdu)), fnv::Text(id));
+    }
   }
 }
 

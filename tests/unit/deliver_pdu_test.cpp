@@ -8,6 +8,7 @@
 
 #include "codec/ucs2_to_utf8.h"
 #include "pdu/deliver_pdu.h"
+#include "pdu/message_id.h"
 #include "../captured_pdus.h"
 
 namespace {
@@ -109,6 +110,47 @@ TEST(PduFields, AddressesAndTimeStamps) {
     char text[TimestampTextSize];
     TimestampText(text, sizeof text, Octets(c.field).data());
     EXPECT_STREQ(c.text, text);
+  }
+}
+
+// FNV-1a 64's published test vectors; a joined id hashes its parts' ids as big-endian octets.
+struct IdVector { const char* source; std::string octets; const char* id; };
+const IdVector IdVectors[] = {
+    {"no octets", "", "cbf29ce484222325"},
+    {"a", "a", "af63dc4c8601ec8c"},
+    {"foobar", "foobar", "85944171f73967e8"},
+};
+
+TEST(MessageId, FnvVectorsAndText) {
+  for (const IdVector& c : IdVectors) {
+    SCOPED_TRACE(c.source);
+    char text[IdTextSize];
+    IdText(text, PduId((const unsigned char*)c.octets.data(), (int)c.octets.size()));
+    EXPECT_STREQ(c.id, text);
+  }
+  // "foobar" in two parts of 8 octets: the ids of "foo" and "bar", most significant octet first.
+  const MessageId parts[] = {PduId((const unsigned char*)"foo", 3), PduId((const unsigned char*)"bar", 3)};
+  std::vector<unsigned char> octets;
+  for (MessageId part : parts)
+    for (int shift = 56; shift >= 0; shift -= 8) octets.push_back((unsigned char)(part >> shift));
+  EXPECT_EQ(PduId(octets.data(), (int)octets.size()), JoinedId(parts, 2));
+}
+
+// --id takes exactly 16 hex digits, in either case.
+struct ReadIdCase { const char* text; int want; MessageId id; };
+const ReadIdCase ReadIdCases[] = {
+    {"0123456789abcdef", 0, 0x0123456789abcdefULL}, {"FFFFFFFFFFFFFFFF", 0, ~0ULL},
+    {"0123456789ABCDEf", 0, 0x0123456789abcdefULL}, {"0123456789abcde", -1, 0},
+    {"0123456789abcdef0", -1, 0},                    {"0123456789abcdeg", -1, 0},
+    {"", -1, 0},                                     {"+123456789abcdef", -1, 0},
+};
+
+TEST(MessageId, ReadId) {
+  for (const ReadIdCase& c : ReadIdCases) {
+    SCOPED_TRACE(c.text);
+    MessageId id = 7;
+    EXPECT_EQ(c.want, ReadId(c.text, &id));
+    EXPECT_EQ(c.want == 0 ? c.id : 7, id);
   }
 }
 

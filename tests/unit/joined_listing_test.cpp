@@ -12,6 +12,7 @@
 
 #include "../captured_pdus.h"
 #include "fake_exchange.h"
+#include "../fnv_id.h"
 #include "modem/messages.h"
 #include "sim_pdu.h"
 
@@ -66,8 +67,10 @@ std::string Answer(const Storage& storage, const std::string& line) {
   return "\r\nOK\r\n";
 }
 
-// One message as a listing shows it; tail is what its JSON object has after the text.
-struct Shown { int index; bool unread; const char* sender; const char* date; std::string text, tail = ""; };
+// One message as a listing shows it; tail is what its JSON object has after the text; group: the
+// indexes of a joined message's stored parts in sequence-number order, which its id covers.
+struct Shown { int index; bool unread; const char* sender; const char* date; std::string text, tail = "";
+               std::vector<int> group = {}; };
 using Shows = std::vector<Shown>;
 std::string Part(int reference, int number, int total) {
   return ",\"part\":{\"reference\":" + std::to_string(reference) + ",\"number\":" + std::to_string(number) +
@@ -82,12 +85,21 @@ std::string Tsv(const Shows& shown) {
     tsv += std::to_string(m.index) + (m.unread ? "\t1\t" : "\t0\t") + m.sender + "\t" + m.date + "\t" + m.text + "\n";
   return tsv;
 }
-std::string Json(const Shows& shown) {
+// The "id" member of m: its PDU's id, its parts' for a joined message, none for an index listed twice.
+std::string IdMember(const Shown& m, const Storage& storage) {
+  std::vector<std::string> pdus;
+  for (int index : m.group.empty() ? std::vector<int>{m.index} : m.group)
+    for (const Stored& stored : storage)
+      if (stored.index == index) pdus.push_back(stored.pdu);
+  if (m.group.empty()) return pdus.size() == 1 ? fnv::Member(fnv::OfPdu(pdus[0])) : "";
+  return fnv::Member(fnv::OfParts(pdus));
+}
+std::string Json(const Shows& shown, const Storage& storage) {
   std::string document = "{\"storage\":\"SM\",\"messages\":[";
   for (const Shown& m : shown)
-    document += std::string(&m == &shown[0] ? "" : ",") + "{\"index\":" + std::to_string(m.index) +
-                ",\"unread\":" + (m.unread ? "true" : "false") + ",\"sender\":\"" + m.sender + "\",\"date\":\"" +
-                m.date + "\",\"text\":\"" + m.text + "\"" + m.tail + "}";
+    document += std::string(&m == &shown[0] ? "" : ",") + "{\"index\":" + std::to_string(m.index) + "," +
+                IdMember(m, storage) + "\"unread\":" + (m.unread ? "true" : "false") + ",\"sender\":\"" + m.sender +
+                "\",\"date\":\"" + m.date + "\",\"text\":\"" + m.text + "\"" + m.tail + "}";
   return document + "]}\n";
 }
 
@@ -103,7 +115,7 @@ const JoinCase JoinCases[] = {
     {"captured parts out of order, between them the same reference from another sender (another message); "
      "unread from either, the date of part 1",
      {{1, true, Part2Of2}, {2, false, Deliver(Ben, D3, "Ben's ", Concat(0x4C, 1, 2))}, {3, false, Part1Of2}},
-     {{1, true, Us, Us1, Whole, Parts("3,1", true)}, {2, false, Ben, D3, "Ben's [...]", Parts("2", false)}},
+     {{1, true, Us, Us1, Whole, Parts("3,1", true), {3, 1}}, {2, false, Ben, D3, "Ben's [...]", Parts("2", false), {2}}},
      {{1, true, Us, Us2, Part2Text, Part(0x4C, 2, 2)}, {2, false, Ben, D3, "Ben's ", Part(0x4C, 1, 2)},
       {3, false, Us, Us1, Part1Text, Part(0x4C, 1, 2)}}},
     {"16-bit reference, parts 1 (its read fails) and 3 of 4 missing: at index 1 with the date of part 2; "
@@ -112,8 +124,8 @@ const JoinCase JoinCases[] = {
       {2, false, Deliver(Anna, D3, "\\ end", Concat(0x1234, 4, 4, true))},
       {3, false, Deliver(Anna, D1, "three", Concat(0x1234, 1, 3, true))},
       {5, true, Deliver(Anna, D2, "a\tb {€} ", Concat(0x1234, 2, 4, true), false)}},
-     {{1, true, Anna, D2, "[...]a\\tb {€} [...]\\\\ end", Parts("5,2", false)},
-      {3, false, Anna, D1, "three[...][...]", Parts("3", false)}},
+     {{1, true, Anna, D2, "[...]a\\tb {€} [...]\\\\ end", Parts("5,2", false), {1, 5, 2}},
+      {3, false, Anna, D1, "three[...][...]", Parts("3", false), {3}}},
      {{2, false, Anna, D3, "\\\\ end", Part(0x1234, 4, 4)}, {3, false, Anna, D1, "three", Part(0x1234, 1, 3)},
       {5, true, Anna, D2, "a\\tb {€} ", Part(0x1234, 2, 4)}}},
     {"a reference used again: sequence 1 twice, each part alone",
@@ -170,8 +182,8 @@ TEST(JoinedListing, OneMessagePerConcatenatedMessage) {
     const Listed json = List(c.storage, true, false);
     const Listed joined = List(c.storage, true, true);
     EXPECT_EQ(Tsv(c.joined), tsv.out);
-    EXPECT_EQ(Json(c.separate.empty() ? c.joined : c.separate), json.out);
-    EXPECT_EQ(Json(c.joined), joined.out);
+    EXPECT_EQ(Json(c.separate.empty() ? c.joined : c.separate, c.storage), json.out);
+    EXPECT_EQ(Json(c.joined, c.storage), joined.out);
     const int highest = c.storage.back().index;  // each row's indexes ascend
     for (const Listed* run : {&plain, &tsv, &json, &joined}) EXPECT_EQ(highest, run->result);
     for (const Listed* run : {&tsv, &joined}) EXPECT_EQ(plain.reads, run->reads);  // each index read once

@@ -2,6 +2,7 @@
 // answers waited for, and what reaches standard output and standard error.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -11,7 +12,9 @@
 
 #include "../captured_pdus.h"
 #include "fake_exchange.h"
+#include "../fnv_id.h"
 #include "modem/commands.h"
+#include "listing/output_check.h"
 #include "modem/failure.h"
 #include "modem/messages.h"
 #include "modem/prepare.h"
@@ -74,18 +77,23 @@ std::string Slurp(FILE* file) {
   fclose(file);
   return text;
 }
-Captured Capture(const std::function<int()>& f) {
+// outputFull: standard output is /dev/full, where every write fails.
+Captured Capture(const std::function<int()>& f, bool outputFull = false) {
   fflush(stdout);
   fflush(stderr);
   FILE* out = tmpfile();
   FILE* err = tmpfile();
   int savedOut = dup(1), savedErr = dup(2);
-  dup2(fileno(out), 1);
+  const int full = outputFull ? open("/dev/full", O_WRONLY) : -1;
+  dup2(outputFull ? full : fileno(out), 1);
   dup2(fileno(err), 2);
+  ForgetOutputError(stdout);
   Captured run;
   run.result = f();
   fflush(stdout);
   fflush(stderr);
+  ForgetOutputError(stdout);
+  if (full >= 0) close(full);
   dup2(savedOut, 1);
   dup2(savedErr, 2);
   close(savedOut);
@@ -199,34 +207,39 @@ std::string Line(int index, const char* text) {
 }
 Lines Cmgr(int from, int to) { return ForIndexes("AT+CMGR=", from, to); }
 
-std::string Object(int index, const char* text) {
-  return "{\"index\":" + std::to_string(index) +
-         ",\"unread\":false,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"" + text + "\"}";
+// id: its "id" member, or "" for a message whose listed PDU is no hex (these tests' "07919471...").
+std::string Object(int index, const char* text, const std::string& id = "") {
+  return "{\"index\":" + std::to_string(index) + "," + id +
+         "\"unread\":false,\"sender\":\"+1\",\"date\":\"24/05/01,10:20:30+08\",\"text\":\"" + text + "\"}";
 }
 const std::string JsonOpen = "{\"storage\":\"SM\",\"messages\":[";
 const std::string JsonClose = "]}\n";
 
-// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text.
+// An entry as modems list it: index, <stat>, and an SMS-DELIVER from +1 with text; its id member.
 std::string Entry(int index, int stat, const char* text) {
   const sim::Pdu pdu = sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text);
   return "+CMGL: " + std::to_string(index) + "," + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) +
          "\r\n" + pdu.hex + "\r\n";
 }
+std::string EntryId(const char* text) {
+  return fnv::Member(fnv::OfPdu(sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", text).hex));
+}
 
 // A status report (reference 17 to +491701234567, padded) as modems list it, and its JSON object.
+const char ReportPdu[] = "0791947106004034" "0611" "0C91947110325476" "42501001020380" "425010010253B1" "00FFFFFF";
 std::string ReportEntry(int index) {
-  return "+CMGL: " + std::to_string(index) + ",0,,28\r\n0791947106004034" "0611" "0C91947110325476" "42501001020380"
-         "425010010253B1" "00FFFFFF\r\n";
+  return "+CMGL: " + std::to_string(index) + ",0,,28\r\n" + ReportPdu + "\r\n";
 }
 std::string ReportObject(int index) {
-  return "{\"index\":" + std::to_string(index) + ",\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
+  return "{\"index\":" + std::to_string(index) + "," + fnv::Member(fnv::OfPdu(ReportPdu)) +
+         "\"unread\":true,\"status\":\"delivered\",\"code\":0,\"reference\":17,"
          "\"recipient\":\"+491701234567\",\"sent\":\"24/05/01,10:20:30+08\",\"done\":\"24/05/01,10:20:35+21\"}";
 }
 
 // After preparation and PDU mode: the listing, then the answers to "AT+CMGF=1" and each "AT+CMGR".
 // out: the TSV; json: the same listing with -j. quick: with -q. storage: the SIM's, or the reports'.
 struct ListCase { const char* source; Lines answers; int want; Lines sent; std::string out, json; bool quick = false;
-                  int storage = 0; };
+                  int storage = 0; const char* error = nullptr; };
 const ListCase ListCases[] = {
     {"1 and 3, 2 empty", {Cmgl({1, 3}), Ok, Cmgr("0041"), CmsError, Cmgr("00420022005C0043")}, 3,
      Lines{"AT+CMGF=1\r"} + Cmgr(1, 3), Header + Line(1, "A") + Line(3, "B\"\\\\C"),
@@ -238,16 +251,20 @@ const ListCase ListCases[] = {
     {"index 0 alone", {Cmgl({0}), Ok, Cmgr("0030")}, 0, Lines{"AT+CMGF=1\r"} + Cmgr(0, 0), Header + Line(0, "0"),
      JsonOpen + Object(0, "0") + JsonClose},
     {"empty storage", {Ok}, -1, {}, "", JsonOpen + JsonClose},
+    {"after a refused deletion, the error last", {Cmgl({1}), Ok, Cmgr("0041")}, 1, Lines{"AT+CMGF=1\r"} + Cmgr(1, 1),
+     Header + Line(1, "A"), JsonOpen + Object(1, "A") + "],\"error\":\"the modem refused \\\"AT+CMGD=1\\\"\"}\n", false, 0,
+     "the modem refused \"AT+CMGD=1\""},
+    {"empty after a refused deletion", {Ok}, -1, {}, "", JsonOpen + "],\"error\":\"x\"}\n", false, 0, "x"},
     {"listing cut off", {"\r\n+CMGL: 1,1,,23\r\n0791\r\n"}, -1, {}, "", ""},
     {"listing line without its index", {"\r\n+CMGL: \r\nOK\r\n"}, -1, {}, "", ""},
     {"text mode refused", {Cmgl({2}), Error}, -1, {"AT+CMGF=1\r"}, "", ""},
     {"quick: a status report beside a message, in the JSON document only",
      {"\r\n" + Entry(1, 1, "A") + ReportEntry(2) + "\r\nOK\r\n"}, 2, {}, Header + Line(1, "A"),
-     JsonOpen + Object(1, "A") + "],\"reports\":[" + ReportObject(2) + "]}\n", true},
+     JsonOpen + Object(1, "A", EntryId("A")) + "],\"reports\":[" + ReportObject(2) + "]}\n", true},
     {"quick: a PDU that does not parse is read in text mode",
      {"\r\n" + Entry(1, 1, "A") + "+CMGL: 2,1,,23\r\n07919471...\r\n\r\nOK\r\n", Ok, Cmgr("0042")}, 2,
      {"AT+CMGF=1\r", "AT+CMGR=2\r"}, Header + Line(1, "A") + Line(2, "B"),
-     JsonOpen + Object(1, "A") + "," + Object(2, "B") + JsonClose, true},
+     JsonOpen + Object(1, "A", EntryId("A")) + "," + Object(2, "B") + JsonClose, true},
     // The status-report storage lists its reports alone, from their PDUs: no text mode, no reads.
     {"report storage", {"\r\n" + Entry(1, 1, "A") + ReportEntry(3) + "+CMGL: 4,1,,23\r\n0791...\r\n\r\nOK\r\n"}, 4, {},
      "num\tstatus\treference\trecipient\tsent\tdone\n"
@@ -261,9 +278,10 @@ const ListCase ListCases[] = {
      "num\tstatus\treference\trecipient\tsent\tdone\n"
      "1\tdelivered\t171\t604865888\t09/07/08,15:37:57+08\t09/07/08,15:38:10+08\n"
      "2\tdelivered\t6\t+61439012244\t10/09/17,10:01:00+40\t10/09/17,10:01:54+40\n",
-     "{\"storage\":\"SR\",\"reports\":[{\"index\":1,\"unread\":false,\"status\":\"delivered\",\"code\":0,"
+     "{\"storage\":\"SR\",\"reports\":[{\"index\":1," + fnv::Member(fnv::OfPdu(captured::ReportPadded)) +
+         "\"unread\":false,\"status\":\"delivered\",\"code\":0,"
      "\"reference\":171,\"recipient\":\"604865888\",\"sent\":\"09/07/08,15:37:57+08\",\"done\":\"09/07/08,15:38:10+08\"},"
-     "{\"index\":2,\"unread\":false,\"status\":\"delivered\",\"code\":0,\"reference\":6,"
+     "{\"index\":2," + fnv::Member(fnv::OfPdu(captured::ReportWithPi)) + "\"unread\":false,\"status\":\"delivered\",\"code\":0,\"reference\":6,"
      "\"recipient\":\"+61439012244\",\"sent\":\"10/09/17,10:01:00+40\",\"done\":\"10/09/17,10:01:54+40\"}]}\n",
      false, ReportStorage},
 };
@@ -277,7 +295,7 @@ TEST(ListMessages, VisitsEveryIndexUpToTheHighest) {
       ListingStyle style;
       style.json = json;
       style.quick = c.quick;
-      Captured run = Capture([&style, &c] { return ListMessages(FakePort, c.storage, style); });
+      Captured run = Capture([&style, &c] { return ListMessages(FakePort, c.storage, style, c.error); });
       EXPECT_EQ(c.want, run.result);
       EXPECT_EQ((reports ? PrepareReports : PrepareSim) + Listed + c.sent, LinesSent());
       EXPECT_EQ(json ? c.json : c.out, run.out);
@@ -295,27 +313,143 @@ TEST(DeleteMessage, PreparesUnlessStorageIsMinusOne) {
   EXPECT_EQ(Lines{"AT+CMGD=3\r"}, LinesSent());
 }
 
-// quick: with -q, where the first command after the listing deletes them all, unless refused.
+// Entries with their <stat>: {index, stat}, ... (0 received unread, 1 read, 2 and 3 stored outgoing).
+std::string CmglStat(const std::vector<std::pair<int, int>>& entries) {
+  std::string answer = "\r\n";
+  for (const auto& entry : entries)
+    answer += "+CMGL: " + std::to_string(entry.first) + "," + std::to_string(entry.second) + ",,23\r\n07919471...\r\n";
+  return answer + "\r\nOK\r\n";
+}
+
+// Only what the listing named is deleted. quick: with -q, where what the listing showed unread goes
+// first, one by one, then the rest with one command (allAnswer its answer), unless refused.
 struct DeleteAllCase { const char* source; std::string listing; int want; Lines deletions; bool quick = false;
                        std::string allAnswer = Ok; };
 const DeleteAllCase DeleteAllCases[] = {
-    {"messages at 2 and 5", Cmgl({2, 5}), 5, Cmgd(1, 5)},
-    {"descending", Cmgl({4, 1}), 4, Cmgd(1, 4)},
-    {"index 0 with others", Cmgl({0, 3}), 3, Cmgd(0, 3)},
+    {"messages at 2 and 5", Cmgl({2, 5}), 5, {"AT+CMGD=2\r", "AT+CMGD=5\r"}},
+    {"descending", Cmgl({4, 1}), 4, {"AT+CMGD=1\r", "AT+CMGD=4\r"}},
+    {"index 0 with others", Cmgl({0, 3}), 3, {"AT+CMGD=0\r", "AT+CMGD=3\r"}},
     {"index 0 alone", Cmgl({0}), 0, Cmgd(0, 0)},
+    {"past the PDUs noted, unread and sent among them", CmglStat({{2, 0}, {300, 1}, {7, 3}}), 300,
+     {"AT+CMGD=2\r", "AT+CMGD=7\r", "AT+CMGD=300\r"}},
     {"empty storage", Ok, -1, {}},
-    {"quick: one command for all", Cmgl({2, 5}), 5, {"AT+CMGD=1,4\r"}, true},
-    {"quick: that refused, one per index", Cmgl({0, 3}), 3, Lines{"AT+CMGD=1,4\r"} + Cmgd(0, 3), true, Error},
+    {"quick: one command for the read ones", Cmgl({2, 5}), 5, {"AT+CMGD=1,3\r"}, true},
+    {"quick: that refused, one per index", Cmgl({0, 3}), 3, {"AT+CMGD=1,3\r", "AT+CMGD=0\r", "AT+CMGD=3\r"}, true,
+     Error},
+    {"quick: the unread first, then the read and the sent", CmglStat({{5, 1}, {2, 0}, {4, 3}, {9, 0}}), 9,
+     {"AT+CMGD=2\r", "AT+CMGD=9\r", "AT+CMGD=1,3\r"}, true},
+    {"quick: that refused, the rest one by one, the unread not twice", CmglStat({{5, 1}, {2, 0}}), 5,
+     {"AT+CMGD=2\r", "AT+CMGD=1,3\r", "AT+CMGD=5\r"}, true, CmsError},
+    {"quick: every one unread, nothing left for the flag", CmglStat({{1, 0}, {3, 0}}), 3,
+     {"AT+CMGD=1\r", "AT+CMGD=3\r"}, true},
     {"quick: empty storage", Ok, -1, {}, true},
 };
 
-TEST(DeleteAllMessages, DeletesEveryIndexUpToTheHighest) {
+TEST(DeleteAllMessages, DeletesWhatTheListingNamed) {
   for (const DeleteAllCase& c : DeleteAllCases) {
     SCOPED_TRACE(c.source);
-    PlayAnswers(Prepared + Lines{c.listing, c.allAnswer} + Repeat(Ok, 6));
+    AnswerEachLine([&c](const std::string& line) {
+      return line == "AT+CMGL=4\r" ? c.listing : line == "AT+CMGD=1,3\r" ? c.allAnswer : Ok;
+    });
     Captured run = Capture([&c] { return DeleteAllMessages(FakePort, 0, c.quick); });
     EXPECT_EQ(c.want, run.result);
     EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
+  }
+}
+
+// take lists as list does, then deletes what it printed, as del all deletes. storage: the answer to
+// the storage command ("+CPMS: 30,30,..." a full SIM). The lines after the listing, what is printed.
+const std::string Roomy = "\r\n+CPMS: 3,30,3,30,3,30\r\n\r\nOK\r\n";
+const std::string Full = "\r\n+CPMS: 30,30,30,30,30,30\r\n\r\nOK\r\n";
+std::string PartEntry(int index, int stat, int sequence) {
+  const sim::Pdu pdu = sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", sequence == 1 ? "Long " : "end", true,
+                                            sim::ConcatenationHeader(5, false, 2, sequence));
+  return "+CMGL: " + std::to_string(index) + "," + std::to_string(stat) + ",," + std::to_string(pdu.tpduLength) +
+         "\r\n" + pdu.hex + "\r\n";
+}
+std::string SentEntry(int index) {
+  const sim::Pdu pdu = sim::BuildSubmitPdu("+1", "out");
+  return "+CMGL: " + std::to_string(index) + ",3,,10\r\n" + pdu.hex + "\r\n";
+}
+struct TakeCase { const char* source; std::string listing; ListingStyle style; int want; Lines after; std::string out;
+                  std::string storage = Roomy; std::string deleteAnswer = Ok; bool outputFull = false; };
+ListingStyle Style(bool quick, bool join = false) {
+  ListingStyle style;
+  style.quick = quick;
+  style.join = join;
+  style.holdIncomplete = true;
+  return style;
+}
+const TakeCase TakeCases[] = {
+    {"read in text mode, only the listed indexes deleted", Cmgl({1, 3}), Style(false), 3,
+     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3) + Lines{"AT+CMGD=1\r", "AT+CMGD=3\r"}, Header + Line(1, "A") + Line(3, "A")},
+    {"quick: the unread first, then the read ones at once",
+     "\r\n" + Entry(1, 1, "A") + Entry(2, 0, "B") + "\r\nOK\r\n", Style(true), 2, {"AT+CMGD=2\r", "AT+CMGD=1,3\r"},
+     Header + Line(1, "A") + "2\t1\t+1\t24/05/01,10:20:30+08\tB\n"},
+    {"quick: a stored outgoing message is not printed, so it stays",
+     "\r\n" + Entry(1, 1, "A") + SentEntry(2) + "\r\nOK\r\n", Style(true), 2, {"AT+CMGD=1\r"}, Header + Line(1, "A")},
+    {"quick, joined: a long message without its last part stays for a later run",
+     "\r\n" + PartEntry(1, 1, 1) + Entry(2, 1, "A") + "\r\nOK\r\n", Style(true, true), 2, {"AT+CMGD=2\r"},
+     Header + Line(2, "A")},
+    {"quick, joined: on a full SIM that part can never be joined, so it goes too",
+     "\r\n" + PartEntry(1, 1, 1) + Entry(2, 1, "A") + "\r\nOK\r\n", Style(true, true), 2, {"AT+CMGD=1,3\r"},
+     Header + Line(1, "Long [...]") + Line(2, "A"), Full},
+    {"quick, joined: a whole long message", "\r\n" + PartEntry(1, 1, 2) + PartEntry(3, 1, 1) + "\r\nOK\r\n",
+     Style(true, true), 3, {"AT+CMGD=1,3\r"}, Header + Line(1, "Long end")},
+    {"a refused deletion fails the run; the others are deleted all the same", Cmgl({1, 3}), Style(false), -1,
+     Lines{"AT+CMGF=1\r"} + Cmgr(1, 3) + Lines{"AT+CMGD=1\r", "AT+CMGD=3\r"}, Header + Line(1, "A") + Line(3, "A"),
+     Roomy, Error},
+    {"output that cannot be written: nothing deleted", "\r\n" + Entry(1, 1, "A") + "\r\nOK\r\n", Style(true), -1, {},
+     "", Roomy, Ok, true},
+};
+
+TEST(TakeMessages, DeletesExactlyWhatWasPrinted) {
+  for (const TakeCase& c : TakeCases) {
+    SCOPED_TRACE(c.source);
+    AnswerEachLine([&c](const std::string& line) {
+      if (line == "AT+CMGL=4\r") return c.listing;
+      if (line == "AT+CPMS=\"SM\",\"SM\",\"SM\"\r") return c.storage;
+      if (line.compare(0, 8, "AT+CMGR=") == 0) return line == "AT+CMGR=2\r" ? CmsError : Cmgr("0041");
+      return line.compare(0, 8, "AT+CMGD=") == 0 ? c.deleteAnswer : Ok;
+    });
+    Captured run = Capture([&c] { return TakeMessages(FakePort, 0, c.style); }, c.outputFull);
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(PrepareSim + Listed + c.after, LinesSent());
+    EXPECT_EQ(c.out, run.out);
+  }
+}
+
+// del --id: index 1 holds "A", 2 and 3 the parts of a long message; 4 is empty.
+const std::string Stored = "\r\n" + Entry(1, 1, "A") + PartEntry(2, 1, 1) + PartEntry(3, 1, 2) + "\r\nOK\r\n";
+MessageId IdOf(const std::string& entry) { return fnv::OfPdu(entry.substr(entry.find("\r\n") + 2, entry.rfind("\r\n") - entry.find("\r\n") - 2)); }
+struct CheckedCase { const char* source; int index; bool join; MessageId id; int want; bool listed; Lines deletions;
+                     std::string err; };
+const CheckedCase CheckedCases[] = {
+    {"the same message", 1, false, IdOf(Entry(1, 1, "A")), 0, true, {"AT+CMGD=1\r"}, ""},
+    {"another message", 1, false, IdOf(Entry(1, 1, "B")), -1, false, {},
+     "atsms: message 1 is no longer the one listed (id " + fnv::Text(IdOf(Entry(1, 1, "B"))) + "); nothing deleted\n"},
+    {"an empty index", 4, false, IdOf(Entry(1, 1, "A")), -1, false, {},
+     "atsms: message 4 is no longer the one listed (id " + fnv::Text(IdOf(Entry(1, 1, "A"))) + "); nothing deleted\n"},
+    {"joined: the message's id deletes every part", 2, true,
+     fnv::OfParts({sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", "Long ", true, sim::ConcatenationHeader(5, false, 2, 1)).hex,
+                   sim::BuildDeliverPdu("+1", "24/05/01,10:20:30+08", "end", true, sim::ConcatenationHeader(5, false, 2, 2)).hex}),
+     0, true, {"AT+CMGD=2\r", "AT+CMGD=3\r"}, ""},
+    {"joined: one part's id is not the message's", 2, true, IdOf(PartEntry(2, 1, 1)), -1, false, {},
+     "atsms: message 2 is no longer the one listed (id " + fnv::Text(IdOf(PartEntry(2, 1, 1))) + "); nothing deleted\n"},
+    {"without --join a part's own id", 2, false, IdOf(PartEntry(2, 1, 1)), 0, true, {"AT+CMGD=2\r"}, ""},
+};
+
+TEST(DeleteCheckedMessage, OnlyTheMessageListed) {
+  for (const CheckedCase& c : CheckedCases) {
+    SCOPED_TRACE(c.source);
+    AnswerEachLine([](const std::string& line) { return line == "AT+CMGL=4\r" ? Stored : Ok; });
+    bool listed = !c.listed;
+    Captured run = Capture([&c, &listed] { return DeleteCheckedMessage(FakePort, c.index, 0, c.join, c.id, &listed); });
+    EXPECT_EQ(c.want, run.result);
+    EXPECT_EQ(c.listed, listed);
+    EXPECT_EQ(PrepareSim + Listed + c.deletions, LinesSent());
+    EXPECT_EQ(c.err, run.err);
+    ForgetFailure();
   }
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "modem_sim.h"
+#include "sim_pdu.h"
 
 namespace {
 
@@ -32,6 +33,13 @@ const char UsageText[] =
     "  --fill STORAGE:N[:gsm|ucs2]  fill places 1 to N (up to 255) of SM or ME with messages of\n"
     "                        full length: 160 GSM 7-bit characters (default) or 70 UCS-2 ones\n"
     "  --capacity STORAGE:N  the total AT+CPMS gives for SM or ME (defaults 30 and 100)\n"
+    "  --hole STORAGE:N      leave place N of SM or ME empty (after --store and --fill)\n"
+    "messages arriving (stored unread at the first free place and announced with +CMTI, as\n"
+    "AT+CNMI says; SIGUSR1 brings one at any moment):\n"
+    "  --arrive-after-cmgl N one arrives right after the answer to the Nth AT+CMGL (repeatable)\n"
+    "  --arriving TEXT       what the next one holds: TEXT from +491700000000 (\\n, \\t, \\\\ as\n"
+    "                        for --noise; repeatable, in turn; then \"New message <n>\")\n"
+    "  --arriving-pdu HEX    the same, given as its SMS-DELIVER PDU (SMSC part first)\n"
     "text mode:\n"
     "  --header-form a|b|c|d how a message with a user data header shows: a: its user data in hex\n"
     "                        (default); b: header and text read as characters; c: UCS-2 parts as\n"
@@ -103,8 +111,10 @@ const char UsageText[] =
     "  --help                show this text\n";
 
 volatile sig_atomic_t StopRequested = 0;
+volatile sig_atomic_t ArrivalsRequested = 0;  // SIGUSR1s not yet turned into messages
 
 void OnSignal(int) { StopRequested = 1; }
+void OnArrivalSignal(int) { ArrivalsRequested = ArrivalsRequested + 1; }
 
 int UsageError(const char* why, const char* value) {
   if (why)
@@ -228,13 +238,32 @@ struct Fill {
   bool gsm7;
 };
 
+// An --arriving text: GSM 7-bit when every character has a septet, else UCS-2.
+sim::Message ArrivingText(const std::string& text) {
+  sim::Message m;
+  m.sender = "+491700000000";
+  m.text = text;
+  m.gsm7 = sim::Gsm7ToUtf8(sim::Utf8ToGsm7(text)) == text;
+  return m;
+}
+
+bool ArrivingPdu(const char* hex, sim::Message* m) {
+  sim::DeliverInfo info;
+  if (!sim::DecodeDeliverPdu(hex, &info))
+    return false;
+  m->sender = info.sender;
+  m->pdu = hex;
+  return true;
+}
+
 enum OptionId {
   Store = 256, Link, LogFile, ExitAfter, Silent, OkOnAt, KeepEcho, ErrorOn, PieceDelay, AnswerDelay, IndexBase,
   UnsolicitedAfterOk, Descending, NoPrompt, LatePrompt, CmgsError, CmsError, RefusePdu, UssdReply, UssdDelay,
   UssdError, UssdNoReply, HangupAfter, Help, UssdForm, UssdStatus, UssdBeforeOk, FillOption, Capacity,
   PacketSize, PacketGap, SimPin, NoSim, CmeErrors, HeaderFormOption, AlphaFieldOption, UssdTakesOption,
   UssdRefusal, UssdMenu, UssdSession, CmglKeepsUnread, NoDeleteFlags, ReportDelay, ReportStatus, NoReportStorage,
-  Noise, NoiseAt, BarePrompt, ConfirmDelay, UssdLateError, SimBusy, SimBusyMs, SimBusyAnswer
+  Noise, NoiseAt, BarePrompt, ConfirmDelay, UssdLateError, SimBusy, SimBusyMs, SimBusyAnswer, Hole,
+  ArriveAfterCmgl, Arriving, ArrivingPduOption
 };
 
 const option LongOptions[] = {
@@ -291,6 +320,10 @@ const option LongOptions[] = {
     {"sim-busy", required_argument, nullptr, SimBusy},
     {"sim-busy-ms", required_argument, nullptr, SimBusyMs},
     {"sim-busy-answer", required_argument, nullptr, SimBusyAnswer},
+    {"hole", required_argument, nullptr, Hole},
+    {"arrive-after-cmgl", required_argument, nullptr, ArriveAfterCmgl},
+    {"arriving", required_argument, nullptr, Arriving},
+    {"arriving-pdu", required_argument, nullptr, ArrivingPduOption},
     {nullptr, 0, nullptr, 0}};
 
 }  // namespace
@@ -299,6 +332,7 @@ int main(int argc, char** argv) {
   sim::Options opts;
   std::string store, link, logPath;
   std::vector<Fill> fills;
+  std::vector<std::pair<std::string, int>> holes;
   double exitAfter = 0;
   constexpr int Big = 1000000;
   for (int id; (id = getopt_long(argc, argv, "", LongOptions, nullptr)) != -1;) {
@@ -373,6 +407,31 @@ int main(int argc, char** argv) {
       case SimBusy: ok = ParseCount(optarg, 0, Big, &opts.busyTries); break;
       case SimBusyMs: ok = ParseCount(optarg, 0, Big, &opts.busyMs); break;
       case SimBusyAnswer: ok = ParseLine(optarg, &opts.busyAnswer); break;
+      case Hole: {
+        std::pair<std::string, int> hole;
+        bool unused;
+        ok = ParseStorageCount(optarg, 999, false, &hole.first, &hole.second, &unused);
+        holes.push_back(hole);
+        break;
+      }
+      case ArriveAfterCmgl: {
+        int n = 0;
+        ok = ParseCount(optarg, 1, Big, &n);
+        opts.arriveAfterCmgl.push_back(n);
+        break;
+      }
+      case Arriving: {
+        std::string text;
+        ok = ParseEscapes(optarg, &text);
+        opts.arriving.push_back(ArrivingText(text));
+        break;
+      }
+      case ArrivingPduOption: {
+        sim::Message m;
+        ok = ArrivingPdu(optarg, &m);
+        opts.arriving.push_back(m);
+        break;
+      }
       case Help: fputs(UsageText, stdout); return 0;
       default: return UsageError(nullptr, nullptr);  // getopt_long has said what was wrong
     }
@@ -397,6 +456,8 @@ int main(int argc, char** argv) {
   action.sa_handler = OnSignal;  // set before the path is printed: a caller may stop us right after reading it
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnArrivalSignal;
+  sigaction(SIGUSR1, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   sim::Modem modem(opts);
@@ -406,6 +467,8 @@ int main(int argc, char** argv) {
   }
   for (const Fill& fill : fills)
     modem.FillStorage(fill.storage, fill.count, fill.gsm7);
+  for (const auto& [storage, place] : holes)
+    modem.RemoveMessage(storage, place - 1 + opts.indexBase);
   if (!modem.Start()) {
     fprintf(stderr, "modem-sim: cannot open a pseudo-terminal: %s\n", strerror(errno));
     return 1;
@@ -424,8 +487,11 @@ int main(int argc, char** argv) {
 
   auto deadline = std::chrono::steady_clock::now() +
                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(exitAfter));
-  while (!StopRequested && (exitAfter <= 0 || std::chrono::steady_clock::now() < deadline))
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (sig_atomic_t taken = 0; !StopRequested && (exitAfter <= 0 || std::chrono::steady_clock::now() < deadline);) {
+    for (; taken != ArrivalsRequested; ++taken)
+      modem.Arrive();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 
   modem.Stop();
   if (!link.empty() && lstat(link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))

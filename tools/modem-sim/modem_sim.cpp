@@ -113,6 +113,7 @@ void Modem::Run() {
     if (master_ >= 0) {
       EndIdleSession();
       ArriveReports();
+      ArriveMessages();
       Flush();
     }
   }

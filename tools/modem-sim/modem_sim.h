@@ -169,6 +169,15 @@ struct Options {
   bool noReportStorage = false;   // no "SR": AT+CPMS=? names none, reports are kept in <mem3> (receiving)
   int reportDelayMs = 2000;
   int reportStatus = 0;           // TP-ST of those reports: 0 delivered, 0x20.. pending, 0x40.. failed
+  // Messages from the network, each handled as +CNMI <mt> says when it comes (TS 27.005 3.4.1): 0, 1
+  // or 3: stored "REC UNREAD" at the lowest free index of <mem3>, with 1 or 3 announced as
+  // "+CMTI: \"<mem3>\",<index>" (not with <mode> 0, which buffers it); 2: written to the port as
+  // "+CMT:" and stored nowhere. A full <mem3> holds it back until a place is free, as the network
+  // tries again. Besides these, Arrive() (SIGUSR1 in modem-sim) brings one at any moment.
+  std::vector<int> arriveAfterCmgl;  // one arrives right after the answer to each Nth AT+CMGL (1: the first)
+  // What arrives, in turn (index and status are the modem's; a pdu is stored as it is); once they are
+  // used up, "New message <n>" from +491700000000 in GSM 7-bit.
+  std::vector<Message> arriving;
   // going away
   int hangupAfter = 0;            // N>0: close the pty master right after receiving the Nth command line
   // One call per log line (already time-stamped, no newline), from the service thread. Empty: no log.
@@ -204,6 +213,12 @@ class Modem {
   // 7-bit characters, or 70 UCS-2 ones; each text says its place ("Message 7 of 30 on SM: ...").
   void FillStorage(const std::string& storage, int count, bool gsm7);
   std::vector<Message> Messages(const std::string& storage) const;  // ascending index order
+  void RemoveMessage(const std::string& storage, int index);        // leaves a hole at index
+  // A message comes from the network now (the service thread takes it on its next turn, within
+  // 20 ms): the next of Options::arriving, or m.
+  void Arrive();
+  void Arrive(Message m);
+  int Arrived() const;  // messages that came so far: stored, or written to the port as +CMT
 
   bool Start();                    // openpty and the service thread; false on failure
   std::string SlavePath() const;   // e.g. /dev/pts/5
@@ -228,6 +243,7 @@ class Modem {
   void HandlePdu(const std::string& raw);
   std::string Execute(const std::string& command, const std::string& text);  // text: as received, not upper-cased
   std::string ListMessages(const std::string& argument);
+  void CountListing();
   std::string ReadMessage(const std::string& argument);
   std::string TextModeText(const Message& m, const DeliverInfo* received) const;
   std::string DeleteMessage(const std::string& argument);
@@ -237,6 +253,8 @@ class Modem {
   std::string ReportFields(const std::string& pdu) const;  // a report as text mode shows it
   void RequestReport(const SentSms& sms, int reference);
   void ArriveReports();  // reports whose time has come
+  void ArriveMessages();  // messages from the network, as +CNMI <mt> says
+  Message NextArriving();
   std::string StartSend(const std::string& argument);
   std::string Noise(unsigned at) const;  // opts_.noise when noiseAt has at, else ""
   std::string Ussd(const std::string& argument);
@@ -279,6 +297,11 @@ class Modem {
     std::string sent;  // when the centre took the message
   };
   std::vector<PendingReport> reports_;
+  std::deque<Message> incoming_;  // messages from the network not handed over yet
+  size_t arrivingUsed_ = 0;       // of Options::arriving
+  int arrived_ = 0;
+  int listings_ = 0;              // AT+CMGL answered since Start
+  bool heldBack_ = false;         // the log has said that <mem3> is full
   int probes_ = 0;
   int busyAnswered_ = 0;
   Clock::time_point started_;

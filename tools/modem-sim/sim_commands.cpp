@@ -166,8 +166,12 @@ std::string Modem::Execute(const std::string& command, const std::string& text) 
     return SelectStorage(argument);
   if (name == "AT+CNMI" || name == "AT+CNMI?")
     return Indications(command);
-  if (name == "AT+CMGL")
-    return ListMessages(argument);
+  if (name == "AT+CMGL") {
+    std::string answer = ListMessages(argument);
+    if (EndsWith(answer, Ok))
+      CountListing();
+    return answer;
+  }
   if (name == "AT+CMGR")
     return ReadMessage(argument);
   if (name == "AT+CMGD")
@@ -267,6 +271,14 @@ std::string Modem::ListMessages(const std::string& argument) {
       m->status = Statuses[1];
   }
   return answer + Ok;
+}
+
+// The answer to the Nth listing may bring a message right behind it (Options::arriveAfterCmgl).
+void Modem::CountListing() {
+  ++listings_;
+  for (int n : opts_.arriveAfterCmgl)
+    if (n == listings_)
+      incoming_.push_back(NextArriving());
 }
 
 // Text mode: +CMGR: "<stat>","<sender>",,"<date>" then the text, both in UCS-2 hex with charset UCS2.

@@ -219,4 +219,69 @@ void Modem::ArriveReports() {
   }
 }
 
+void Modem::Arrive() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  incoming_.push_back(NextArriving());
+}
+
+void Modem::Arrive(Message m) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  incoming_.push_back(std::move(m));
+}
+
+int Modem::Arrived() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return arrived_;
+}
+
+Message Modem::NextArriving() {
+  if (arrivingUsed_ < opts_.arriving.size())
+    return opts_.arriving[arrivingUsed_++];
+  Message m;
+  m.sender = "+491700000000";
+  m.text = "New message " + std::to_string(arrived_ + static_cast<int>(incoming_.size()) + 1);
+  m.gsm7 = true;
+  return m;
+}
+
+// <mt> 2 routes a message without a class to the port, 0, 1 and 3 store it (TS 27.005 3.4.1).
+void Modem::ArriveMessages() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (!incoming_.empty()) {
+    Message m = incoming_.front();
+    m.status = Statuses[0];
+    if (m.date.empty())
+      m.date = Now();
+    const Pdu pdu = m.pdu.empty() ? BuildDeliverPdu(m.sender, m.date, m.text, m.gsm7, m.header) : Pdu{m.pdu, TpduLength(m.pdu)};
+    DeliverInfo info;
+    DecodeDeliverPdu(pdu.hex, &info);
+    if (cnmi_[1] == 2) {
+      std::string shown = "\r\n+CMT: ," + std::to_string(pdu.tpduLength) + "\r\n" + pdu.hex + "\r\n";
+      if (textMode_)
+        shown = "\r\n+CMT: \"" + (ucs2_ ? Utf8ToUcs2Hex(info.sender) : info.sender) + "\",,\"" + info.date + "\"\r\n" +
+                TextModeText(m, &info) + "\r\n";
+      Queue(0, shown);
+      Log("message from " + info.sender + " written to the port: +CNMI <mt> 2");
+    } else {
+      auto& store = stores_[receiveStorage_];
+      if (static_cast<int>(store.size()) >= Capacity(receiveStorage_)) {
+        if (!heldBack_)
+          Log("a message waits: " + receiveStorage_ + " is full");
+        heldBack_ = true;
+        return;
+      }
+      m.index = opts_.indexBase;
+      while (store.count(m.index))
+        ++m.index;
+      store[m.index] = m;
+      Log("message from " + info.sender + " stored in " + receiveStorage_ + " at " + std::to_string(m.index));
+      if (cnmi_[1] != 0 && cnmi_[0] != 0)  // <mode> 0 keeps indications in the modem
+        Queue(0, "\r\n+CMTI: \"" + receiveStorage_ + "\"," + std::to_string(m.index) + "\r\n");
+    }
+    heldBack_ = false;
+    ++arrived_;
+    incoming_.pop_front();
+  }
+}
+
 }  // namespace sim

@@ -284,6 +284,13 @@ void Modem::FillStorage(const std::string& storage, int count, bool gsm7) {
   }
 }
 
+void Modem::RemoveMessage(const std::string& storage, int index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto store = stores_.find(storage);
+  if (store != stores_.end())
+    store->second.erase(index);
+}
+
 std::vector<Message> Modem::Messages(const std::string& storage) const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Message> list;
