@@ -1,14 +1,10 @@
-// The quote, escape, address, splitting and PDU building of a send, on any number and text, in
-// UCS-2 and with --gsm7.
+// The quote, escape, address, splitting and PDU building of a send, on any number and text.
 // Input: the number, a NUL, then the text (up to the next NUL).
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "codec/codec_buffer.h"
-#include "codec/gsm7.h"
 #include "fuzz_check.h"
 #include "modem/send.h"
 
@@ -72,96 +68,6 @@ std::string CheckPdu(const std::string& pdu, const std::string& phone, int refer
   return pdu.substr(text);
 }
 
-// TS 23.038 6.2.1 written out as characters in septet order (U+0000 stands for the escape, 0x1B),
-// and the characters of 6.2.1.1's extension table with their septets: read apart from the tool's.
-const char32_t Basic[] =
-    U"@\u00A3$\u00A5\u00E8\u00E9\u00F9\u00EC\u00F2\u00C7\n\u00D8\u00F8\r\u00C5\u00E5"
-    U"\u0394_\u03A6\u0393\u039B\u03A9\u03A0\u03A8\u03A3\u0398\u039E" U"\0" U"\u00C6\u00E6\u00DF\u00C9"
-    U" !\"#\u00A4%&'()*+,-./0123456789:;<=>?"
-    U"\u00A1ABCDEFGHIJKLMNOPQRSTUVWXYZ\u00C4\u00D6\u00D1\u00DC\u00A7"
-    U"\u00BFabcdefghijklmnopqrstuvwxyz\u00E4\u00F6\u00F1\u00FC\u00E0";
-static_assert(sizeof Basic / sizeof Basic[0] == 129, "128 septets");
-const char32_t Extended[] = U"^{}\\[~]|\u20AC";
-const unsigned char ExtendedSeptets[] = {0x14, 0x28, 0x29, 0x2F, 0x3C, 0x3D, 0x3E, 0x40, 0x65};
-
-// Septets of character in the default alphabet: 1, 2 (the extension table), 0 (none).
-int SeptetsOf(char32_t character) {
-  if (character == 0) return 0;
-  for (int i = 0; i < 128; ++i)
-    if (Basic[i] == character) return 1;
-  for (int i = 0; Extended[i]; ++i)
-    if (Extended[i] == character) return 2;
-  return 0;
-}
-
-// The characters of count septets packed in octets from bit firstBit on.
-std::u32string Unpack(const std::string& octets, size_t firstBit, size_t count) {
-  std::u32string text;
-  bool escaped = false;
-  for (size_t i = 0; i < count; ++i) {
-    unsigned septet = 0;
-    for (size_t b = 0; b < 7; ++b) {
-      const size_t bit = firstBit + 7 * i + b;
-      septet |= (((unsigned char)octets[bit / 8] >> (bit % 8)) & 1u) << b;
-    }
-    if (escaped) {
-      const unsigned char* at = std::find(ExtendedSeptets, ExtendedSeptets + 9, septet);
-      FUZZ_CHECK(at != ExtendedSeptets + 9);
-      text += Extended[at - ExtendedSeptets];
-      escaped = false;
-    } else if (septet == 0x1B) {
-      escaped = true;
-    } else {
-      text += Basic[septet];
-    }
-  }
-  FUZZ_CHECK(!escaped);  // an escape never ends a part
-  return text;
-}
-
-// With --gsm7: the text goes in the default alphabet exactly when every character has a place there;
-// then 160 septets in one SMS, else parts of 153 (152 before an escape), each PDU as TS 23.040 has it
-// (TP-DCS 00, TP-UDL in septets, after a header one fill bit of 0), and the parts read back whole.
-void CheckGsm7(const std::string& phone, const std::vector<uint16_t>& want, int units, int reference) {
-  std::vector<unsigned char> septets(SeptetsLimit);
-  const int count = Ucs2HexToGsm7(septets.data(), SeptetsLimit, CodecBuffer, units);
-  int expected = 0;
-  for (uint16_t unit : want) expected = expected < 0 || SeptetsOf(unit) == 0 ? -1 : expected + SeptetsOf(unit);
-  FUZZ_CHECK(count == expected);
-  if (count < 0) return;
-  int parts[MaxParts];
-  const int total = SplitSeptets(septets.data(), count, parts, MaxParts);
-  FUZZ_CHECK(total >= 1 && (total == 1) == (count <= 160));
-  std::u32string joined;
-  std::vector<char> message(MessageBufferSize);
-  int from = 0;
-  for (int i = 0; i < total; from += parts[i++]) {
-    const int n = parts[i];
-    if (i + 1 < total) FUZZ_CHECK(n == (septets[from + 152] == 0x1B ? 152 : 153));
-    const int length =
-        BuildGsm7SubmitPdu(message.data(), phone.c_str(), septets.data() + from, n, {reference, total, i + 1});
-    const std::string pdu(message.data());
-    FUZZ_CHECK(length >= 0 && pdu.size() == (size_t)length && pdu.size() % 2 == 0 &&
-               IsUpperHex(pdu.data(), pdu.size()));
-    FUZZ_CHECK(pdu.compare(0, 6, total > 1 ? "004100" : "000100") == 0);
-    const std::string digits = phone[0] == '+' ? phone.substr(1) : phone;
-    const size_t dcs = 10 + digits.size() + digits.size() % 2 + 2;  // after TP-DA and TP-PID
-    FUZZ_CHECK(pdu.compare(dcs, 2, "00") == 0);
-    const size_t header = total > 1 ? 7 : 0;  // septets: 6 octets and a fill bit
-    FUZZ_CHECK((size_t)HexByte(pdu, dcs + 2) == header + (size_t)n);
-    std::string octets;
-    for (size_t at = dcs + 4; at < pdu.size(); at += 2) octets.push_back((char)HexByte(pdu, at));
-    FUZZ_CHECK(octets.size() == (7 * (header + n) + 7) / 8 && octets.size() <= 140);
-    if (total > 1) {
-      FUZZ_CHECK(octets.compare(0, 3, "\x05\x00\x03", 3) == 0 && (unsigned char)octets[3] == (reference & 0xFF) &&
-                 (unsigned char)octets[4] == total && (unsigned char)octets[5] == i + 1);
-      FUZZ_CHECK(((unsigned char)octets[6] & 1) == 0);  // the fill bit
-    }
-    joined += Unpack(octets, 7 * header, (size_t)n);
-  }
-  FUZZ_CHECK(joined == std::u32string(want.begin(), want.end()));  // the whole text, nothing cut, nothing twice
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -211,6 +117,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     joined += ud;
   }
   FUZZ_CHECK(joined == UnitsAsHex(want));  // the whole text, nothing cut, nothing twice
-  CheckGsm7(phone, want, units, reference);
   return 0;
 }

@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
         SendCase{"Ascii1023Bytes", Ascii1023, Ascii1023, "", "", 16},
         SendCase{"Cyrillic200", Cyrillic200, Cyrillic200, "", "", 3},
         // --gsm7: the simulator unpacks the septets on its own, header, fill bit and escapes included.
-        SendCase{"Gsm7Ascii400", Ascii1023.substr(0, 400), Ascii1023.substr(0, 400), "", "", 3, true},
+        SendCase{"Gsm7Ascii400", Ascii1023.substr(0, 400), Ascii1023.substr(0, 400), "", "", 3, true},  // UCS-2: 6
         SendCase{"Gsm7EscapeAtTheCut", std::string(152, 'a') + "{x} [y] ~ \\ | ^ \xE2\x82\xAC",
                  std::string(152, 'a') + "{x} [y] ~ \\ | ^ \xE2\x82\xAC", "", "", 2, true},
         SendCase{"Gsm7CyrillicGoesAsUcs2", std::string(99, 'a') + "\xD0\x96", std::string(99, 'a') + "\xD0\x96", "", "", 2,

@@ -517,36 +517,6 @@ TEST(SendMessage, PartsOfALongText) {
   }
 }
 
-// With --gsm7 a text of the GSM 7-bit alphabet goes in it, any other as UCS-2: the start of each PDU
-// written (first octet, TP-DCS, and for one SMS TP-UDL), in order.
-TEST(SendMessage, Gsm7WhereTheTextAllows) {
-  const std::string gsm7Part = "00410005812143F50000", ucs2Part = "00410005812143F50008";
-  std::string euros;
-  for (int i = 0; i < 80; ++i) euros += "\xE2\x82\xAC";
-  const struct { const char* source; std::string text; bool gsm7; Lines heads; } cases[] = {
-      {"160 letters: one SMS", std::string(160, 'a'), true, {"00010005812143F50000A0"}},
-      {"400 letters: 3 parts, not 6", std::string(400, 'a'), true, {gsm7Part, gsm7Part, gsm7Part}},
-      {"80 euro signs count 160", euros, true, {"00010005812143F50000A0"}},
-      {"81 euro signs: 2 parts", euros + "\xE2\x82\xAC", true, {gsm7Part, gsm7Part}},
-      {"a Cyrillic letter: UCS-2", std::string(99, 'a') + "\xD0\x96", true, {ucs2Part, ucs2Part}},
-      {"without --gsm7: UCS-2", std::string(160, 'a'), false, {ucs2Part, ucs2Part, ucs2Part}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.source);
-    Lines answers = Prepared;
-    for (size_t i = 0; i < c.heads.size(); ++i) answers = answers + Lines{Prompt, Confirmed};
-    PlayAnswers(answers);
-    std::string text = c.text;
-    Captured run = Capture([&] { return SendMessage(FakePort, "12345", &text[0], 1, 0, false, c.gsm7); });
-    EXPECT_EQ(0, run.result);
-    EXPECT_EQ(ResultOk, run.out);
-    Lines heads;
-    for (const std::string& line : LinesSent())
-      if (line.find('\x1a') != std::string::npos) heads.push_back(line.substr(0, c.heads[0].size()));
-    EXPECT_EQ(c.heads, heads);
-  }
-}
-
 // With --report the modem is asked to keep the reports (<ds> 2) before the first part; the message
 // goes whatever it answers, and one line says when its report may be lost. Each part's reference
 // comes from its "+CMGS: <mr>", in order; a failed part ends the list with the parts that went out.
