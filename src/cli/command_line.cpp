@@ -257,8 +257,9 @@ int Help(const char* program) {
         "modes:\n"
         "  sim               the SIM storage (\"SM\")\n"
         "  tel               the phone memory (\"ME\")\n"
-        "  report            the status-report storage (\"SR\"): list and del show and\n"
-        "                    delete the delivery reports that send --report asked for\n"
+        "  report            the status-report storage (\"SR\"): list, del and take\n"
+        "                    show and delete the delivery reports that send --report\n"
+        "                    asked for\n"
         "  ussd              COMMAND is a USSD string to send, for example '*100#';\n"
         "                    it goes packed (GSM 7-bit as hex), then once more as it\n"
         "                    is when the modem refuses that or the network answers\n"
@@ -284,8 +285,8 @@ int Help(const char* program) {
     if (strlen(option.longName) >= 14) fputs("\n                    ", stdout);  // its text below it
     printf("%s\n", option.help);
   }
-  fputs("exit status: the highest message index for list and del, 0 after a successful\n"
-        "send or ussd, 1 after a usage error, 255 after a failure.\n",
+  fputs("exit status: the highest message index for list, del and take, 0 after a\n"
+        "successful send or ussd, 1 after a usage error, 255 after a failure.\n",
         stdout);
   printf("examples:\t%s /dev/ttyUSB1 sim list\n", program);
   printf("\t\t%s -q /dev/ttyUSB1 sim send +491701234567 'Hello!\\nSee you'\n", program);
