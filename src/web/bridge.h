@@ -99,6 +99,10 @@ struct JsonSink {
   size_t used = 0;
   bool full = false;
 };
+// Bytes of the well-formed UTF-8 sequence at p (before end), 1 to 4, or 0 when it is none:
+// truncated, overlong, a surrogate (U+D800 to U+DFFF) or past U+10FFFF. atsms refuses the same.
+int Utf8At(const unsigned char* p, const unsigned char* end);
+
 void Put(JsonSink* sink, const char* text);
 void PutBytes(JsonSink* sink, const char* bytes, size_t length);
 void PutJsonString(JsonSink* sink, const char* text, size_t length);

@@ -7,34 +7,6 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// Bytes of the UTF-8 sequence at text (1 to 4), or 0 when it is not one: truncated, overlong,
-// a surrogate (U+D800 to U+DFFF) or past U+10FFFF. atsms refuses the same.
-int Utf8Sequence(const unsigned char* text) {
-  const unsigned c = text[0];
-  if (c < 0x80) return 1;
-  int length;
-  unsigned value;
-  if ((c & 0xE0) == 0xC0) {
-    length = 2;
-    value = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    length = 3;
-    value = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    length = 4;
-    value = c & 0x07;
-  } else {
-    return 0;
-  }
-  for (int i = 1; i < length; ++i) {
-    if ((text[i] & 0xC0) != 0x80) return 0;  // a NUL ends the text here too
-    value = (value << 6) | (text[i] & 0x3F);
-  }
-  static const unsigned Smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < Smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  return length;
-}
-
 }  // namespace
 
 bool PhoneNumberOk(const char* number) {
@@ -49,8 +21,9 @@ const char* TextProblem(const char* text) {
   const size_t length = strlen(text);
   if (length == 0) return "the text is empty; nothing sent";
   if (length > TextSize - 1) return "the text is longer than 1023 bytes";
-  for (const unsigned char* p = (const unsigned char*)text; *p;) {
-    const int step = Utf8Sequence(p);
+  const unsigned char* end = (const unsigned char*)text + length;
+  for (const unsigned char* p = (const unsigned char*)text; p < end;) {
+    const int step = Utf8At(p, end);
     if (step == 0) return "the text is not valid UTF-8";
     p += step;
   }

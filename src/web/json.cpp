@@ -113,7 +113,8 @@ bool Value(Scanner* s, int depth) {
   }
 }
 
-// Bytes of the well-formed UTF-8 sequence at p (before end), or 0.
+}  // namespace
+
 int Utf8At(const unsigned char* p, const unsigned char* end) {
   const unsigned c = *p;
   int length;
@@ -140,8 +141,6 @@ int Utf8At(const unsigned char* p, const unsigned char* end) {
   if (value < Smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
   return length;
 }
-
-}  // namespace
 
 void PutBytes(JsonSink* sink, const char* bytes, size_t length) {
   if (sink->full || sink->size - sink->used <= length) {
