@@ -23,6 +23,29 @@ void SwapSemiOctets(char* out, const char* digits, int count) {
   }
 }
 
+// Cuts count units into the lengths of its parts: all in one when at most single, else parts of at
+// most part units, one unit fewer where together(cut) says that a cut there would part two units
+// that belong together. The number of parts, or -1 when more than maxParts would be needed.
+template <typename Together>
+int SplitParts(int count, int single, int part, int* lengths, int maxParts, Together together) {
+  if (count <= single) {
+    if (maxParts < 1) return -1;
+    lengths[0] = count;
+    return 1;
+  }
+  int parts = 0;
+  for (int from = 0; from < count; from += lengths[parts++]) {
+    if (parts == maxParts) return -1;
+    int length = count - from;
+    if (length > part) {
+      length = part;
+      if (together(from + length)) --length;
+    }
+    lengths[parts] = length;
+  }
+  return parts;
+}
+
 }  // namespace
 
 const char* PhoneDigits(const char* phone) {
@@ -33,25 +56,11 @@ const char* PhoneDigits(const char* phone) {
 }
 
 int SplitUserData(const char* ucs2Hex, int units, int* partUnits, int maxParts) {
-  if (units <= SingleSmsUnits) {
-    if (maxParts < 1) return -1;
-    partUnits[0] = units;
-    return 1;
-  }
-  int parts = 0;
-  for (int from = 0; from < units; from += partUnits[parts++]) {
-    if (parts == maxParts) return -1;
-    int length = units - from;
-    if (length > PartUnits) {
-      length = PartUnits;
-      // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
-      if (IsHighSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length - 1))) &&
-          IsLowSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(from + length))))
-        --length;
-    }
-    partUnits[parts] = length;
-  }
-  return parts;
+  // Both halves of a pair go into the same part (TS 23.040 9.2.3.24.1 leaves that to the sender).
+  return SplitParts(units, SingleSmsUnits, PartUnits, partUnits, maxParts, [ucs2Hex](int cut) {
+    return IsHighSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)(cut - 1))) &&
+           IsLowSurrogate(ReadUcs2Unit(ucs2Hex + 4 * (size_t)cut));
+  });
 }
 
 namespace {
@@ -90,23 +99,9 @@ int BuildSubmitPdu(char* message, const char* phone, const char* ucs2Hex, int un
 }
 
 int SplitSeptets(const unsigned char* septets, int count, int* partSeptets, int maxParts) {
-  if (count <= SingleSmsSeptets) {
-    if (maxParts < 1) return -1;
-    partSeptets[0] = count;
-    return 1;
-  }
-  int parts = 0;
-  for (int from = 0; from < count; from += partSeptets[parts++]) {
-    if (parts == maxParts) return -1;
-    int length = count - from;
-    if (length > PartSeptets) {
-      length = PartSeptets;
-      // An escape and the septet it escapes are one character: both go into the same part.
-      if (septets[from + length - 1] == Gsm7Escape) --length;
-    }
-    partSeptets[parts] = length;
-  }
-  return parts;
+  // An escape and the septet it escapes are one character: both go into the same part.
+  return SplitParts(count, SingleSmsSeptets, PartSeptets, partSeptets, maxParts,
+                    [septets](int cut) { return septets[cut - 1] == Gsm7Escape; });
 }
 
 int BuildGsm7SubmitPdu(char* message, const char* phone, const unsigned char* septets, int count,
