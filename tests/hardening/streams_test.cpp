@@ -24,6 +24,9 @@ struct StreamsCase {
   size_t commands;                // command lines the modem must receive
   bool silent = false;            // a modem that answers nothing, so text can be flushed to it after the run
   std::string err = "";           // standard error, when the case says
+  // Output that cannot be written: the run stops asking the modem once a write failed, and when the
+  // first write happens is the C library's choice (glibc fills its buffer, musl writes the first line).
+  bool atMost = false;            // commands is then the most the modem may receive
 };
 
 const char NoSpace[] = "atsms: cannot write the output: No space left on device\n";
@@ -32,10 +35,10 @@ const StreamsCase StreamsCases[] = {
     {"StdoutClosedList", Streams::StdoutClosed, {"sim", "list"}, 2, 9},
     {"StderrClosedUssd", Streams::StderrClosed, {"ussd", "*100#"}, 0, 4},
     {"StderrClosedRefusedNumber", Streams::StderrClosed, {"sim", "send", "+49\r170", "Hi"}, 255, 0, true},
-    {"StdoutFullList", Streams::StdoutFull, {"sim", "list"}, 255, 9, false, NoSpace},
-    {"StdoutFullTake", Streams::StdoutFull, {"sim", "take"}, 255, 9, false, NoSpace},
+    {"StdoutFullList", Streams::StdoutFull, {"sim", "list"}, 255, 9, false, NoSpace, true},
+    {"StdoutFullTake", Streams::StdoutFull, {"sim", "take"}, 255, 9, false, NoSpace, true},
     {"StdoutUnreadTake", Streams::StdoutUnread, {"sim", "take"}, 255, 9, false,
-     "atsms: cannot write the output: Broken pipe\n"},
+     "atsms: cannot write the output: Broken pipe\n", true},
 };
 
 void PrintTo(const StreamsCase& c, std::ostream* os) { *os << c.name; }
@@ -90,7 +93,10 @@ TEST_P(ClosedStreams, NothingButCommandsReachTheModem) {
   }
   const std::vector<std::string> commands = modem.Commands();
   for (const std::string& line : commands) EXPECT_TRUE(IsCommandLine(line)) << "written to the modem: " << line;
-  EXPECT_EQ(c.commands, commands.size());
+  if (c.atMost)
+    EXPECT_LE(commands.size(), c.commands);
+  else
+    EXPECT_EQ(c.commands, commands.size());
   EXPECT_EQ(2u, modem.Messages("SM").size()) << "a message was deleted";
   EXPECT_TRUE(SameSettings(before, PortSettings(modem)));
 }
